@@ -1,0 +1,17 @@
+#include "analysis/AnalysisParams.h"
+
+#include <algorithm>
+
+namespace velmora {
+
+AnalysisParams analysisParams;
+
+bool AnalysisParams::setHistoryCount(const PeriodValues& counts)
+{
+    const bool withinLimit =
+        std::all_of(counts.begin(), counts.end(), [](int n) { return n <= kHistoryLimit; });
+    historyCount = withinLimit ? counts : kFallbackHistoryCount;
+    return withinLimit;
+}
+
+} // namespace velmora

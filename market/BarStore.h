@@ -1,0 +1,47 @@
+#pragma once
+
+#include "market/Catalogue.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace velmora {
+
+inline constexpr int kMaxBars = 501;
+
+// One bar. `time` keeps the year at characters 0-3, month 5-6, day 8-9, hour 11-12 and
+// minute 14-15 whatever the separators; an empty time marks a free slot.
+struct BarRecord {
+    std::string time;
+    double open = 0.0;
+    double close = 0.0;
+    double high = 0.0;
+    double low = 0.0;
+    std::int32_t volume = 0;
+
+    // Equality counts as down.
+    bool isUp() const { return close > open; }
+};
+
+// One commodity at one period: slots 0..count-1 hold the bars, oldest first.
+struct BarSeries {
+    std::array<BarRecord, kMaxBars> bars;
+    std::int32_t count = 0;
+    std::int32_t cursor = 0; // the bar the value chart analyses
+
+    bool hasBarAt(int index) const { return index >= 0 && index < count && index < kMaxBars; }
+};
+
+struct CommodityBars {
+    std::array<BarSeries, kPeriodCount> series;
+};
+
+// The series of one commodity (0..12) and period (0..3). The store is never reallocated, so
+// the reference stays valid for the whole run. Callers check both ranges first.
+BarSeries& Series(int commodity, Period period);
+
+// Empties all 52 series: count 0 and cursor 0. Slot contents stay as they are.
+void ResetBarStore();
+
+} // namespace velmora

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "market/Catalogue.h"
+#include "market/SyncReport.h"
+
+#include <string>
+
+namespace velmora {
+
+class MessageSink;
+
+// The MT4 history directory last used by the data management dialog; empty at start.
+extern std::string mt4Directory;
+
+// Path of the history file of one code and period: DIR/CODE30.hst, DIR/CODE1440.hst, ...
+std::string Mt4HistoryPath(const std::string& directory, std::string_view code, Period period);
+
+// Replaces the series of the entry's commodity at `period` with the newest bars of its MT4
+// history file (at most the period's history count). Answers 0 on success, -1 on failure;
+// failures the user must know of go to `messages`.
+int ImportMt4Series(const CommodityEntry& entry, Period period, const std::string& directory,
+                    MessageSink& messages);
+
+// Imports every catalogue commodity, period by period until one fails, then reports
+// completion, naming the failed series. Does nothing for an empty directory. Answers the
+// failures.
+SyncFailures ImportAllFromMt4(const std::string& directory, MessageSink& messages);
+
+} // namespace velmora

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+// Where logic code sends the messages the user must see. The program shows each one as a
+// modal message box; tests record them; command-line tools print them.
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    virtual void showMessage(std::string_view text) = 0;
+};
+
+// Keeps every message, in order.
+class RecordingMessageSink final : public MessageSink {
+public:
+    void showMessage(std::string_view text) override { messages.emplace_back(text); }
+    std::vector<std::string> messages;
+};
+
+// Writes each message as a line on standard error.
+class StderrMessageSink final : public MessageSink {
+public:
+    void showMessage(std::string_view text) override;
+};
+
+} // namespace velmora

@@ -1,0 +1,70 @@
+#include "platform/RegistryKey.h"
+
+#include "platform/SettingsStore.h"
+
+#include <algorithm>
+
+namespace velmora
+{
+
+CRegistryKey::CRegistryKey(RegistryRoot root) : m_root(root) {}
+
+CRegistryKey::~CRegistryKey()
+{
+    Close();
+}
+
+bool CRegistryKey::Open(std::string_view subKeyPath)
+{
+    if (m_state == State::Closed || subKeyPath.empty())
+        return false;
+    // A nested Open stays in the store the outer key came from, even if the environment
+    // has changed in between.
+    const std::filesystem::path store =
+        m_state == State::SubKey ? m_store : SettingsStore::DefaultPath();
+    if (store.empty() || !SettingsStore(store).Prepare())
+        return false;
+
+    std::string path;
+    if (m_state == State::SubKey) {
+        path = m_subKey;
+        path += '\\';
+    }
+    path += subKeyPath;
+    m_subKey = std::move(path);
+    m_store = store;
+    m_state = State::SubKey;
+    return true;
+}
+
+bool CRegistryKey::ReadString(std::string_view name, std::string& text)
+{
+    if (m_state != State::SubKey)
+        return false;
+    std::string value;
+    if (!SettingsStore(m_store).Read(m_subKey, name, value))
+        return false;
+    // The stored bytes plus the terminating zero must fit the buffer.
+    if (value.size() >= kReadBufferSize)
+        return false;
+    // A hand-edited \x00 ends the string, as it would for a C-string reader.
+    value.resize(std::min(value.size(), value.find('\0')));
+    text = std::move(value);
+    return true;
+}
+
+bool CRegistryKey::WriteString(std::string_view name, std::string_view text)
+{
+    if (m_state != State::SubKey)
+        return false;
+    return SettingsStore(m_store).Write(m_subKey, name, text.substr(0, text.find('\0')));
+}
+
+void CRegistryKey::Close()
+{
+    m_state = State::Closed;
+    m_subKey.clear();
+    m_store.clear();
+}
+
+} // namespace velmora

@@ -1,0 +1,474 @@
+#include "platform/SettingsStore.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace velmora
+{
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+// File format: UTF-8 text, one record per line, nothing trimmed.
+//
+//   # comment          blank lines and lines starting with '#' or ';' are ignored
+//   [section]          starts a section; the name is everything between '[' and the final ']'
+//   name=value         a value of the current section; the first '=' ends the name
+//
+// Section names, value names and values are escaped so that any byte string survives the
+// round trip and every record stays on one line:
+//
+//   \\    backslash            \n    line feed
+//   \r    carriage return      \t    tab
+//   \xHH  the byte HH (two hex digits)
+//
+// \xHH is written for the remaining control bytes (0x00-0x1F, 0x7F) and, inside names only,
+// for '=', '[', ']', '#' and ';', so that a name can never read as a header, a comment or
+// the end of the name. Bytes 0x80 and above are written unchanged so Chinese text stays
+// readable. Any other use of a backslash, a value outside a section, or a line that is
+// neither header nor value makes the whole file corrupt: it is then neither used nor
+// rewritten, since guessing could lose the saved login.
+
+constexpr std::string_view kFileHeader =
+    "# Velmora settings. Maintained by the program; values are backslash-escaped.\n";
+
+// Far above anything the program stores; stops us slurping a device or some unrelated file
+// that VELMORA_REGISTRY points at by mistake.
+constexpr std::size_t kMaxFileSize = 1 << 20;
+
+struct Entry {
+    std::string name;
+    std::string value;
+};
+
+struct Section {
+    std::string name;
+    std::vector<Entry> entries;
+};
+
+using Document = std::vector<Section>;
+
+char AsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+Section& FindOrAddSection(Document& doc, std::string_view name)
+{
+    for (Section& section : doc) {
+        if (SameName(section.name, name))
+            return section;
+    }
+    doc.push_back(Section{std::string(name), {}});
+    return doc.back();
+}
+
+const Section* FindSection(const Document& doc, std::string_view name)
+{
+    for (const Section& section : doc) {
+        if (SameName(section.name, name))
+            return &section;
+    }
+    return nullptr;
+}
+
+void SetValue(Section& section, std::string_view name, std::string_view value)
+{
+    for (Entry& entry : section.entries) {
+        if (SameName(entry.name, name)) {
+            entry.value = value;
+            return;
+        }
+    }
+    section.entries.push_back(Entry{std::string(name), std::string(value)});
+}
+
+void Escape(std::string_view text, bool isName, std::string& out)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            continue;
+        case '\n':
+            out += "\\n";
+            continue;
+        case '\r':
+            out += "\\r";
+            continue;
+        case '\t':
+            out += "\\t";
+            continue;
+        default:
+            break;
+        }
+        const auto byte = static_cast<unsigned char>(c);
+        const bool nameDelimiter = c == '=' || c == '[' || c == ']' || c == '#' || c == ';';
+        if (byte < 0x20 || byte == 0x7F || (isName && nameDelimiter)) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0x0F];
+        } else {
+            out += c;
+        }
+    }
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool Unescape(std::string_view text, std::string& out)
+{
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return false;
+        switch (text[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'x': {
+            if (i + 2 >= text.size())
+                return false;
+            const int high = HexValue(text[i + 1]);
+            const int low = HexValue(text[i + 2]);
+            if (high < 0 || low < 0)
+                return false;
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<Document> Parse(std::string_view text)
+{
+    Document doc;
+    std::optional<std::size_t> current;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        // Tolerate a file re-saved by an editor with CRLF line ends; real CRs are escaped.
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty() || line.front() == '#' || line.front() == ';')
+            continue;
+
+        if (line.front() == '[') {
+            std::string name;
+            if (line.size() < 2 || line.back() != ']' ||
+                !Unescape(line.substr(1, line.size() - 2), name))
+                return std::nullopt;
+            current = static_cast<std::size_t>(&FindOrAddSection(doc, name) - doc.data());
+            continue;
+        }
+
+        const std::size_t equals = line.find('=');
+        std::string name;
+        std::string value;
+        if (!current || equals == std::string_view::npos ||
+            !Unescape(line.substr(0, equals), name) || !Unescape(line.substr(equals + 1), value))
+            return std::nullopt;
+        SetValue(doc[*current], name, value);
+    }
+    return doc;
+}
+
+std::string Serialize(const Document& doc)
+{
+    std::string out(kFileHeader);
+    for (const Section& section : doc) {
+        out += "\n[";
+        Escape(section.name, true, out);
+        out += "]\n";
+        for (const Entry& entry : section.entries) {
+            Escape(entry.name, true, out);
+            out += '=';
+            Escape(entry.value, false, out);
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+class UniqueFd
+{
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+enum class LoadResult { Ok, Missing, Failed };
+
+LoadResult LoadFile(const fs::path& file, std::string& text)
+{
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
+    struct stat info {
+    };
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::size_t>(info.st_size) > kMaxFileSize)
+        return LoadResult::Failed;
+
+    text.clear();
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return LoadResult::Failed;
+        }
+        if (got == 0)
+            return LoadResult::Ok;
+        text.append(buffer, static_cast<std::size_t>(got));
+        if (text.size() > kMaxFileSize)
+            return LoadResult::Failed;
+    }
+}
+
+// A missing file is an empty store; an unreadable or corrupt one is no store at all.
+std::optional<Document> LoadDocument(const fs::path& file)
+{
+    std::string text;
+    switch (LoadFile(file, text)) {
+    case LoadResult::Missing:
+        return Document{};
+    case LoadResult::Ok:
+        return Parse(text);
+    case LoadResult::Failed:
+        break;
+    }
+    return std::nullopt;
+}
+
+// Folders we create hold the saved password's file, so they are owner-only; folders that
+// already exist are left as the user set them up.
+bool MakeDirectories(const fs::path& dir)
+{
+    struct stat info {
+    };
+    if (::stat(dir.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode);
+    if (errno != ENOENT)
+        return false;
+    const fs::path parent = dir.parent_path();
+    if (!parent.empty() && parent != dir && !MakeDirectories(parent))
+        return false;
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool WriteAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t written = ::write(fd, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Held for the whole read-modify-write. The lock lives on a separate file because the data
+// file itself is replaced by rename, and a lock on a replaced inode protects nothing.
+UniqueFd LockExclusive(const fs::path& lockFile)
+{
+    UniqueFd fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd.valid())
+        return fd;
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return UniqueFd();
+    }
+    return fd;
+}
+
+// Readers (in any process) see either the old file or the new one, never a partial write;
+// after a crash at most a stray temporary file is left next to an intact store.
+bool ReplaceFile(const fs::path& file, std::string_view contents)
+{
+    std::string temp = file.string() + ".tmp-XXXXXX";
+    // mkostemp creates with O_EXCL and mode 0600.
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd.valid())
+        return false;
+    bool ok =
+        ::fchmod(fd.get(), 0600) == 0 && WriteAll(fd.get(), contents) && ::fsync(fd.get()) == 0;
+    ok = ::close(fd.release()) == 0 && ok;
+    if (ok)
+        ok = ::rename(temp.c_str(), file.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // Makes the rename itself durable. The new contents are already in place, so a
+    // directory that cannot be synced (some filesystems refuse) does not fail the write.
+    UniqueFd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        ::fsync(dir.get());
+    return true;
+}
+
+std::string HomeDirectory()
+{
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+        return home;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr)
+        return found->pw_dir;
+    return {};
+}
+
+} // namespace
+
+SettingsStore::SettingsStore(fs::path file)
+{
+    std::error_code error;
+    m_file = file.empty() ? file : fs::absolute(file, error);
+    if (error)
+        m_file = std::move(file);
+}
+
+fs::path SettingsStore::DefaultPath()
+{
+    if (const char* path = std::getenv("VELMORA_REGISTRY"); path != nullptr && *path != '\0')
+        return path;
+    fs::path config;
+    // Relative values are to be ignored, as the base-directory convention asks.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
+        config = xdg;
+    } else {
+        const std::string home = HomeDirectory();
+        if (home.empty())
+            return {};
+        config = fs::path(home) / ".config";
+    }
+    return config / "velmora" / "registry.ini";
+}
+
+bool SettingsStore::Prepare() const
+{
+    if (m_file.empty() || !MakeDirectories(m_file.parent_path()))
+        return false;
+    return LoadDocument(m_file).has_value();
+}
+
+bool SettingsStore::Read(std::string_view section, std::string_view name, std::string& value) const
+{
+    if (m_file.empty())
+        return false;
+    // No cache: the other process may have changed the file since our last look.
+    const std::optional<Document> doc = LoadDocument(m_file);
+    if (!doc)
+        return false;
+    const Section* found = FindSection(*doc, section);
+    if (found == nullptr)
+        return false;
+    for (const Entry& entry : found->entries) {
+        if (SameName(entry.name, name)) {
+            value = entry.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SettingsStore::Write(std::string_view section, std::string_view name,
+                          std::string_view value) const
+{
+    if (m_file.empty() || !MakeDirectories(m_file.parent_path()))
+        return false;
+    const UniqueFd lock = LockExclusive(m_file.string() + ".lock");
+    if (!lock.valid())
+        return false;
+    std::optional<Document> doc = LoadDocument(m_file);
+    if (!doc)
+        return false;
+    SetValue(FindOrAddSection(*doc, section), name, value);
+    // Always through a fresh 0600 file, which also tightens a store left readable by others.
+    return ReplaceFile(m_file, Serialize(*doc));
+}
+
+} // namespace velmora

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velmora
+{
+
+// The per-user file that stands in for the Windows registry: named string values grouped in
+// sections, one section per sub-key path. The main program and the updater both use it, so
+// every read goes to the file on disk and every change is a locked read-modify-write followed
+// by an atomic replace of the whole file.
+//
+// Section and value names compare ASCII case-insensitively, as registry names do; the case of
+// the first write is the one kept in the file.
+class SettingsStore
+{
+public:
+    explicit SettingsStore(std::filesystem::path file);
+
+    // $VELMORA_REGISTRY when set, else $XDG_CONFIG_HOME/velmora/registry.ini, else
+    // ~/.config/velmora/registry.ini; empty when no home directory can be found.
+    static std::filesystem::path DefaultPath();
+
+    const std::filesystem::path& path() const { return m_file; }
+
+    // Creates the folder (owner-only) if needed and checks that an existing file can be read
+    // and parsed. The file itself is only created by the first Write.
+    bool Prepare() const;
+
+    // False when the file is missing, unreadable or corrupt, or holds no such value; `value`
+    // is then left alone.
+    bool Read(std::string_view section, std::string_view name, std::string& value) const;
+
+    // Sets one value, creating the section if needed. Refuses (false) to rewrite a file it
+    // cannot parse, so a damaged store is never silently emptied.
+    bool Write(std::string_view section, std::string_view name, std::string_view value) const;
+
+private:
+    std::filesystem::path m_file;
+};
+
+} // namespace velmora

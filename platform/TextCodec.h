@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velmora
+{
+
+// Conversions for the wire formats that carry GBK; everything inside the program is UTF-8.
+// Bad input never fails a conversion: an undecodable GBK byte becomes U+FFFD and decoding
+// resumes at the next byte, and anything GBK cannot hold (including malformed UTF-8) becomes
+// '?', one per character.
+
+std::string GbkToUtf8(std::string_view gbk);
+std::string Utf8ToGbk(std::string_view utf8);
+
+// Replaces GBK text in place by its UTF-8 form.
+void ToUtf8(std::string& text);
+
+} // namespace velmora

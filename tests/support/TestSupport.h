@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace velmora::test {
+
+// A fresh directory under the system's temporary folder, removed with the object.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::string str() const { return m_path.string(); }
+    std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Sets TZ for the life of the object and restores the previous zone afterwards.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone);
+    ~ScopedTimeZone();
+
+private:
+    std::string m_previous;
+    bool m_hadPrevious = false;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+
+private:
+    std::string m_name;
+    std::string m_previous;
+    bool m_hadPrevious = false;
+};
+
+// Fixtures committed with the tests.
+std::filesystem::path TestDataDir();
+// Real MT4 files kept outside the repository; empty when they are not on this machine.
+std::filesystem::path SharedTestDataDir();
+
+// Copies `from` to `to`, creating folders as needed.
+void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+} // namespace velmora::test

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "analysis/ValueChart.h"
+
+#include <string>
+
+namespace velmora {
+
+// The shortest text that reads back as the same double; "null" for NaN and infinities.
+std::string JsonNumber(double value);
+// A JSON string literal of UTF-8 text.
+std::string JsonString(std::string_view text);
+
+struct ChartRun {
+    ValueChartPass pass;
+    int passes = 0;
+};
+
+// One JSON object describing the last pass of a run.
+std::string ChartJson(const ChartRun& run, const ValueChartState& state);
+
+// The grid as aligned text, for people.
+std::string ChartText(const ChartRun& run, const ValueChartState& state);
+
+// The series as CSV: count, cursor, then slot,time,open,close,high,low,volume for every bar.
+std::string SeriesCsv(const BarSeries& series);
+
+} // namespace velmora

@@ -1,0 +1,191 @@
+// velmora-tool: the market-data and value-chart logic of the program, without windows.
+
+#include "analysis/AnalysisParams.h"
+#include "analysis/ValueChart.h"
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
+#include "market/Mt4Import.h"
+#include "platform/MessageSink.h"
+#include "tools/ChartReport.h"
+
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int kBadArguments = 2;
+constexpr int kMaxPasses = 3;
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  velmora-tool bars  --hst DIR --code CODE --period P [--history N]\n"
+    "  velmora-tool chart --hst DIR --code CODE --period P [--cursor K] [--tpo N]\n"
+    "                     [--long M] [--short M] [--history N] [--yunit TEXT]\n"
+    "                     [--format json|text]\n"
+    "\n"
+    "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
+    "  CODE    catalogue code, e.g. EURUSD or LLGUSD\n"
+    "  P       period: 0 half-hour, 1 day, 2 week, 3 month (or half, day, week, month)\n"
+    "exit status: 0 chart drawn, 1 message or suggestion, 2 bad arguments\n";
+
+int Usage(const std::string& problem)
+{
+    if (!problem.empty())
+        std::fprintf(stderr, "velmora-tool: %s\n", problem.c_str());
+    std::fputs(kUsage, stderr);
+    return kBadArguments;
+}
+
+std::optional<int> ParseInt(std::string_view text)
+{
+    int value = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc{} || result.ptr != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<Period> ParsePeriod(std::string_view text)
+{
+    for (Period p = 0; p < kPeriodCount; ++p) {
+        if (text == std::to_string(p) || text == PeriodLineType(p))
+            return p;
+    }
+    return std::nullopt;
+}
+
+struct Options {
+    std::string command;
+    std::map<std::string, std::string> values;
+
+    bool has(const std::string& key) const { return values.count(key) != 0; }
+    const std::string& get(const std::string& key) const { return values.at(key); }
+};
+
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
+{
+    Options options;
+    if (argc < 2) {
+        problem = "no command";
+        return std::nullopt;
+    }
+    options.command = argv[1];
+    const std::map<std::string, std::vector<std::string>> allowed{
+        {"bars", {"--hst", "--code", "--period", "--history"}},
+        {"chart",
+         {"--hst", "--code", "--period", "--cursor", "--tpo", "--long", "--short", "--history",
+          "--yunit", "--format"}},
+    };
+    const auto command = allowed.find(options.command);
+    if (command == allowed.end()) {
+        problem = "unknown command '" + options.command + "'";
+        return std::nullopt;
+    }
+    for (int i = 2; i < argc; ++i) {
+        const std::string key = argv[i];
+        bool known = false;
+        for (const std::string& name : command->second)
+            known = known || name == key;
+        if (!known) {
+            problem = "unknown option '" + key + "'";
+            return std::nullopt;
+        }
+        if (i + 1 >= argc) {
+            problem = "option '" + key + "' needs a value";
+            return std::nullopt;
+        }
+        options.values[key] = argv[++i];
+    }
+    for (const char* required : {"--hst", "--code", "--period"}) {
+        if (!options.has(required)) {
+            problem = std::string("missing ") + required;
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string problem;
+    const std::optional<Options> options = ParseOptions(argc, argv, problem);
+    if (!options)
+        return Usage(problem);
+
+    InitCatalogue();
+    const int commodity = FindCommodity(options->get("--code"));
+    if (!IsValidCommodity(commodity))
+        return Usage("'" + options->get("--code") + "' is not a catalogue code");
+    const std::optional<Period> period = ParsePeriod(options->get("--period"));
+    if (!period)
+        return Usage("bad period '" + options->get("--period") + "'");
+
+    std::map<std::string, int> numbers;
+    for (const char* key : {"--history", "--cursor", "--tpo", "--long", "--short"}) {
+        if (!options->has(key))
+            continue;
+        const std::optional<int> value = ParseInt(options->get(key));
+        if (!value)
+            return Usage(std::string("bad number for ") + key);
+        numbers[key] = *value;
+    }
+    const std::string format = options->has("--format") ? options->get("--format") : "json";
+    if (format != "json" && format != "text")
+        return Usage("bad format '" + format + "'");
+
+    if (numbers.count("--history")) {
+        PeriodValues counts = analysisParams.historyCount;
+        counts[*period] = numbers["--history"];
+        analysisParams.setHistoryCount(counts);
+    }
+    if (options->has("--yunit"))
+        catalogue[commodity].yunit[*period] = options->get("--yunit");
+
+    StderrMessageSink messages;
+    ImportAllFromMt4(options->get("--hst"), messages);
+    BarSeries& series = Series(commodity, *period);
+
+    if (options->command == "bars") {
+        Write(SeriesCsv(series));
+        return 0;
+    }
+
+    if (numbers.count("--tpo"))
+        analysisParams.tpoBars[*period] = numbers["--tpo"];
+    if (numbers.count("--long"))
+        analysisParams.longAvgBars[*period] = numbers["--long"];
+    if (numbers.count("--short"))
+        analysisParams.shortAvgBars[*period] = numbers["--short"];
+    if (numbers.count("--cursor"))
+        series.cursor = numbers["--cursor"];
+
+    // Repaint the way a chart window does: a pass that ends with a suggestion is followed by
+    // another, which then uses the enlarged YUnit.
+    auto state = std::make_unique<ValueChartState>();
+    const ValueChartRequest request{commodity, *period, &catalogue[commodity], &series,
+                                    &analysisParams};
+    ChartRun run;
+    std::string title = NewChartTitle(catalogue[commodity], *period);
+    while (run.passes < kMaxPasses) {
+        run.pass = RunValueChartPass(request, title, *state, yunitOverride);
+        ++run.passes;
+        title = run.pass.title;
+        if (run.pass.outcome != ChartOutcome::Suggestion)
+            break;
+    }
+
+    Write(format == "json" ? ChartJson(run, *state) : ChartText(run, *state));
+    return run.pass.outcome == ChartOutcome::Drawn ? 0 : 1;
+}
