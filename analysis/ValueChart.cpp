@@ -34,14 +34,16 @@ int TruncToInt(double value)
 // 0.001 for scale 10000 with step 10.
 double RoundUp(double value, std::int64_t scale, std::int64_t step, double unit)
 {
-    std::int64_t p = static_cast<std::int64_t>(TruncToInt(static_cast<double>(scale) * value)) + step;
+    std::int64_t p =
+        static_cast<std::int64_t>(TruncToInt(static_cast<double>(scale) * value)) + step;
     p -= p % step;
     return static_cast<double>(p) * unit;
 }
 
 double RoundDown(double value, std::int64_t scale, std::int64_t step, double unit)
 {
-    std::int64_t q = static_cast<std::int64_t>(TruncToInt(static_cast<double>(scale) * value)) - step;
+    std::int64_t q =
+        static_cast<std::int64_t>(TruncToInt(static_cast<double>(scale) * value)) - step;
     q -= q % step;
     return static_cast<double>(q) * unit;
 }
@@ -321,7 +323,8 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
                 ++layout.downCount;
             cell.label = CellLabel(std::string_view(cell.text).substr(6), p);
             const int s = cell.sequence;
-            cell.edgeBar = s == cursor || s == cursor - 1 || s == cursor - n + 1 || s == cursor - n + 2;
+            cell.edgeBar =
+                s == cursor || s == cursor - 1 || s == cursor - n + 1 || s == cursor - n + 2;
         }
     }
 
@@ -330,8 +333,10 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
     layout.shortZ = AverageRow(series, request.params->shortAvgBars[p], layout);
 
     // 14. Title.
-    return {ChartOutcome::Drawn, {},
-            ValueChartTitle(*request.entry, p, series, layout.upCount, layout.downCount), false};
+    return {ChartOutcome::Drawn,
+            {},
+            ValueChartTitle(*request.entry, p, series, layout.upCount, layout.downCount),
+            false};
 }
 
 } // namespace velmora

@@ -30,7 +30,7 @@ extern YUnitOverride yunitOverride;
 // bar's time text; column 0 holds a price label instead.
 struct TpoCell {
     std::string text;
-    std::string label; // what the chart shows for a mark
+    std::string label;    // what the chart shows for a mark
     bool edgeBar = false; // one of the two oldest or two newest bars of the window: bold
     int sequence = 0;     // the bar's index in its series
 
@@ -115,6 +115,7 @@ double LeadingNumber(std::string_view text);
 // The chart's messages.
 inline constexpr std::string_view kYUnitInvalidMessage = "商品单位价格参数非法!";
 inline constexpr std::string_view kParamsInvalidMessage = "参数异常!";
-inline constexpr std::string_view kNotEnoughDataMessage = "数据无法达到分析要求,请在数据管理中同步!";
+inline constexpr std::string_view kNotEnoughDataMessage =
+    "数据无法达到分析要求,请在数据管理中同步!";
 
 } // namespace velmora

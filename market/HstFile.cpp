@@ -21,16 +21,16 @@ template <typename T> T load(std::span<const unsigned char> bytes, std::size_t o
 
 template <typename T> void store(std::vector<unsigned char>& out, T value)
 {
-    unsigned char bytes[sizeof(T)];
-    std::memcpy(bytes, &value, sizeof(T));
-    out.insert(out.end(), bytes, bytes + sizeof(T));
+    const std::size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &value, sizeof(T));
 }
 
 void storeText(std::vector<unsigned char>& out, std::string_view text, std::size_t width)
 {
-    const std::size_t n = std::min(text.size(), width - 1);
-    out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
-    out.insert(out.end(), width - n, 0);
+    const std::size_t at = out.size();
+    out.resize(at + width, 0);
+    std::memcpy(out.data() + at, text.data(), std::min(text.size(), width - 1));
 }
 
 } // namespace

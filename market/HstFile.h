@@ -36,8 +36,8 @@ struct Bar {
 
 struct Header {
     std::int32_t version = kVersion401;
-    std::string copyright;  // up to 63 bytes
-    std::string symbol;     // up to 11 bytes
+    std::string copyright;   // up to 63 bytes
+    std::string symbol;      // up to 11 bytes
     std::int32_t period = 0; // minutes
     std::int32_t digits = 0;
     std::int32_t timeSign = 0;

@@ -16,7 +16,7 @@ constexpr std::int64_t kHalfHourSeconds = 1800;
 
 struct Instrument {
     std::string_view code;
-    double basePrice;       // the level the price drifts back to
+    double basePrice; // the level the price drifts back to
     int digits;
     double dailyVolatility; // standard deviation of a trading day's return
     int spreadPoints;
@@ -26,19 +26,19 @@ struct Instrument {
 // price units, give a useful number of rows: a few dozen for a day of half-hours, no more than
 // a couple of hundred for the longer periods.
 constexpr std::array<Instrument, kCommodityCount> kInstruments{{
-    {"SGY15KG", 7500.0, 0, 0.0090, 10},
+    {"SGY15KG", 7500.0, 0, 0.0078, 10},
     {"SGXPD", 300.0, 2, 0.0080, 40},
-    {"SGXPT", 230.0, 2, 0.0160, 40},
+    {"SGXPT", 230.0, 2, 0.0180, 40},
     {"LLSUSD", 30.0, 3, 0.0140, 30},
-    {"CNH", 7.2, 4, 0.0030, 30},
-    {"EURUSD", 1.08, 5, 0.0090, 12},
+    {"CNH", 7.2, 4, 0.0035, 30},
+    {"EURUSD", 1.08, 5, 0.0095, 12},
     {"GBPUSD", 1.27, 5, 0.0090, 18},
     {"USDJPY", 150.0, 3, 0.0080, 15},
-    {"AUDUSD", 0.66, 5, 0.0120, 15},
-    {"USDCHF", 0.88, 5, 0.0110, 17},
+    {"AUDUSD", 0.66, 5, 0.0140, 15},
+    {"USDCHF", 0.88, 5, 0.0120, 17},
     {"USDCAD", 1.36, 5, 0.0080, 20},
-    {"NZDUSD", 0.60, 5, 0.0130, 22},
-    {"LLGUSD", 2400.0, 2, 0.0060, 40},
+    {"NZDUSD", 0.60, 5, 0.0150, 22},
+    {"LLGUSD", 2400.0, 2, 0.0055, 40},
 }};
 
 // Relative activity by UTC hour: quiet late in the American evening, busiest when London and
@@ -47,8 +47,8 @@ constexpr std::array<double, 24> kActivity{0.8, 0.9, 0.9, 0.8, 0.7, 0.7, 0.8, 1.
                                            1.2, 1.1, 1.0, 1.0, 1.2, 1.4, 1.5, 1.3,
                                            1.1, 0.9, 0.8, 0.8, 0.7, 0.6, 0.6, 0.7};
 
-constexpr double kMeanTickInterval = 60.0; // seconds at activity 1
-constexpr double kReversionPerDay = 1.0 / 250.0;
+constexpr double kMeanTickInterval = 120.0; // seconds at activity 1
+constexpr double kReversionPerDay = 1.0 / 120.0;
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b)
 {
@@ -131,10 +131,7 @@ double roundToTick(double price, double scale)
 
 } // namespace
 
-double MarketSimulator::Path::uniform()
-{
-    return static_cast<double>(engine() >> 11) * 0x1.0p-53;
-}
+double MarketSimulator::Path::uniform() { return static_cast<double>(engine() >> 11) * 0x1.0p-53; }
 
 // Box–Muller in its polar form, which needs no sine or cosine.
 double MarketSimulator::Path::normal()
@@ -211,7 +208,7 @@ void MarketSimulator::playTick(int commodity, Path& path)
     const bool opensBar = halfHours.empty() || halfHours.back().time != halfHour;
     if (opensBar) {
         // Calm and hectic spells lasting a few days each.
-        path.regime += 0.005 * (1.0 - path.regime) + 0.025 * path.normal();
+        path.regime += 0.005 * (1.0 - path.regime) + 0.02 * path.normal();
         path.regime = std::clamp(path.regime, 0.5, 1.8);
     }
 
@@ -307,8 +304,8 @@ std::optional<std::int64_t> ParseUtcDate(std::string_view text)
     const int day = number(8, 2);
     if (year < 1970 || month < 1 || month > 12 || day < 1)
         return std::nullopt;
-    const std::int64_t days = daysFromCivil(year, static_cast<unsigned>(month),
-                                            static_cast<unsigned>(day));
+    const std::int64_t days =
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     const CivilDate check = civilFromDays(days);
     if (check.month != static_cast<unsigned>(month) || check.day != static_cast<unsigned>(day))
         return std::nullopt; // 2026-02-30 and the like

@@ -47,8 +47,8 @@ public:
 private:
     struct Path {
         std::mt19937_64 engine;
-        double price = 0.0;   // unrounded; quotes are rounded to the tick
-        double regime = 1.0;  // slowly wandering volatility multiplier
+        double price = 0.0;  // unrounded; quotes are rounded to the tick
+        double regime = 1.0; // slowly wandering volatility multiplier
         double spareNormal = 0.0;
         bool hasSpareNormal = false;
         std::int64_t lastTick = 0; // trading seconds since m_origin

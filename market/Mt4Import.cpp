@@ -10,12 +10,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <limits>
-#include <vector>
-
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace velmora {
 
@@ -28,7 +27,8 @@ constexpr std::string_view kPeriodError = "MT4数据自动同步失败：数据�
 
 std::string FileReadError(const std::string& path)
 {
-    return "MT4数据自动同步失败：读取文件[" + path + "]失败,请设置正确的MT4数据目录并及时更新MT4数据";
+    return "MT4数据自动同步失败：读取文件[" + path +
+           "]失败,请设置正确的MT4数据目录并及时更新MT4数据";
 }
 
 // Closes the descriptor on every way out.
@@ -53,7 +53,8 @@ std::size_t ReadAt(int fd, unsigned char* buffer, std::size_t size, off_t offset
 {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
+        const ssize_t n =
+            ::pread(fd, buffer + done, size - done, offset + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -85,7 +86,8 @@ BarRecord ToBarRecord(const hst::Bar& bar)
     record.close = bar.close;
     record.high = bar.high;
     record.low = bar.low;
-    record.volume = static_cast<std::int32_t>(static_cast<std::uint32_t>(bar.tickVolume & 0xffffffff));
+    record.volume =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(bar.tickVolume & 0xffffffff));
     return record;
 }
 
@@ -116,7 +118,7 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
 
     const std::string path = Mt4HistoryPath(directory, entry.code, period);
     FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info{};
+    struct stat info {};
     const bool opened = file.get() >= 0 && ::fstat(file.get(), &info) == 0;
     if (!opened || !S_ISREG(info.st_mode)) {
         messages.showMessage(FileReadError(path));

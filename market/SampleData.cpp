@@ -20,7 +20,8 @@ bool WriteSampleHistory(const std::string& dir, std::uint64_t seed, std::int64_t
     if (halfHourBars < 1)
         return false;
     const auto wanted = static_cast<std::size_t>(halfHourBars);
-    MarketSimulator simulator(seed, endUtc - kHistoryDays * 86400, std::max<std::size_t>(wanted, 1000));
+    MarketSimulator simulator(seed, endUtc - kHistoryDays * 86400,
+                              std::max<std::size_t>(wanted, 1000));
     simulator.advanceTo(endUtc);
 
     for (int commodity = 0; commodity < kCommodityCount; ++commodity) {
@@ -33,8 +34,8 @@ bool WriteSampleHistory(const std::string& dir, std::uint64_t seed, std::int64_t
             header.symbol = MarketSimulator::code(commodity);
             header.period = PeriodMt4Suffix(period);
             header.digits = MarketSimulator::digits(commodity);
-            const std::string path = dir + "/" + header.symbol +
-                                     std::to_string(PeriodMt4Suffix(period)) + ".hst";
+            const std::string path =
+                dir + "/" + header.symbol + std::to_string(PeriodMt4Suffix(period)) + ".hst";
             if (!hst::WriteFile(path, header, bars))
                 return false;
         }

@@ -4,15 +4,11 @@
 
 #include <algorithm>
 
-namespace velmora
-{
+namespace velmora {
 
 CRegistryKey::CRegistryKey(RegistryRoot root) : m_root(root) {}
 
-CRegistryKey::~CRegistryKey()
-{
-    Close();
-}
+CRegistryKey::~CRegistryKey() { Close(); }
 
 bool CRegistryKey::Open(std::string_view subKeyPath)
 {

@@ -4,8 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmora
-{
+namespace velmora {
 
 // Every registry location the program uses. All values are strings.
 struct RegistryNames {
@@ -30,8 +29,7 @@ enum class RegistryRoot { LocalMachine };
 // against: the wrapper starts on a root that holds no values, Open moves it to a sub-key
 // (relative to wherever it is now), and a failed Open leaves it where it was, so the
 // following reads and writes fail instead of touching some other location.
-class CRegistryKey
-{
+class CRegistryKey {
 public:
     explicit CRegistryKey(RegistryRoot root);
     ~CRegistryKey();

@@ -11,13 +11,11 @@
 #include <utility>
 #include <vector>
 
-namespace velmora
-{
+namespace velmora {
 
 namespace fs = std::filesystem;
 
-namespace
-{
+namespace {
 
 // File format: UTF-8 text, one record per line, nothing trimmed.
 //
@@ -58,10 +56,7 @@ struct Section {
 
 using Document = std::vector<Section>;
 
-char AsciiLower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameName(std::string_view a, std::string_view b)
 {
@@ -239,8 +234,7 @@ std::string Serialize(const Document& doc)
     return out;
 }
 
-class UniqueFd
-{
+class UniqueFd {
 public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
@@ -278,8 +272,7 @@ LoadResult LoadFile(const fs::path& file, std::string& text)
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid())
         return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
-    struct stat info {
-    };
+    struct stat info {};
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         static_cast<std::size_t>(info.st_size) > kMaxFileSize)
         return LoadResult::Failed;
@@ -320,8 +313,7 @@ std::optional<Document> LoadDocument(const fs::path& file)
 // already exist are left as the user set them up.
 bool MakeDirectories(const fs::path& dir)
 {
-    struct stat info {
-    };
+    struct stat info {};
     if (::stat(dir.c_str(), &info) == 0)
         return S_ISDIR(info.st_mode);
     if (errno != ENOENT)

@@ -4,8 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmora
-{
+namespace velmora {
 
 // The per-user file that stands in for the Windows registry: named string values grouped in
 // sections, one section per sub-key path. The main program and the updater both use it, so
@@ -14,8 +13,7 @@ namespace velmora
 //
 // Section and value names compare ASCII case-insensitively, as registry names do; the case of
 // the first write is the one kept in the file.
-class SettingsStore
-{
+class SettingsStore {
 public:
     explicit SettingsStore(std::filesystem::path file);
 

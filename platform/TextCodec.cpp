@@ -5,16 +5,13 @@
 #include <cstdint>
 #include <iconv.h>
 
-namespace velmora
-{
+namespace velmora {
 
-namespace
-{
+namespace {
 
 // Descriptors are cached per thread: iconv_t carries conversion state and must not be
 // shared, and opening one costs a module lookup that wire parsing would repeat per field.
-class Converter
-{
+class Converter {
 public:
     Converter(const char* to, const char* from) : m_cd(::iconv_open(to, from)) {}
     ~Converter()
@@ -70,10 +67,7 @@ std::size_t Utf8SequenceLength(const char* text, std::size_t size)
 // always moves on.
 using SkipRule = std::size_t (*)(const char* text, std::size_t size, bool truncated);
 
-std::size_t SkipGbk(const char*, std::size_t, bool)
-{
-    return 1;
-}
+std::size_t SkipGbk(const char*, std::size_t, bool) { return 1; }
 
 std::size_t SkipUtf8(const char* text, std::size_t size, bool truncated)
 {
@@ -134,9 +128,6 @@ std::string Utf8ToGbk(std::string_view utf8)
     return Convert(encoder, utf8, "?", SkipUtf8);
 }
 
-void ToUtf8(std::string& text)
-{
-    text = GbkToUtf8(text);
-}
+void ToUtf8(std::string& text) { text = GbkToUtf8(text); }
 
 } // namespace velmora

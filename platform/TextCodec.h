@@ -3,8 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace velmora
-{
+namespace velmora {
 
 // Conversions for the wire formats that carry GBK; everything inside the program is UTF-8.
 // Bad input never fails a conversion: an undecodable GBK byte becomes U+FFFD and decoding

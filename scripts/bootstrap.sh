@@ -5,9 +5,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libqt6svg6-dev
+  qt6-base-dev qt6-svg-dev
   libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang-format
   fontconfig fonts-noto-cjk
   tzdata
 )

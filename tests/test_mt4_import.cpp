@@ -5,10 +5,9 @@
 #include "platform/MessageSink.h"
 #include "tests/support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 
 using namespace velmora;
@@ -235,8 +234,10 @@ TEST_F(Mt4ImportTest, AllCommoditiesStopAtTheFirstMissingPeriod)
 TEST_F(Mt4ImportTest, RealFilesOfBothVersionsAgree)
 {
     const auto fixtures = velmora::test::TestDataDir() / "mt4";
-    velmora::test::CopyFile(fixtures / "EURUSD240_new_format_401.hst", dir / "new" / "EURUSD30.hst");
-    velmora::test::CopyFile(fixtures / "EURUSD240_old_format_400.hst", dir / "old" / "EURUSD30.hst");
+    velmora::test::CopyFile(fixtures / "EURUSD240_new_format_401.hst",
+                            dir / "new" / "EURUSD30.hst");
+    velmora::test::CopyFile(fixtures / "EURUSD240_old_format_400.hst",
+                            dir / "old" / "EURUSD30.hst");
     analysisParams.historyCount[kHalfHour] = 501;
 
     ASSERT_EQ(ImportMt4Series(catalogue[5], kHalfHour, (dir / "new").string(), messages), 0);

@@ -4,15 +4,16 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
-namespace velmora
-{
-namespace
-{
+namespace velmora {
+namespace {
 
 namespace fs = std::filesystem;
 using test::ScopedEnv;
@@ -37,20 +38,15 @@ bool Write(std::string_view subKey, std::string_view name, std::string_view text
 
 unsigned Mode(const fs::path& path)
 {
-    struct stat info {
-    };
+    struct stat info {};
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return info.st_mode & 07777;
 }
 
-void WriteText(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path) << text;
-}
+void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
 
 // Every test points the store at its own temporary file, in a folder that does not exist yet.
-class RegistryKeyTest : public ::testing::Test
-{
+class RegistryKeyTest : public ::testing::Test {
 protected:
     TempDir m_dir;
     fs::path m_file = m_dir / "cfg" / "registry.ini";

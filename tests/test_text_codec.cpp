@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-namespace velmora
-{
-namespace
-{
+namespace velmora {
+namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 

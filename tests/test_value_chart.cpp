@@ -1,15 +1,14 @@
 #include "analysis/ValueChart.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 
 using namespace velmora;
 
 namespace {
 
-constexpr int kGold = 12;  // LLGUSD
-constexpr int kEuro = 5;   // EURUSD
+constexpr int kGold = 12; // LLGUSD
+constexpr int kEuro = 5;  // EURUSD
 
 BarRecord Bar(double high, double low, double open, double close,
               std::string time = "2024.05.06 10:30:00")
@@ -133,7 +132,7 @@ TEST_F(ValueChartTest, WindowNeedsCursorAtLeastTheWindowLength)
     EXPECT_EQ(pass.message, "数据无法达到分析要求,请在数据管理中同步!");
     EXPECT_EQ(pass.title, "T");
 
-    fill(kGold, kDay, window, 7); // cursor 6 = N: bars 1..6
+    fill(kGold, kDay, window, 7);                     // cursor 6 = N: bars 1..6
     Series(kGold, kDay).bars[0] = Bar(5000, 1, 2, 3); // bar 0 never belongs to a window
     ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
     EXPECT_DOUBLE_EQ(layout().retMax, 1015);
@@ -235,8 +234,8 @@ TEST_F(ValueChartTest, MarksUseTheHalfUnitTolerance)
 {
     catalogue[kGold].yunit[kDay] = "1";
     // Bar 1 reaches 1000 exactly; bar 2 stops half a unit below 1001.
-    fill(kGold, kDay, {Bar(1000, 995, 996, 997), Bar(1000.5, 999, 999.5, 999.2),
-                       Bar(1002, 996, 997, 1001)});
+    fill(kGold, kDay,
+         {Bar(1000, 995, 996, 997), Bar(1000.5, 999, 999.5, 999.2), Bar(1002, 996, 997, 1001)});
     ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
     auto marked = [&](int row, int sequence) {
         for (int q = 1; q <= 3; ++q) {
@@ -278,8 +277,10 @@ TEST_F(ValueChartTest, CountsEdgeBarsAndLabels)
 {
     catalogue[kGold].yunit[kHalfHour] = "1";
     fill(kGold, kHalfHour,
-         {Bar(100, 100, 99, 100, "2024.05.06 09:00:00"), Bar(100, 100, 100, 99, "2024.05.06 09:30:00"),
-          Bar(100, 100, 99, 100, "2024.05.06 10:00:00"), Bar(100, 100, 99, 99, "2024.05.06 10:15:00"),
+         {Bar(100, 100, 99, 100, "2024.05.06 09:00:00"),
+          Bar(100, 100, 100, 99, "2024.05.06 09:30:00"),
+          Bar(100, 100, 99, 100, "2024.05.06 10:00:00"),
+          Bar(100, 100, 99, 99, "2024.05.06 10:15:00"),
           Bar(100, 100, 99, 100, "2024.05.06 10:30:00"), Bar(100, 100, 99, 100, "2024.05")},
          10);
     ASSERT_EQ(run(kGold, kHalfHour).outcome, ChartOutcome::Drawn);
@@ -295,13 +296,15 @@ TEST_F(ValueChartTest, CountsEdgeBarsAndLabels)
     EXPECT_EQ(layout().upCount, 4);
     EXPECT_EQ(layout().downCount, 2); // equal open and close counts as down
 
-    fill(kGold, kWeek, {Bar(100, 100, 99, 100, "2024.05.17 00:00:00"), Bar(100, 100, 99, 100, "2024.0")});
+    fill(kGold, kWeek,
+         {Bar(100, 100, 99, 100, "2024.05.17 00:00:00"), Bar(100, 100, 99, 100, "2024.0")});
     catalogue[kGold].yunit[kWeek] = "1";
     ASSERT_EQ(run(kGold, kWeek).outcome, ChartOutcome::Drawn);
     EXPECT_EQ(cell(rowOf(100, 1), 1).label, "17");
     EXPECT_EQ(cell(rowOf(100, 1), 2).label, "");
 
-    fill(kGold, kMonth, {Bar(100, 100, 99, 100, "2024.11.01 00:00:00"), Bar(100, 100, 99, 100, "2024.1")});
+    fill(kGold, kMonth,
+         {Bar(100, 100, 99, 100, "2024.11.01 00:00:00"), Bar(100, 100, 99, 100, "2024.1")});
     catalogue[kGold].yunit[kMonth] = "1";
     ASSERT_EQ(run(kGold, kMonth).outcome, ChartOutcome::Drawn);
     EXPECT_EQ(cell(rowOf(100, 1), 1).label, "11");
@@ -344,8 +347,9 @@ TEST_F(ValueChartTest, TitlesAndRetitle)
 {
     catalogue[kGold].yunit[kDay] = "1";
     catalogue[kGold].lastPrice = "2401.500";
-    fill(kGold, kDay, {Bar(1010, 1000, 1001, 1002, "2024.05.06 00:00:00"),
-                       Bar(1010, 1000, 1002, 1001, "2024.05.07 00:00:00")});
+    fill(kGold, kDay,
+         {Bar(1010, 1000, 1001, 1002, "2024.05.06 00:00:00"),
+          Bar(1010, 1000, 1002, 1001, "2024.05.07 00:00:00")});
     EXPECT_EQ(RetitleValueChart(catalogue[kGold], kDay, *state), std::nullopt);
     const auto pass = run(kGold, kDay);
     ASSERT_EQ(pass.outcome, ChartOutcome::Drawn);

@@ -71,7 +71,6 @@ int main(int argc, char** argv)
     std::printf("velmora-sample: wrote %d history files to %s (seed %llu, through %s UTC, "
                 "%d half-hour bars)\n",
                 velmora::kCommodityCount * velmora::kPeriodCount, out.c_str(),
-                static_cast<unsigned long long>(seed), std::string(endDate).c_str(),
-                halfHourBars);
+                static_cast<unsigned long long>(seed), std::string(endDate).c_str(), halfHourBars);
     return 0;
 }

@@ -11,9 +11,9 @@
 #include <charconv>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
-#include <memory>
 #include <string_view>
 #include <vector>
 

@@ -1,0 +1,42 @@
+// Importing all 52 series from a folder of MT4 history files.
+
+#include "analysis/AnalysisParams.h"
+#include "market/MarketSimulator.h"
+#include "market/Mt4Import.h"
+#include "market/SampleData.h"
+#include "platform/MessageSink.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+using namespace velmora;
+
+namespace {
+
+void BM_ImportAllFromMt4(benchmark::State& state)
+{
+    std::string dir = (std::filesystem::temp_directory_path() / "velmora-bench-XXXXXX").string();
+    if (mkdtemp(dir.data()) == nullptr) {
+        state.SkipWithError("no temporary directory");
+        return;
+    }
+    if (!WriteSampleHistory(dir, 7, *ParseUtcDate("2026-11-30"))) {
+        state.SkipWithError("cannot write the sample history");
+        return;
+    }
+    InitCatalogue();
+    analysisParams = AnalysisParams{};
+    RecordingMessageSink messages;
+    for (auto _ : state) {
+        const SyncFailures failures = ImportAllFromMt4(dir, messages);
+        benchmark::DoNotOptimize(failures);
+    }
+    if (messages.messages.back() != "完成数据同步")
+        state.SkipWithError("the import reported failures");
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_ImportAllFromMt4)->Unit(benchmark::kMillisecond);
+
+} // namespace
