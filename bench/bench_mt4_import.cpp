@@ -7,7 +7,6 @@
 #include "platform/MessageSink.h"
 
 #include <benchmark/benchmark.h>
-
 #include <cstdlib>
 #include <filesystem>
 

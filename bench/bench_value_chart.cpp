@@ -3,7 +3,6 @@
 #include "analysis/ValueChart.h"
 
 #include <benchmark/benchmark.h>
-
 #include <memory>
 
 using namespace velmora;

@@ -114,6 +114,24 @@ std::uint64_t splitMix(std::uint64_t x)
     return x ^ (x >> 31);
 }
 
+constexpr std::int64_t kLongestTickGap =
+    static_cast<std::int64_t>(2 * kMeanTickInterval /
+                              *std::min_element(kActivity.begin(), kActivity.end())) +
+    1;
+
+// The square root of a tick gap in days; gaps are whole seconds, so a table spares the
+// innermost loop a square root.
+double SqrtOfDays(std::int64_t seconds)
+{
+    static const std::array<double, kLongestTickGap + 1> table = [] {
+        std::array<double, kLongestTickGap + 1> roots{};
+        for (std::size_t i = 0; i < roots.size(); ++i)
+            roots[i] = std::sqrt(static_cast<double>(i) / kDaySeconds);
+        return roots;
+    }();
+    return table[static_cast<std::size_t>(std::min(seconds, kLongestTickGap))];
+}
+
 double pointsPerUnit(int digits)
 {
     double scale = 1.0;
@@ -144,8 +162,10 @@ double MarketSimulator::Path::normal()
     double v = 0.0;
     double s = 0.0;
     do {
-        u = 2.0 * uniform() - 1.0;
-        v = 2.0 * uniform() - 1.0;
+        // 32 bits per coordinate are plenty here and halve the draws.
+        const std::uint64_t bits = engine();
+        u = static_cast<double>(bits >> 32) * 0x1.0p-31 - 1.0;
+        v = static_cast<double>(bits & 0xffffffffU) * 0x1.0p-31 - 1.0;
         s = u * u + v * v;
     } while (s >= 1.0 || s == 0.0);
     const double factor = std::sqrt(-2.0 * portableLog(s) / s);
@@ -172,8 +192,7 @@ MarketSimulator::MarketSimulator(std::uint64_t seed, std::int64_t startUtc, std:
 
 std::int64_t MarketSimulator::toUtc(std::int64_t tradingSeconds) const
 {
-    return m_origin + tradingSeconds / kTradingWeekSeconds * kWeekSeconds +
-           tradingSeconds % kTradingWeekSeconds;
+    return m_origin + tradingSeconds;
 }
 
 std::int64_t MarketSimulator::toTradingSeconds(std::int64_t utc) const
@@ -212,8 +231,9 @@ void MarketSimulator::playTick(int commodity, Path& path)
         path.regime = std::clamp(path.regime, 0.5, 1.8);
     }
 
-    const double days = static_cast<double>(tick - path.lastTick) / kDaySeconds;
-    const double sigma = instrument.dailyVolatility * path.regime * activity * std::sqrt(days);
+    const std::int64_t elapsed = tick - path.lastTick;
+    const double days = static_cast<double>(elapsed) / kDaySeconds;
+    const double sigma = instrument.dailyVolatility * path.regime * activity * SqrtOfDays(elapsed);
     path.price += path.price * sigma * path.normal() +
                   kReversionPerDay * (instrument.basePrice - path.price) * days;
     path.price = std::max(path.price, 0.2 * instrument.basePrice);

@@ -23,7 +23,8 @@ namespace velmora {
 // advanced in one call or in many small ones.
 class MarketSimulator {
 public:
-    // Keeps at least the newest `keepBars` bars of every period; older ones are dropped.
+    // Keeps at least the newest `keepBars` bars of every period; older ones are dropped. Times
+    // are seconds since 1970-01-01 00:00 UTC and must not be negative.
     explicit MarketSimulator(std::uint64_t seed, std::int64_t startUtc,
                              std::size_t keepBars = 1000);
 
@@ -31,7 +32,8 @@ public:
     // ignored: the path only moves forward.
     void advanceTo(std::int64_t untilUtc);
 
-    // Bars of one commodity and period, oldest first; the newest may still be growing.
+    // Bars of one commodity (0..12) and period (0..3), oldest first; the newest may still be
+    // growing. Callers check both ranges.
     const std::vector<hst::Bar>& bars(int commodity, Period period) const;
 
     // The price of the newest tick; the start price before the first tick.

@@ -17,7 +17,7 @@ constexpr std::int64_t kHistoryDays = 4100;
 bool WriteSampleHistory(const std::string& dir, std::uint64_t seed, std::int64_t endUtc,
                         int halfHourBars)
 {
-    if (halfHourBars < 1)
+    if (halfHourBars < 1 || endUtc < kHistoryDays * 86400)
         return false;
     const auto wanted = static_cast<std::size_t>(halfHourBars);
     MarketSimulator simulator(seed, endUtc - kHistoryDays * 86400,

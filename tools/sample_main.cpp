@@ -56,8 +56,9 @@ int main(int argc, char** argv)
         else
             return usage();
     }
+    // MT4 files keep 32-bit times, and the history needs eleven years after 1970.
     const std::optional<std::int64_t> endDay = velmora::ParseUtcDate(endDate);
-    if (out.empty() || !endDay)
+    if (out.empty() || !endDay || endDate < "1990-01-01" || endDate > "2037-12-31")
         return usage();
 
     std::error_code error;

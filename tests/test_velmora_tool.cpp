@@ -1,0 +1,200 @@
+// velmora-tool tested as a binary: arguments, exit status and the shape of its output.
+
+#include "market/HstFile.h"
+#include "tests/support/TestSupport.h"
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+using velmora::test::TempDir;
+namespace hst = velmora::hst;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+QJsonValue At(const QJsonObject& object, const char* key)
+{
+    return object.value(QLatin1StringView(key));
+}
+
+std::string Slurp(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class VelmoraToolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // 120 day bars of gold from November 2023, every third one an up bar.
+        std::vector<hst::Bar> bars;
+        for (int i = 0; i < 120; ++i) {
+            hst::Bar bar;
+            bar.time = 1700000000 + 86400LL * i;
+            bar.open = 2000 + (i % 9);
+            bar.close = bar.open + ((i % 3) ? -2.5 : 3.25);
+            bar.high = std::max(bar.open, bar.close) + 4;
+            bar.low = std::min(bar.open, bar.close) - 3;
+            bar.tickVolume = i;
+            bars.push_back(bar);
+        }
+        ASSERT_TRUE(hst::WriteFile((dir / "LLGUSD30.hst").string(), {}, bars));
+        ASSERT_TRUE(hst::WriteFile((dir / "LLGUSD1440.hst").string(), {}, bars));
+    }
+
+    Result run(const std::string& arguments)
+    {
+        const std::string command = std::string("TZ=UTC '") + VELMORA_TOOL + "' " + arguments +
+                                    " >'" + (dir / "out").string() + "' 2>'" +
+                                    (dir / "err").string() + "'";
+        const int raw = std::system(command.c_str());
+        Result result;
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        result.out = Slurp(dir / "out");
+        result.err = Slurp(dir / "err");
+        return result;
+    }
+
+    QJsonObject chart(const std::string& extra, int expectedStatus)
+    {
+        const Result result =
+            run("chart --hst '" + dir.str() + "' --code LLGUSD --period 1 " + extra);
+        EXPECT_EQ(result.status, expectedStatus) << result.err;
+        lastOutput = result.out;
+        QJsonParseError error{};
+        const QJsonDocument document =
+            QJsonDocument::fromJson(QByteArray::fromStdString(result.out), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << result.out;
+        return document.object();
+    }
+
+    TempDir dir;
+    std::string lastOutput;
+};
+
+} // namespace
+
+TEST_F(VelmoraToolTest, BadArgumentsExitWithUsage)
+{
+    const std::string hst = "--hst '" + dir.str() + "'";
+    for (const std::string& arguments :
+         {std::string(), std::string("draw"), "chart " + hst + " --code XAUUSD --period 1",
+          "chart " + hst + " --code LLGUSD --period 7", "chart " + hst + " --code LLGUSD",
+          "chart " + hst + " --code LLGUSD --period 1 --cursor 1x",
+          "chart " + hst + " --code LLGUSD --period 1 --format xml",
+          "bars " + hst + " --code LLGUSD --period 1 --cursor 5",
+          "chart " + hst + " --code LLGUSD --period 1 --tpo"}) {
+        const Result result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_NE(result.err.find("usage:"), std::string::npos) << arguments;
+        EXPECT_TRUE(result.out.empty()) << arguments;
+    }
+}
+
+TEST_F(VelmoraToolTest, DrawnChartAsJson)
+{
+    const QJsonObject json = chart("--tpo 20 --long 30 --short 5", 0);
+    // Every key, in this order.
+    std::size_t at = 0;
+    for (const char* key :
+         {"outcome", "message", "title", "passes", "yunit", "ymax", "ymin", "retMax", "retMin",
+          "rows", "widest", "u", "d", "longZ", "shortZ", "labels", "cells"}) {
+        const std::size_t found = lastOutput.find(std::string("\"") + key + "\":", at);
+        ASSERT_NE(found, std::string::npos) << key;
+        at = found;
+    }
+    EXPECT_EQ(json.size(), 17);
+    EXPECT_EQ(At(json, "outcome").toString(), QStringLiteral("drawn"));
+    EXPECT_EQ(At(json, "passes").toInt(), 1);
+    EXPECT_EQ(At(json, "yunit").toDouble(), 1.0);
+    EXPECT_TRUE(At(json, "longZ").isDouble());
+    EXPECT_TRUE(At(json, "shortZ").isDouble());
+    const int rows = At(json, "rows").toInt();
+    EXPECT_EQ(At(json, "labels").toArray().size(), rows - 1);
+    EXPECT_TRUE(At(json, "title").toString().startsWith(QStringLiteral("LLGUSD-现货黄金-日线 ")));
+
+    const QJsonArray cells = At(json, "cells").toArray();
+    int up = 0;
+    int previous = -1;
+    for (const QJsonValue& value : cells) {
+        const QJsonObject cell = value.toObject();
+        const int order = At(cell, "row").toInt() * 100 + At(cell, "col").toInt();
+        EXPECT_GT(order, previous); // row, then column order
+        previous = order;
+        up += At(cell, "text").toString().mid(4, 1) == QStringLiteral("U");
+        EXPECT_EQ(At(cell, "label").toString().size(), 2);
+        EXPECT_TRUE(At(cell, "bold").isBool());
+    }
+    EXPECT_EQ(up, At(json, "u").toInt());
+    EXPECT_EQ(cells.size(), At(json, "u").toInt() + At(json, "d").toInt());
+
+    // The raw extremes print so that they read back exactly.
+    EXPECT_EQ(At(json, "retMin").toDouble(), 1995.5);
+}
+
+TEST_F(VelmoraToolTest, MessagesAndSuggestions)
+{
+    QJsonObject json = chart("--cursor 10", 1); // below the 49-bar window
+    EXPECT_EQ(At(json, "outcome").toString(), QStringLiteral("message"));
+    EXPECT_EQ(At(json, "message").toString(),
+              QStringLiteral("数据无法达到分析要求,请在数据管理中同步!"));
+    EXPECT_EQ(At(json, "title").toString(), QStringLiteral("LLGUSD-现货黄金-日线 价值图"));
+    EXPECT_TRUE(At(json, "longZ").isNull());
+    EXPECT_TRUE(At(json, "cells").toArray().isEmpty());
+
+    json = chart("--yunit ''", 1);
+    EXPECT_EQ(At(json, "message").toString(), QStringLiteral("商品单位价格参数非法!"));
+
+    // A tiny unit first suggests a larger one, then draws with it.
+    json = chart("--yunit 0.001", 0);
+    EXPECT_EQ(At(json, "passes").toInt(), 2);
+    EXPECT_EQ(At(json, "outcome").toString(), QStringLiteral("drawn"));
+    EXPECT_GT(At(json, "yunit").toDouble(), 0.001);
+    EXPECT_FALSE(At(json, "title").toString().contains(QStringLiteral("参数非法")));
+
+    // A window that is never drawn keeps suggesting, once in the title.
+    json = chart("--tpo 100 --history 120", 1);
+    EXPECT_EQ(At(json, "outcome").toString(), QStringLiteral("suggestion"));
+    EXPECT_EQ(At(json, "passes").toInt(), 3);
+    EXPECT_EQ(At(json, "title").toString().count(QStringLiteral("参数非法")), 1);
+}
+
+TEST_F(VelmoraToolTest, BarsAsCsvAndImportMessagesOnStderr)
+{
+    const Result result =
+        run("bars --hst '" + dir.str() + "' --code LLGUSD --period day --history 50");
+    ASSERT_EQ(result.status, 0);
+    std::istringstream lines(result.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "count,50");
+    std::getline(lines, line);
+    EXPECT_EQ(line, "cursor,49");
+    std::getline(lines, line);
+    EXPECT_EQ(line, "slot,time,open,close,high,low,volume");
+    std::getline(lines, line);
+    // Bar 70 of the file: open 2007, down bar closing 2.5 lower.
+    EXPECT_EQ(line, "0,2024.01.23 22:13:20,2007,2004.5,2011,2001.5,70");
+    int rows = 1;
+    while (std::getline(lines, line))
+        ++rows;
+    EXPECT_EQ(rows, 50);
+    // LLGUSD has no week file; every other commodity has nothing at all.
+    EXPECT_NE(result.err.find("LLGUSD10080.hst"), std::string::npos);
+    EXPECT_NE(result.err.find("完成数据同步\n"), std::string::npos);
+}
