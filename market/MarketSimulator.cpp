@@ -192,7 +192,8 @@ MarketSimulator::MarketSimulator(std::uint64_t seed, std::int64_t startUtc, std:
 
 std::int64_t MarketSimulator::toUtc(std::int64_t tradingSeconds) const
 {
-    return m_origin + tradingSeconds;
+    return m_origin + tradingSeconds / kTradingWeekSeconds * kWeekSeconds +
+           tradingSeconds % kTradingWeekSeconds;
 }
 
 std::int64_t MarketSimulator::toTradingSeconds(std::int64_t utc) const

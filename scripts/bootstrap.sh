@@ -20,16 +20,25 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ "${#missing[@]}" -eq 0 ]; then
+root=$(cd "$(dirname "$0")/.." && pwd)
+fontconf=/etc/fonts/conf.d/60-velmora-songti.conf
+
+if [ "${#missing[@]}" -eq 0 ] && cmp -s "$root/res/fonts/60-velmora-songti.conf" "$fontconf"; then
   exit 0
 fi
 
-echo "bootstrap: installing ${missing[*]}" >&2
 if [ "$(id -u)" -ne 0 ]; then
   SUDO=sudo
 else
   SUDO=
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The charts' Song face "宋体" maps to a Song/Ming face that Debian ships.
+$SUDO install -m 0644 "$root/res/fonts/60-velmora-songti.conf" "$fontconf"
+$SUDO fc-cache -f >/dev/null 2>&1 || true
