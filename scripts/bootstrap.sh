@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev
+  qt6-base-dev qt6-svg-dev libx11-dev
   libcurl4-openssl-dev
+  libcpp-httplib-dev libssl-dev zlib1g-dev openssl
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   fontconfig fonts-noto-cjk

@@ -1,0 +1,132 @@
+#include "app/Dialogs.h"
+
+#include "app/AboutText.h"
+#include "app/AppState.h"
+#include "market/Catalogue.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+QString Utf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+// The OK and Cancel buttons of the program's small dialogs.
+QDialogButtonBox* ConfirmButtons(QDialog* dialog)
+{
+    auto* buttons = new QDialogButtonBox(dialog);
+    QPushButton* ok = buttons->addButton(QStringLiteral("确认"), QDialogButtonBox::AcceptRole);
+    QPushButton* cancel = buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    ok->setObjectName(QStringLiteral("okButton"));
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    ok->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+} // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(Utf8(kAboutCaption));
+    setObjectName(QStringLiteral("aboutDialog"));
+
+    auto* icon = new QLabel(this);
+    icon->setPixmap(windowIcon().pixmap(32, 32));
+    auto* product = new QLabel(Utf8(kAboutProduct), this);
+    product->setTextFormat(Qt::PlainText);
+    m_version = new QLabel(QString::fromStdString(InstalledVersion()), this);
+    m_version->setObjectName(QStringLiteral("versionLabel"));
+    m_version->setMinimumWidth(160);
+
+    // CR-LF pairs become plain line breaks on screen; the text is otherwise kept as is.
+    QString help = Utf8(AboutHelpText());
+    help.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_help = new QPlainTextEdit(help, this);
+    m_help->setObjectName(QStringLiteral("helpText"));
+    m_help->setReadOnly(true);
+    m_help->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_help->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_help->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_help->setMinimumSize(560, 240);
+
+    auto* top = new QHBoxLayout;
+    top->addSpacing(60);
+    top->addWidget(icon);
+    top->addSpacing(12);
+    top->addWidget(product);
+    top->addWidget(m_version);
+    top->addStretch();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addSpacing(16);
+    layout->addWidget(m_help);
+}
+
+QString CAboutDlg::versionText() const { return m_version->text(); }
+
+QString CAboutDlg::helpText() const { return m_help->toPlainText(); }
+
+CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("输入密码"));
+    setObjectName(QStringLiteral("passwordDialog"));
+    m_edit = new QLineEdit(this);
+    m_edit->setObjectName(QStringLiteral("accessCodeEdit"));
+    m_edit->setMinimumWidth(220);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_edit);
+    layout->addWidget(ConfirmButtons(this));
+}
+
+void CPasswordDlg::accept()
+{
+    TypedAccessCode = m_edit->text().toStdString();
+    QDialog::accept();
+}
+
+CAnalysisSelectDlg::CAnalysisSelectDlg(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("指定分析商品"));
+    setObjectName(QStringLiteral("analysisDialog"));
+
+    m_commodityBox = new QComboBox(this);
+    m_commodityBox->setObjectName(QStringLiteral("commodityBox"));
+    for (const CommodityEntry& entry : catalogue)
+        m_commodityBox->addItem(QString::fromStdString(entry.code + "-" + entry.name));
+    m_periodBox = new QComboBox(this);
+    m_periodBox->setObjectName(QStringLiteral("periodBox"));
+    for (Period p = 0; p < kPeriodCount; ++p)
+        m_periodBox->addItem(Utf8(PeriodName(p)));
+    // No initial choice: the user picks both.
+    m_commodityBox->setCurrentIndex(-1);
+    m_periodBox->setCurrentIndex(-1);
+    connect(m_commodityBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_commodity = index; });
+    connect(m_periodBox, &QComboBox::currentIndexChanged, this,
+            [this](int index) { m_period = index; });
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("商品代码"), this), 0, 0);
+    grid->addWidget(m_commodityBox, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("数据类型"), this), 1, 0);
+    grid->addWidget(m_periodBox, 1, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(ConfirmButtons(this));
+}
+
+} // namespace velmora

@@ -1,0 +1,349 @@
+#include "app/MainFrame.h"
+
+#include "app/AboutText.h"
+#include "app/AppState.h"
+#include "app/Commands.h"
+#include "app/Dialogs.h"
+#include "app/ImageToolBar.h"
+#include "app/OrbaltApp.h"
+#include "app/OrbaltDoc.h"
+#include "app/OrbaltView.h"
+#include "app/UserPrompts.h"
+#include "app/framework/ChildFrame.h"
+#include "app/framework/DocTemplate.h"
+#include "net/CurrentUser.h"
+#include "net/Endpoints.h"
+#include "platform/LockKeys.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace velmora {
+
+namespace {
+
+QString Utf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+constexpr std::string_view kLoginFirst = "请先在用户中心中成功登陆";
+
+// Toolbar buttons in order; 0 is a separator.
+constexpr int kToolBarLayout[] = {ID_TB_DATA_MANAGEMENT,
+                                  ID_TB_ANALYSE,
+                                  0,
+                                  ID_PERIOD_HALF_HOUR,
+                                  0,
+                                  ID_PERIOD_DAY,
+                                  0,
+                                  ID_PERIOD_WEEK,
+                                  0,
+                                  ID_PERIOD_MONTH,
+                                  0,
+                                  ID_TB_NEXT_COMMODITY,
+                                  ID_TB_PREV_COMMODITY,
+                                  ID_TB_NEXT_TIME_UNIT,
+                                  ID_TB_PREV_TIME_UNIT,
+                                  ID_USER_CENTER,
+                                  ID_ONLINE_HELP,
+                                  ID_SYNC_DATA,
+                                  ID_SYSTEM_EXIT,
+                                  ID_WEBSITE};
+
+} // namespace
+
+CMainFrame::CMainFrame(COrbaltApp& app) : m_app(app), m_mdi(new QMdiArea(this))
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    m_mdi->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(m_mdi);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+bool CMainFrame::OnCreate()
+{
+    buildMenus();
+    buildToolBar();
+    // Without the strip the buttons keep whatever images they have.
+    m_toolBar->LoadImageStrips(32, 145, 145, 145);
+    buildStatusBar();
+    buildKeyboardTable();
+    if (m_hooks.pollQuotes)
+        m_hooks.pollQuotes();
+    return true;
+}
+
+QAction* CMainFrame::makeAction(int id, const QString& text)
+{
+    auto* action = new QAction(text, this);
+    action->setObjectName(QStringLiteral("command%1").arg(id));
+    action->setStatusTip(Utf8(CommandPrompt(id)));
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+QAction* CMainFrame::action(int id) const
+{
+    const auto found = m_actions.find(id);
+    return found == m_actions.end() ? nullptr : found->second;
+}
+
+void CMainFrame::buildMenus()
+{
+    QMenu* system = menuBar()->addMenu(QStringLiteral("系统(&F)"));
+    system->addAction(makeAction(ID_USER_CENTER, QStringLiteral("用户中心(&S)\tCtrl+U")));
+    system->addAction(makeAction(ID_SHOW_QUOTES, QStringLiteral("显示行情(&S)\tCtrl+S")));
+    system->addAction(makeAction(ID_ANALYSE, QStringLiteral("分析商品(&T)\tCtrl+T")));
+    system->addAction(makeAction(ID_DATA_MANAGEMENT, QStringLiteral("数据管理(&M)\tCtrl+M")));
+    system->addSeparator();
+    system->addAction(makeAction(ID_APP_EXIT, QStringLiteral("退出系统(&X)")));
+
+    QMenu* window = menuBar()->addMenu(QStringLiteral("窗口(&W)"));
+    window->addAction(makeAction(ID_WINDOW_NEW, QStringLiteral("新建窗口(&N)")));
+    window->addAction(makeAction(ID_WINDOW_CASCADE, QStringLiteral("层叠(&C)")));
+    window->addAction(makeAction(ID_WINDOW_TILE, QStringLiteral("平铺(&T)")));
+    // The list of open child windows follows the three commands.
+    QAction* listStart = window->addSeparator();
+    connect(window, &QMenu::aboutToShow, this, [this, window, listStart] {
+        const QList<QAction*> all = window->actions();
+        for (qsizetype i = all.indexOf(listStart) + 1; i < all.size(); ++i)
+            window->removeAction(all[i]), all[i]->deleteLater();
+        int number = 1;
+        for (QMdiSubWindow* child : m_mdi->subWindowList()) {
+            QAction* item =
+                window->addAction(QStringLiteral("&%1 %2").arg(number++).arg(child->windowTitle()));
+            item->setCheckable(true);
+            item->setChecked(child == m_mdi->activeSubWindow());
+            connect(item, &QAction::triggered, m_mdi,
+                    [this, child] { m_mdi->setActiveSubWindow(child); });
+        }
+        listStart->setVisible(!m_mdi->subWindowList().isEmpty());
+    });
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("帮助(&H)"));
+    help->addAction(makeAction(ID_ONLINE_HELP, QStringLiteral("在线帮助")));
+    help->addAction(makeAction(ID_APP_ABOUT, QStringLiteral("关于(&A)...")));
+}
+
+void CMainFrame::buildToolBar()
+{
+    m_toolBar = new CImageToolBar(this);
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setWindowTitle(QStringLiteral("工具栏"));
+    for (int id : kToolBarLayout) {
+        if (id == 0) {
+            m_toolBar->addSeparator();
+            continue;
+        }
+        QAction* existing = action(id);
+        QAction* button = existing ? existing : makeAction(id, Utf8(CommandPrompt(id)));
+        m_toolBar->addAction(button);
+    }
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
+void CMainFrame::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    auto* ready = new QLabel(QStringLiteral("就绪"), bar);
+    ready->setObjectName(QStringLiteral("messagePane"));
+    bar->addWidget(ready, 1);
+    m_capsPane = new QLabel(QStringLiteral("大写"), bar);
+    m_numPane = new QLabel(QStringLiteral("数字"), bar);
+    m_scrollPane = new QLabel(QStringLiteral("滚动"), bar);
+    for (QLabel* pane : {m_capsPane, m_numPane, m_scrollPane}) {
+        pane->setEnabled(false);
+        bar->addPermanentWidget(pane);
+    }
+    auto* lockTimer = new QTimer(this);
+    connect(lockTimer, &QTimer::timeout, this, &CMainFrame::updateLockPanes);
+    lockTimer->start(250);
+    updateLockPanes();
+}
+
+void CMainFrame::updateLockPanes()
+{
+    // Shown in full while the lock is on, greyed while it is off or cannot be read.
+    const std::optional<LockKeyState> state = ReadLockKeys();
+    m_capsPane->setEnabled(state && state->capsLock);
+    m_numPane->setEnabled(state && state->numLock);
+    m_scrollPane->setEnabled(state && state->scrollLock);
+}
+
+void CMainFrame::buildKeyboardTable()
+{
+    const std::pair<QKeySequence, int> table[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_M), ID_DATA_MANAGEMENT},
+        {QKeySequence(Qt::CTRL | Qt::Key_S), ID_SHOW_QUOTES},
+        {QKeySequence(Qt::CTRL | Qt::Key_T), ID_ANALYSE},
+        {QKeySequence(Qt::CTRL | Qt::Key_U), ID_USER_CENTER},
+        {QKeySequence(Qt::Key_Down), ID_NEXT_COMMODITY},
+        {QKeySequence(Qt::Key_Up), ID_PREV_COMMODITY},
+        {QKeySequence(Qt::Key_Right), ID_NEXT_TIME_UNIT},
+        {QKeySequence(Qt::Key_Left), ID_PREV_TIME_UNIT},
+        {QKeySequence(Qt::Key_F8), ID_CYCLE_PERIOD},
+        {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F12), ID_ACCESS_CODE},
+    };
+    // Window-wide: the table sees a key before any child window does; keys typed in modal
+    // dialogs stay with the dialogs.
+    for (const auto& [keys, id] : table) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        shortcut->setObjectName(QStringLiteral("key%1").arg(id));
+        connect(shortcut, &QShortcut::activated, this, [this, id] { OnCommand(id); });
+    }
+}
+
+COrbaltView* CMainFrame::activeChartView() const
+{
+    QMdiSubWindow* child = m_mdi->activeSubWindow();
+    auto* frame = qobject_cast<CChildFrame*>(child);
+    auto* view = frame ? qobject_cast<COrbaltView*>(frame->view()) : nullptr;
+    if (!view)
+        return nullptr;
+    const COrbaltDoc* doc = view->document();
+    return IsActiveChart(doc->GetTitle(), doc->kind) ? view : nullptr;
+}
+
+void CMainFrame::navigate(int id)
+{
+    COrbaltView* view = activeChartView();
+    if (!view)
+        return;
+    COrbaltDoc* doc = view->document();
+    switch (CanonicalCommand(id)) {
+    case ID_NEXT_TIME_UNIT:
+        view->NextTimeUnit();
+        break;
+    case ID_PREV_TIME_UNIT:
+        view->PrevTimeUnit();
+        break;
+    default:
+        if (const auto target = ApplyNavigation(id, {doc->kind, doc->period})) {
+            doc->kind = target->kind;
+            doc->period = target->period;
+        }
+        break;
+    }
+    view->Invalidate();
+}
+
+void CMainFrame::analyse()
+{
+    if (!CurrentUser.loggedIn) {
+        m_app.prompts().showMessage(kLoginFirst);
+        return;
+    }
+    CAnalysisSelectDlg dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!IsValidCommodity(dialog.commodity()) || !IsValidPeriod(dialog.period()))
+        return;
+    RequestKind = dialog.commodity();
+    RequestPeriod = dialog.period();
+    m_app.OpenTemplate(0);
+}
+
+void CMainFrame::accessCode()
+{
+    CPasswordDlg dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (AccessCodeMatches(TypedAccessCode, CurrentEndpoints().configAccessCode) &&
+        m_hooks.configuration)
+        m_hooks.configuration();
+}
+
+void CMainFrame::OnCommand(int id)
+{
+    if (IsNavigationCommand(id)) {
+        navigate(id);
+        return;
+    }
+    switch (CanonicalCommand(id)) {
+    case ID_SHOW_QUOTES:
+        RequestKind = kQuoteBoardKind;
+        m_app.OpenTemplate(0);
+        break;
+    case ID_ANALYSE:
+        analyse();
+        break;
+    case ID_DATA_MANAGEMENT:
+        if (m_hooks.dataManagement)
+            m_hooks.dataManagement();
+        break;
+    case ID_USER_CENTER:
+        if (m_hooks.userCenter)
+            m_hooks.userCenter();
+        break;
+    case ID_ONLINE_HELP:
+        RequestKind = kHelpKind;
+        m_app.OpenTemplate(1);
+        break;
+    case ID_APP_ABOUT: {
+        CAboutDlg about(this);
+        about.exec();
+        break;
+    }
+    case ID_SYNC_DATA:
+        if (m_hooks.syncAll)
+            m_hooks.syncAll();
+        break;
+    case ID_SYSTEM_EXIT:
+        m_app.OnSystemExit();
+        break;
+    case ID_WEBSITE:
+        if (m_hooks.openUrl)
+            m_hooks.openUrl(QString::fromStdString(CurrentEndpoints().makerWebsite));
+        break;
+    case ID_ACCESS_CODE:
+        accessCode();
+        break;
+    case ID_APP_EXIT:
+        close();
+        break;
+    case ID_WINDOW_NEW:
+        if (auto* frame = qobject_cast<CChildFrame*>(m_mdi->activeSubWindow())) {
+            CDocument* doc = frame->view()->GetDocument();
+            if (doc->docTemplate())
+                doc->docTemplate()->CreateNewFrame(doc, m_mdi);
+        }
+        break;
+    case ID_WINDOW_CASCADE:
+        m_mdi->cascadeSubWindows();
+        break;
+    case ID_WINDOW_TILE:
+        m_mdi->tileSubWindows();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::RefreshViews()
+{
+    for (CDocTemplate* docTemplate : m_app.templates()) {
+        for (CDocument* doc : docTemplate->documents()) {
+            for (CView* view : doc->views()) {
+                auto* chart = qobject_cast<COrbaltView*>(view);
+                if (doc->GetTitle() == kQuoteBoardTitle)
+                    view->Invalidate();
+                else if (chart && chart->document()->kind != kHelpKind)
+                    chart->Retitle();
+            }
+        }
+    }
+}
+
+} // namespace velmora

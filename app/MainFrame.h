@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <map>
+
+class QLabel;
+class QMdiArea;
+
+namespace velmora {
+
+class CImageToolBar;
+class COrbaltApp;
+class COrbaltView;
+
+// Work that other parts of the program plug into the frame. An empty hook does nothing.
+struct FrameHooks {
+    std::function<void()> pollQuotes;            // one poll of the quote page
+    std::function<void()> syncAll;               // "同步数据"
+    std::function<void()> dataManagement;        // the data management dialog
+    std::function<void()> userCenter;            // the user center dialog
+    std::function<void()> configuration;         // the configuration dialog behind the access code
+    std::function<void(const QString&)> openUrl; // the system's default browser
+};
+
+// The program's one top-level window: menus, toolbar, status bar, keyboard table and the
+// child windows of the documents.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit CMainFrame(COrbaltApp& app);
+    ~CMainFrame() override;
+
+    // Builds toolbar, status bar and keyboard table, then polls quotes once. False when a
+    // part of the window cannot be created.
+    bool OnCreate();
+
+    // Runs one command as menus, toolbar and keys do.
+    void OnCommand(int id);
+
+    // After each quote tick: repaint quote boards, retitle charts.
+    void RefreshViews();
+
+    QMdiArea* mdiArea() const { return m_mdi; }
+    CImageToolBar* toolBar() const { return m_toolBar; }
+    FrameHooks& hooks() { return m_hooks; }
+
+    // The view of the active child window when it is an active chart, else null.
+    COrbaltView* activeChartView() const;
+
+    // The action behind a command id (menu or toolbar).
+    QAction* action(int id) const;
+
+private:
+    void buildMenus();
+    void buildToolBar();
+    void buildStatusBar();
+    void buildKeyboardTable();
+    QAction* makeAction(int id, const QString& text);
+    void navigate(int id);
+    void analyse();
+    void accessCode();
+    void updateCaption();
+    void updateLockPanes();
+
+    COrbaltApp& m_app;
+    QMdiArea* m_mdi;
+    CImageToolBar* m_toolBar = nullptr;
+    std::map<int, QAction*> m_actions;
+    QLabel* m_capsPane = nullptr;
+    QLabel* m_numPane = nullptr;
+    QLabel* m_scrollPane = nullptr;
+    FrameHooks m_hooks;
+};
+
+} // namespace velmora

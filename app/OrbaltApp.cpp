@@ -1,0 +1,101 @@
+#include "app/OrbaltApp.h"
+
+#include "app/AppState.h"
+#include "app/MainFrame.h"
+#include "app/OrbaltDoc.h"
+#include "app/OrbaltView.h"
+#include "app/UserPrompts.h"
+#include "app/framework/DocTemplate.h"
+#include "market/Catalogue.h"
+#include "net/CurrentUser.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <unistd.h>
+
+// The resources live in a static library: register them explicitly.
+static void InitResources() { Q_INIT_RESOURCE(res); }
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kExitQuestion = "您确认要退出Velmora系统?";
+
+std::string CurrentDirectory()
+{
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
+} // namespace
+
+COrbaltApp::COrbaltApp(UserPrompts& prompts) : m_prompts(prompts) {}
+
+COrbaltApp::~COrbaltApp()
+{
+    m_mainFrame.reset();
+    m_templates.clear();
+}
+
+std::vector<CDocTemplate*> COrbaltApp::templates() const
+{
+    std::vector<CDocTemplate*> result;
+    for (const auto& docTemplate : m_templates)
+        result.push_back(docTemplate.get());
+    return result;
+}
+
+bool COrbaltApp::InitInstance()
+{
+    InitResources();
+    InitCatalogue();
+
+    // Chart template first, help template second: commands open windows by position.
+    m_templates.push_back(std::make_unique<CDocTemplate>(
+        [] { return std::make_unique<COrbaltDoc>(); },
+        [this](CDocument* doc) -> CView* {
+            return new COrbaltView(static_cast<COrbaltDoc*>(doc), m_prompts);
+        }));
+    m_templates.push_back(std::make_unique<CDocTemplate>(
+        [] { return std::make_unique<COrbaltDoc>(); },
+        [this](CDocument* doc) -> CView* {
+            return m_hooks.makeHelpView ? m_hooks.makeHelpView(doc) : nullptr;
+        }));
+
+    m_mainFrame = std::make_unique<CMainFrame>(*this);
+    if (!m_mainFrame->OnCreate())
+        return false;
+    m_mainFrame->setWindowTitle(
+        QString::fromUtf8(kProgramName.data(), qsizetype(kProgramName.size())));
+    m_mainFrame->showMaximized();
+
+    RequestKind = kQuoteBoardKind;
+    OpenTemplate(0);
+
+    StartDirectory = CurrentDirectory().substr(0, 260);
+    if (m_hooks.checkForUpdate)
+        m_hooks.checkForUpdate();
+    if (m_hooks.syncAllFromServer)
+        m_hooks.syncAllFromServer();
+    return true;
+}
+
+void COrbaltApp::OpenTemplate(int position)
+{
+    if (position < 0 || position >= static_cast<int>(m_templates.size()) || !m_mainFrame)
+        return;
+    m_templates[position]->OpenDocumentFile(m_mainFrame->mdiArea());
+}
+
+void COrbaltApp::OnSystemExit()
+{
+    if (!m_prompts.askYesNo(kExitQuestion))
+        return;
+    if (CurrentUser.loggedIn && m_hooks.logout)
+        m_hooks.logout();
+    // Queued: takes effect once the event loop runs.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+} // namespace velmora

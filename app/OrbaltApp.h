@@ -1,0 +1,55 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace velmora {
+
+class CDocTemplate;
+class CDocument;
+class CMainFrame;
+class CView;
+class UserPrompts;
+
+// Start-up steps that other parts of the program plug in. An empty hook is skipped.
+struct StartupHooks {
+    std::function<void()> checkForUpdate;    // version check and update hand-over
+    std::function<void()> syncAllFromServer; // the start-up synchronisation, always last
+    std::function<void()> logout;            // the orderly exit's logout of a logged-in user
+    // The help page's view; without it the help template opens nothing.
+    std::function<CView*(CDocument*)> makeHelpView;
+};
+
+// The application object: start-up, the two document templates, the orderly exit.
+class COrbaltApp {
+public:
+    explicit COrbaltApp(UserPrompts& prompts);
+    ~COrbaltApp();
+    COrbaltApp(const COrbaltApp&) = delete;
+    COrbaltApp& operator=(const COrbaltApp&) = delete;
+
+    // The start-up sequence; false ends the program without entering the event loop.
+    bool InitInstance();
+
+    // Command 32797: asks, logs a logged-in user out, then asks the event loop to end.
+    void OnSystemExit();
+
+    // A new document window from the template at `position` (0 charts, 1 help); a position
+    // without a template does nothing.
+    void OpenTemplate(int position);
+
+    CMainFrame* mainFrame() const { return m_mainFrame.get(); }
+    std::vector<CDocTemplate*> templates() const;
+    UserPrompts& prompts() const { return m_prompts; }
+    StartupHooks& hooks() { return m_hooks; }
+
+private:
+    UserPrompts& m_prompts;
+    StartupHooks m_hooks;
+    std::vector<std::unique_ptr<CDocTemplate>> m_templates;
+    // Declared last so that it goes first: its views still talk to the documents.
+    std::unique_ptr<CMainFrame> m_mainFrame;
+};
+
+} // namespace velmora

@@ -1,0 +1,32 @@
+#include "app/OrbaltDoc.h"
+
+#include "analysis/ValueChart.h"
+#include "market/Catalogue.h"
+
+namespace velmora {
+
+bool COrbaltDoc::OnNewDocument()
+{
+    if (!CDocument::OnNewDocument())
+        return false;
+    switch (RequestKind) {
+    case kQuoteBoardKind:
+        kind = kQuoteBoardKind;
+        period = 0;
+        SetTitle(std::string(kQuoteBoardTitle));
+        break;
+    case kHelpKind:
+        kind = kHelpKind;
+        SetTitle(std::string(kHelpTitle));
+        break;
+    default:
+        kind = RequestKind;
+        period = RequestPeriod;
+        if (IsValidCommodity(kind) && IsValidPeriod(period))
+            SetTitle(NewChartTitle(catalogue[kind], period));
+        break;
+    }
+    return true;
+}
+
+} // namespace velmora

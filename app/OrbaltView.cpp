@@ -1,0 +1,163 @@
+#include "app/OrbaltView.h"
+
+#include "analysis/AnalysisParams.h"
+#include "analysis/DrawListPainter.h"
+#include "analysis/QuoteBoardDrawing.h"
+#include "analysis/ValueChartDrawing.h"
+#include "app/OrbaltDoc.h"
+#include "app/UserPrompts.h"
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QTimer>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kDocumentInvalid = "商品参数异常";
+
+int ScreenWidth()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().width() : 1024;
+}
+
+} // namespace
+
+COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts)
+    : CView(document), m_prompts(prompts), m_chart(std::make_unique<ValueChartState>())
+{
+    viewport()->setAutoFillBackground(false);
+}
+
+COrbaltView::~COrbaltView() = default;
+
+COrbaltDoc* COrbaltView::document() const { return static_cast<COrbaltDoc*>(GetDocument()); }
+
+void COrbaltView::NextTimeUnit()
+{
+    // The series belongs to the store; every view of it moves with the cursor.
+    auto* series = const_cast<BarSeries*>(m_chart->series);
+    if (series && series->cursor < series->count - 1)
+        ++series->cursor;
+}
+
+void COrbaltView::PrevTimeUnit()
+{
+    auto* series = const_cast<BarSeries*>(m_chart->series);
+    const int period = document()->period;
+    if (series && IsValidPeriod(period) && series->cursor > analysisParams.tpoBars[period])
+        --series->cursor;
+}
+
+void COrbaltView::Retitle()
+{
+    const COrbaltDoc* doc = document();
+    if (!IsValidCommodity(doc->kind))
+        return;
+    if (auto title = RetitleValueChart(catalogue[doc->kind], doc->period, *m_chart))
+        document()->SetTitle(*title);
+}
+
+void COrbaltView::reportOnce(std::string_view message)
+{
+    // A box that covers the view makes it repaint; the same failure in the same state is
+    // shown once, not on every repaint.
+    const COrbaltDoc* doc = document();
+    std::string key(message);
+    key += '|' + std::to_string(doc->kind) + '|' + std::to_string(doc->period);
+    if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period)) {
+        const BarSeries& series = Series(doc->kind, doc->period);
+        key += '|' + std::to_string(series.count) + '|' + std::to_string(series.cursor) + '|' +
+               catalogue[doc->kind].yunit[doc->period];
+    }
+    if (key == m_lastReported)
+        return;
+    m_lastReported = key;
+    // Not from inside the paint: the box runs its own event loop.
+    QTimer::singleShot(0, this,
+                       [this, text = std::string(message)] { m_prompts.showMessage(text); });
+}
+
+DrawList COrbaltView::drawPass(QSize clientSize)
+{
+    COrbaltDoc* doc = document();
+    if (doc->kind < 0 || doc->kind > kQuoteBoardKind || !IsValidPeriod(doc->period)) {
+        reportOnce(kDocumentInvalid);
+        return {};
+    }
+    if (doc->kind == kQuoteBoardKind) {
+        SetScrollSizes({0, 0});
+        return DrawQuoteBoard(catalogue, clientSize.width(), clientSize.height());
+    }
+
+    const ValueChartRequest request{doc->kind, doc->period, &catalogue[doc->kind],
+                                    &Series(doc->kind, doc->period), &analysisParams};
+    const ValueChartPass pass =
+        RunValueChartPass(request, doc->GetTitle(), *m_chart, yunitOverride);
+    switch (pass.outcome) {
+    case ChartOutcome::Drawn: {
+        m_lastReported.clear();
+        DrawList drawing = DrawValueChart(m_chart->layout, m_chart->grid, ScreenWidth());
+        if (drawing.page)
+            SetScrollSizes(QSize(drawing.page->width, drawing.page->height));
+        doc->SetTitle(pass.title);
+        return drawing;
+    }
+    case ChartOutcome::Message:
+        reportOnce(pass.message);
+        return {};
+    case ChartOutcome::Suggestion:
+        doc->SetTitle(pass.title);
+        if (pass.repaint && !m_repaintQueued) {
+            m_repaintQueued = true;
+            QTimer::singleShot(0, this, [this] {
+                m_repaintQueued = false;
+                Invalidate();
+            });
+        }
+        return {};
+    }
+    return {};
+}
+
+void COrbaltView::OnDraw(QPainter& painter)
+{
+    m_lastDrawing = drawPass(viewport()->size());
+    PaintDrawList(painter, m_lastDrawing);
+}
+
+void COrbaltView::PrintTo(QPrinter& printer)
+{
+    QPainter painter(&printer);
+    if (!painter.isActive())
+        return;
+    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const DrawList drawing = drawPass(page.size());
+    PaintDrawList(painter, drawing);
+}
+
+void COrbaltView::OnFilePrint()
+{
+    QPrinter printer;
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted)
+        PrintTo(printer);
+}
+
+void COrbaltView::OnFilePrintPreview()
+{
+    QPrintPreviewDialog preview(this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* printer) { PrintTo(*printer); });
+    preview.exec();
+}
+
+} // namespace velmora

@@ -1,0 +1,39 @@
+#include "app/UserPrompts.h"
+
+#include "app/AppState.h"
+
+#include <QMessageBox>
+
+namespace velmora {
+
+namespace {
+QString Caption() { return QString::fromUtf8(kProgramName.data(), qsizetype(kProgramName.size())); }
+QString Text(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+} // namespace
+
+void MessageBoxPrompts::showMessage(std::string_view text)
+{
+    QMessageBox::information(m_parent, Caption(), Text(text));
+}
+
+bool MessageBoxPrompts::askYesNo(std::string_view question)
+{
+    QMessageBox box(QMessageBox::Warning, Caption(), Text(question),
+                    QMessageBox::Yes | QMessageBox::No, m_parent);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool ScriptedPrompts::askYesNo(std::string_view question)
+{
+    questions.emplace_back(question);
+    if (answers.empty())
+        return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+} // namespace velmora

@@ -1,0 +1,428 @@
+#include "analysis/AnalysisParams.h"
+#include "analysis/DrawList.h"
+#include "app/AppState.h"
+#include "app/Commands.h"
+#include "app/Dialogs.h"
+#include "app/ImageToolBar.h"
+#include "app/MainFrame.h"
+#include "app/OrbaltApp.h"
+#include "app/OrbaltDoc.h"
+#include "app/OrbaltView.h"
+#include "app/UserPrompts.h"
+#include "app/framework/ChildFrame.h"
+#include "app/framework/DocTemplate.h"
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
+#include "net/CurrentUser.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+
+namespace {
+
+constexpr int kEuro = 5;
+constexpr int kGold = 12;
+
+// Bars that wander around `base` so that every window has a few dozen rows.
+void FillSeries(int commodity, Period period, int count, double base, double step)
+{
+    BarSeries& series = Series(commodity, period);
+    for (int i = 0; i < count; ++i) {
+        BarRecord& bar = series.bars[i];
+        const double mid = base + step * ((i * 7) % 23);
+        bar.open = mid;
+        bar.close = mid + ((i % 3) ? -step * 2 : step * 3);
+        bar.high = mid + step * 5;
+        bar.low = mid - step * 4;
+        char time[32];
+        std::snprintf(time, sizeof time, "2026.%02d.%02d %02d:%02d:00", 1 + i % 12, 1 + i % 28,
+                      i % 24, (i % 2) * 30);
+        bar.time = time;
+    }
+    series.count = count;
+    series.cursor = count - 1;
+}
+
+// Runs `answer` on the modal dialog that the next step opens.
+void AnswerNextDialog(std::function<void(QWidget*)> answer)
+{
+    QTimer::singleShot(0, [answer] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        answer(dialog);
+    });
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CurrentUser = UserInfo{};
+        analysisParams = AnalysisParams{};
+        yunitOverride = YUnitOverride{};
+        app = std::make_unique<COrbaltApp>(prompts);
+        ASSERT_TRUE(app->InitInstance());
+        frame = app->mainFrame();
+        QApplication::setActiveWindow(frame);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+        FillSeries(kEuro, kDay, 100, 1.08, 0.001);
+        FillSeries(kEuro, kHalfHour, 200, 1.08, 0.0005);
+        FillSeries(kGold, kDay, 100, 2400, 1.0);
+    }
+
+    void TearDown() override
+    {
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    COrbaltView* activeView() const
+    {
+        auto* child = qobject_cast<CChildFrame*>(frame->mdiArea()->activeSubWindow());
+        return child ? qobject_cast<COrbaltView*>(child->view()) : nullptr;
+    }
+
+    COrbaltView* openChart(int commodity, Period period)
+    {
+        RequestKind = commodity;
+        RequestPeriod = period;
+        app->OpenTemplate(0);
+        COrbaltView* view = activeView();
+        paint(view);
+        return view;
+    }
+
+    static void paint(COrbaltView* view)
+    {
+        view->viewport()->repaint();
+        QCoreApplication::processEvents();
+    }
+
+    void key(int keyCode, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(activeView() ? static_cast<QWidget*>(activeView()) : frame,
+                        static_cast<Qt::Key>(keyCode), modifiers);
+        if (activeView())
+            paint(activeView());
+    }
+
+    ScriptedPrompts prompts;
+    std::unique_ptr<COrbaltApp> app;
+    CMainFrame* frame = nullptr;
+};
+
+std::string TitleOf(const COrbaltView* view) { return view->document()->GetTitle(); }
+
+} // namespace
+
+TEST_F(MainWindowTest, StartsMaximisedWithQuoteBoardMenusToolbarAndPanes)
+{
+    EXPECT_TRUE(frame->isMaximized());
+    EXPECT_TRUE(frame->windowTitle().startsWith(QStringLiteral("Velmora")));
+    ASSERT_EQ(frame->mdiArea()->subWindowList().size(), 1);
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().front()->isMaximized());
+    EXPECT_EQ(TitleOf(activeView()), kQuoteBoardTitle);
+
+    QStringList menus;
+    for (QAction* menu : frame->menuBar()->actions())
+        menus << menu->text();
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("系统(&F)"), QStringLiteral("窗口(&W)"),
+                                  QStringLiteral("帮助(&H)")}));
+
+    // Fifteen buttons and five separators, in order.
+    QList<int> layout;
+    for (QAction* action : frame->toolBar()->actions())
+        layout << (action->isSeparator() ? 0 : action->data().toInt());
+    EXPECT_EQ(layout,
+              (QList<int>{32787, 32788, 0,     32789, 0,     32790, 0,     32791, 0,     32792,
+                          0,     32794, 32795, 32793, 32784, 32798, 32803, 32802, 32797, 32804}));
+    for (QAction* action : frame->toolBar()->actions()) {
+        if (!action->isSeparator()) {
+            EXPECT_FALSE(action->icon().isNull()) << action->data().toInt();
+        }
+    }
+    EXPECT_EQ(frame->action(ID_TB_NEXT_TIME_UNIT)->statusTip(), QStringLiteral("下一日图"));
+
+    QStringList panes;
+    for (QLabel* label : frame->statusBar()->findChildren<QLabel*>())
+        panes << label->text();
+    for (const char* pane : {"就绪", "大写", "数字", "滚动"})
+        EXPECT_TRUE(panes.contains(QString::fromUtf8(pane))) << pane;
+}
+
+TEST_F(MainWindowTest, AnalysisNeedsALoginThenOpensTheChosenChart)
+{
+    frame->OnCommand(ID_ANALYSE);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0], "请先在用户中心中成功登陆");
+    EXPECT_EQ(frame->mdiArea()->subWindowList().size(), 1);
+
+    CurrentUser.loggedIn = true;
+    // OK without a period opens nothing.
+    AnswerNextDialog([](QWidget* dialog) {
+        auto* select = qobject_cast<CAnalysisSelectDlg*>(dialog);
+        ASSERT_NE(select, nullptr);
+        EXPECT_EQ(select->commodity(), -1);
+        EXPECT_EQ(select->period(), -1);
+        select->commodityBox()->setCurrentIndex(kEuro);
+        select->accept();
+    });
+    frame->OnCommand(ID_TB_ANALYSE);
+    EXPECT_EQ(frame->mdiArea()->subWindowList().size(), 1);
+
+    for (int round = 0; round < 2; ++round) {
+        AnswerNextDialog([](QWidget* dialog) {
+            auto* select = qobject_cast<CAnalysisSelectDlg*>(dialog);
+            select->commodityBox()->setCurrentIndex(kEuro);
+            select->periodBox()->setCurrentIndex(kDay);
+            select->accept();
+        });
+        frame->OnCommand(ID_ANALYSE);
+    }
+    // The same choice twice gives two independent windows.
+    EXPECT_EQ(frame->mdiArea()->subWindowList().size(), 3);
+    COrbaltView* view = activeView();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->document()->kind, kEuro);
+    EXPECT_EQ(view->document()->period, kDay);
+    EXPECT_EQ(TitleOf(view), "EURUSD-外汇欧元-日线 价值图");
+    paint(view);
+    EXPECT_EQ(TitleOf(view).rfind("EURUSD-外汇欧元-日线 2026.", 0), 0u);
+    EXPECT_NE(TitleOf(view).find("价值图 U:"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, KeysStepTheActiveChartWithinBounds)
+{
+    COrbaltView* view = openChart(kEuro, kDay);
+    BarSeries& series = Series(kEuro, kDay);
+    ASSERT_EQ(series.cursor, 99);
+
+    key(Qt::Key_Right); // already on the newest bar
+    EXPECT_EQ(series.cursor, 99);
+    key(Qt::Key_Left);
+    EXPECT_EQ(series.cursor, 98);
+    series.cursor = analysisParams.tpoBars[kDay];
+    key(Qt::Key_Left); // the window's length is the lowest position
+    EXPECT_EQ(series.cursor, 49);
+    key(Qt::Key_Right);
+    EXPECT_EQ(series.cursor, 50);
+
+    key(Qt::Key_F8);
+    EXPECT_EQ(view->document()->period, kWeek);
+    frame->OnCommand(ID_PERIOD_MONTH);
+    key(Qt::Key_F8);
+    EXPECT_EQ(view->document()->period, kHalfHour);
+
+    view->document()->kind = 11;
+    key(Qt::Key_Down);
+    key(Qt::Key_Down);
+    EXPECT_EQ(view->document()->kind, 12);
+    view->document()->kind = 1;
+    key(Qt::Key_Up);
+    key(Qt::Key_Up);
+    EXPECT_EQ(view->document()->kind, 0);
+}
+
+TEST_F(MainWindowTest, QuoteBoardIgnoresNavigation)
+{
+    COrbaltView* chart = openChart(kEuro, kDay);
+    frame->OnCommand(ID_SHOW_QUOTES);
+    COrbaltView* board = activeView();
+    ASSERT_NE(board, chart);
+    EXPECT_EQ(frame->activeChartView(), nullptr);
+    const int cursor = Series(kEuro, kDay).cursor;
+    for (int id : {ID_PREV_TIME_UNIT, ID_CYCLE_PERIOD, ID_NEXT_COMMODITY, ID_PERIOD_WEEK})
+        frame->OnCommand(id);
+    key(Qt::Key_Left);
+    EXPECT_EQ(board->document()->kind, kQuoteBoardKind);
+    EXPECT_EQ(board->document()->period, 0);
+    EXPECT_EQ(chart->document()->period, kDay);
+    EXPECT_EQ(Series(kEuro, kDay).cursor, cursor);
+}
+
+TEST_F(MainWindowTest, WindowsOnTheSameSeriesShareTheCursor)
+{
+    COrbaltView* first = openChart(kEuro, kDay);
+    COrbaltView* sameSeries = openChart(kEuro, kDay);
+    openChart(kEuro, kHalfHour);
+    frame->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(first->parentWidget()));
+    key(Qt::Key_Left);
+    key(Qt::Key_Left);
+    frame->RefreshViews();
+    EXPECT_EQ(Series(kEuro, kDay).cursor, 97);
+    EXPECT_EQ(Series(kEuro, kHalfHour).cursor, 199);
+    EXPECT_NE(TitleOf(sameSeries).find(Series(kEuro, kDay).bars[97].time), std::string::npos);
+}
+
+TEST_F(MainWindowTest, NewWindowSharesTheDocumentAndTheLastCloseEndsIt)
+{
+    COrbaltView* view = openChart(kGold, kDay);
+    COrbaltDoc* doc = view->document();
+    frame->OnCommand(ID_WINDOW_NEW);
+    ASSERT_EQ(doc->views().size(), 2u);
+    CDocTemplate* charts = app->templates()[0];
+    const auto documentsBefore = charts->documents().size();
+
+    activeView()->parentWidget()->close();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(charts->documents().size(), documentsBefore);
+    view->parentWidget()->close();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(charts->documents().size(), documentsBefore - 1);
+}
+
+TEST_F(MainWindowTest, ChartViewDrawsTheEngineResultAndReportsFailuresOnce)
+{
+    COrbaltView* view = openChart(kGold, kDay);
+    const ValueChartState& chart = view->chartState();
+    ASSERT_GT(chart.layout.rows, 0);
+    const DrawList& drawing = view->lastDrawing();
+    ASSERT_TRUE(drawing.page.has_value());
+    EXPECT_EQ(drawing.page->height, 20 * (chart.layout.rows + 1));
+    int marks = 0;
+    for (const DrawOp& op : drawing.ops) {
+        if (const auto* text = std::get_if<TextOp>(&op); text && text->x >= 76)
+            ++marks;
+    }
+    EXPECT_EQ(marks, chart.layout.upCount + chart.layout.downCount);
+
+    // A commodity without data: the data message, shown once however often it repaints.
+    key(Qt::Key_Up); // gold to NZDUSD, which has no bars
+    paint(view);
+    paint(view);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0], "数据无法达到分析要求,请在数据管理中同步!");
+    EXPECT_TRUE(view->lastDrawing().ops.empty());
+    // The title keeps the old commodity until the refresh retitles it.
+    EXPECT_EQ(TitleOf(view).rfind("LLGUSD-", 0), 0u);
+    catalogue[11].lastPrice = "0.61230";
+    frame->RefreshViews();
+    EXPECT_EQ(TitleOf(view),
+              "NZDUSD-外汇纽元-日线  0.61230价值图 U:" +
+                  std::string(3 - std::to_string(chart.layout.upCount).size(), '0') +
+                  std::to_string(chart.layout.upCount) +
+                  "-D:" + std::string(3 - std::to_string(chart.layout.downCount).size(), '0') +
+                  std::to_string(chart.layout.downCount));
+
+    view->document()->period = 7;
+    paint(view);
+    EXPECT_EQ(prompts.messages.back(), "商品参数异常");
+}
+
+TEST_F(MainWindowTest, SuggestionEnlargesTheUnitAndRepaints)
+{
+    catalogue[kGold].yunit[kDay] = "0.01";
+    COrbaltView* view = openChart(kGold, kDay);
+    QTest::qWait(20); // the repaint the suggestion asked for
+    paint(view);
+    EXPECT_TRUE(yunitOverride.active);
+    EXPECT_EQ(TitleOf(view).find("参数非法"), std::string::npos);
+    EXPECT_GT(view->chartState().layout.yunit, 0.01);
+    EXPECT_FALSE(view->lastDrawing().ops.empty());
+}
+
+TEST_F(MainWindowTest, OrderlyExitAsksAndLogsOutOnlyALoggedInUser)
+{
+    int logouts = 0;
+    app->hooks().logout = [&] { ++logouts; };
+    prompts.answers = {false};
+    frame->OnCommand(ID_SYSTEM_EXIT);
+    ASSERT_EQ(prompts.questions.size(), 1u);
+    EXPECT_EQ(prompts.questions[0], "您确认要退出Velmora系统?");
+    EXPECT_EQ(logouts, 0);
+
+    prompts.answers = {true};
+    frame->OnCommand(ID_SYSTEM_EXIT);
+    EXPECT_EQ(logouts, 0);
+    CurrentUser.loggedIn = true;
+    prompts.answers = {true};
+    frame->OnCommand(ID_SYSTEM_EXIT);
+    EXPECT_EQ(logouts, 1);
+    // The quit requests are queued for an event loop that is not running here.
+    EXPECT_TRUE(frame->isVisible());
+}
+
+TEST_F(MainWindowTest, WebsiteAndLaterCommandsUseTheirHooks)
+{
+    QString opened;
+    int syncs = 0;
+    frame->hooks().openUrl = [&](const QString& url) { opened = url; };
+    frame->hooks().syncAll = [&] { ++syncs; };
+    frame->OnCommand(ID_WEBSITE);
+    EXPECT_TRUE(opened.startsWith(QStringLiteral("http")));
+    frame->OnCommand(ID_SYNC_DATA);
+    EXPECT_EQ(syncs, 1);
+    // Commands whose parts are not plugged in do nothing visible.
+    for (int id : {ID_DATA_MANAGEMENT, ID_USER_CENTER, ID_ONLINE_HELP})
+        frame->OnCommand(id);
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(frame->mdiArea()->subWindowList().size(), 1);
+}
+
+TEST_F(MainWindowTest, RefreshRepaintsBoardsAndRetitlesCharts)
+{
+    COrbaltView* chart = openChart(kEuro, kDay);
+    const std::string before = TitleOf(chart);
+    catalogue[kEuro].lastPrice = "1.08510";
+    frame->RefreshViews();
+    EXPECT_NE(TitleOf(chart), before);
+    EXPECT_NE(TitleOf(chart).find(" 1.08510价值图"), std::string::npos);
+}
+
+// With VELMORA_SCREENSHOTS=DIR the main window and dialogs are saved as PNG files there.
+TEST_F(MainWindowTest, Screenshots)
+{
+    const char* dir = std::getenv("VELMORA_SCREENSHOTS");
+    if (!dir)
+        GTEST_SKIP() << "set VELMORA_SCREENSHOTS to a folder to save screenshots";
+    frame->resize(1280, 800);
+    for (int i = 0; i < kCommodityCount; ++i) {
+        CommodityEntry& entry = catalogue[i];
+        const double price = i == kGold ? 2401.5 : 1.0 + i * 0.1;
+        auto format = [price](double value) {
+            char text[32];
+            std::snprintf(text, sizeof text, price >= 10 ? "%.03f" : "%.05f", value);
+            return std::string(text);
+        };
+        entry.lastPrice = format(price);
+        entry.todayOpen = format(price * (i % 2 ? 1.002 : 0.998));
+        entry.prevClose = format(price * 0.999);
+        entry.high = format(price * 1.004);
+        entry.low = format(price * 0.995);
+        entry.bid = format(price);
+        entry.ask = format(price * 1.0002);
+        entry.quoteTime = "2026-12-07 10:15:30";
+    }
+    QCoreApplication::processEvents();
+    frame->grab().save(QString::fromUtf8(dir) + QStringLiteral("/main-quote-board.png"));
+    openChart(kGold, kDay);
+    QCoreApplication::processEvents();
+    frame->grab().save(QString::fromUtf8(dir) + QStringLiteral("/main-value-chart.png"));
+
+    CAboutDlg about(frame);
+    about.show();
+    QCoreApplication::processEvents();
+    about.grab().save(QString::fromUtf8(dir) + QStringLiteral("/about.png"));
+    CPasswordDlg password(frame);
+    password.show();
+    password.grab().save(QString::fromUtf8(dir) + QStringLiteral("/access-code.png"));
+    CAnalysisSelectDlg select(frame);
+    select.show();
+    select.grab().save(QString::fromUtf8(dir) + QStringLiteral("/analysis-dialog.png"));
+}
