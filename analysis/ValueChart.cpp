@@ -1,8 +1,8 @@
 #include "analysis/ValueChart.h"
 
+#include "market/TextNumbers.h"
+
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -147,25 +147,6 @@ void TpoGrid::clear()
     }
 }
 
-double LeadingNumber(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        return 0.0;
-    double value = 0.0;
-    const auto result = std::from_chars(text.data() + i, text.data() + text.size(), value);
-    if (result.ec != std::errc{})
-        return 0.0;
-    return negative ? -value : value;
-}
-
 std::string NewChartTitle(const CommodityEntry& entry, Period period)
 {
     return entry.code + "-" + entry.name + "-" + std::string(PeriodName(period)) + " 价值图";
@@ -225,7 +206,7 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
         memo.cursor == cursor) {
         yunit = memo.value;
     } else {
-        yunit = LeadingNumber(yunitText);
+        yunit = LeadingDouble(yunitText);
         memo.active = false;
     }
     // Rows need a positive step.

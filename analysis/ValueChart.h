@@ -109,9 +109,6 @@ std::string NewChartTitle(const CommodityEntry& entry, Period period);
 std::optional<std::string> RetitleValueChart(const CommodityEntry& entry, Period period,
                                              const ValueChartState& state);
 
-// A decimal text's leading numeric part, 0 when there is none (as the YUnit texts are read).
-double LeadingNumber(std::string_view text);
-
 // The chart's messages.
 inline constexpr std::string_view kYUnitInvalidMessage = "商品单位价格参数非法!";
 inline constexpr std::string_view kParamsInvalidMessage = "参数异常!";

@@ -19,6 +19,9 @@ inline int RequestPeriod = 0;
 // The working directory at start-up; the self-update places its download there.
 inline std::string StartDirectory;
 
+// Set once the quote timer runs; it is started only once.
+inline bool QuoteTimerStarted = false;
+
 // The last text confirmed in the access-code prompt.
 inline std::string TypedAccessCode;
 

@@ -33,6 +33,8 @@ QString Utf8(std::string_view text)
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
+constexpr int kQuoteTimerPeriod = 5000; // ms
+
 constexpr std::string_view kLoginFirst = "请先在用户中心中成功登陆";
 
 // Toolbar buttons in order; 0 is a separator.
@@ -76,9 +78,30 @@ bool CMainFrame::OnCreate()
     m_toolBar->LoadImageStrips(32, 145, 145, 145);
     buildStatusBar();
     buildKeyboardTable();
-    if (m_hooks.pollQuotes)
-        m_hooks.pollQuotes();
+    PollQuotes();
     return true;
+}
+
+void CMainFrame::PollQuotes()
+{
+    if (m_app.hooks().pollQuotes)
+        m_app.hooks().pollQuotes();
+    if (!QuoteTimerStarted) {
+        QuoteTimerStarted = true;
+        m_quoteTimer = new QTimer(this);
+        m_quoteTimer->setObjectName(QStringLiteral("quoteTimer"));
+        connect(m_quoteTimer, &QTimer::timeout, this, &CMainFrame::OnTimer);
+        m_quoteTimer->start(kQuoteTimerPeriod);
+    }
+}
+
+void CMainFrame::OnTimer()
+{
+    if (!m_app.hooks().networkReady || !m_app.hooks().networkReady())
+        return;
+    if (m_app.hooks().pollQuotes)
+        m_app.hooks().pollQuotes();
+    RefreshViews();
 }
 
 QAction* CMainFrame::makeAction(int id, const QString& text)
@@ -261,8 +284,8 @@ void CMainFrame::accessCode()
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (AccessCodeMatches(TypedAccessCode, CurrentEndpoints().configAccessCode) &&
-        m_hooks.configuration)
-        m_hooks.configuration();
+        m_app.hooks().configuration)
+        m_app.hooks().configuration();
 }
 
 void CMainFrame::OnCommand(int id)
@@ -280,12 +303,12 @@ void CMainFrame::OnCommand(int id)
         analyse();
         break;
     case ID_DATA_MANAGEMENT:
-        if (m_hooks.dataManagement)
-            m_hooks.dataManagement();
+        if (m_app.hooks().dataManagement)
+            m_app.hooks().dataManagement();
         break;
     case ID_USER_CENTER:
-        if (m_hooks.userCenter)
-            m_hooks.userCenter();
+        if (m_app.hooks().userCenter)
+            m_app.hooks().userCenter();
         break;
     case ID_ONLINE_HELP:
         RequestKind = kHelpKind;
@@ -297,15 +320,15 @@ void CMainFrame::OnCommand(int id)
         break;
     }
     case ID_SYNC_DATA:
-        if (m_hooks.syncAll)
-            m_hooks.syncAll();
+        if (m_app.hooks().syncAll)
+            m_app.hooks().syncAll();
         break;
     case ID_SYSTEM_EXIT:
         m_app.OnSystemExit();
         break;
     case ID_WEBSITE:
-        if (m_hooks.openUrl)
-            m_hooks.openUrl(QString::fromStdString(CurrentEndpoints().makerWebsite));
+        if (m_app.hooks().openUrl)
+            m_app.hooks().openUrl(QString::fromStdString(CurrentEndpoints().makerWebsite));
         break;
     case ID_ACCESS_CODE:
         accessCode();

@@ -1,27 +1,17 @@
 #pragma once
 
 #include <QMainWindow>
-#include <functional>
 #include <map>
 
 class QLabel;
 class QMdiArea;
+class QTimer;
 
 namespace velmora {
 
 class CImageToolBar;
 class COrbaltApp;
 class COrbaltView;
-
-// Work that other parts of the program plug into the frame. An empty hook does nothing.
-struct FrameHooks {
-    std::function<void()> pollQuotes;            // one poll of the quote page
-    std::function<void()> syncAll;               // "同步数据"
-    std::function<void()> dataManagement;        // the data management dialog
-    std::function<void()> userCenter;            // the user center dialog
-    std::function<void()> configuration;         // the configuration dialog behind the access code
-    std::function<void(const QString&)> openUrl; // the system's default browser
-};
 
 // The program's one top-level window: menus, toolbar, status bar, keyboard table and the
 // child windows of the documents.
@@ -36,6 +26,12 @@ public:
     // part of the window cannot be created.
     bool OnCreate();
 
+    // One poll of the quote page; the first one starts the quote timer.
+    void PollQuotes();
+    // A tick of the quote timer: poll, then refresh the views. A tick that comes due while a
+    // transfer runs is dropped; the next one follows five seconds later.
+    void OnTimer();
+
     // Runs one command as menus, toolbar and keys do.
     void OnCommand(int id);
 
@@ -44,7 +40,6 @@ public:
 
     QMdiArea* mdiArea() const { return m_mdi; }
     CImageToolBar* toolBar() const { return m_toolBar; }
-    FrameHooks& hooks() { return m_hooks; }
 
     // The view of the active child window when it is an active chart, else null.
     COrbaltView* activeChartView() const;
@@ -71,7 +66,7 @@ private:
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;
     QLabel* m_scrollPane = nullptr;
-    FrameHooks m_hooks;
+    QTimer* m_quoteTimer = nullptr;
 };
 
 } // namespace velmora

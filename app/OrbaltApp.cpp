@@ -76,8 +76,8 @@ bool COrbaltApp::InitInstance()
     StartDirectory = CurrentDirectory().substr(0, 260);
     if (m_hooks.checkForUpdate)
         m_hooks.checkForUpdate();
-    if (m_hooks.syncAllFromServer)
-        m_hooks.syncAllFromServer();
+    if (m_hooks.syncAll)
+        m_hooks.syncAll();
     return true;
 }
 

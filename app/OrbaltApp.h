@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+class QString;
+
 namespace velmora {
 
 class CDocTemplate;
@@ -12,11 +14,18 @@ class CMainFrame;
 class CView;
 class UserPrompts;
 
-// Start-up steps that other parts of the program plug in. An empty hook is skipped.
-struct StartupHooks {
-    std::function<void()> checkForUpdate;    // version check and update hand-over
-    std::function<void()> syncAllFromServer; // the start-up synchronisation, always last
-    std::function<void()> logout;            // the orderly exit's logout of a logged-in user
+// Work that other parts of the program plug into start-up, the frame and its commands. An
+// empty hook is skipped.
+struct AppHooks {
+    std::function<void()> pollQuotes;     // one poll of the quote page
+    std::function<bool()> networkReady;   // a tick may poll: a client exists, no transfer runs
+    std::function<void()> syncAll;        // start-up synchronisation and "同步数据"
+    std::function<void()> checkForUpdate; // version check and update hand-over
+    std::function<void()> logout;         // the orderly exit's logout of a logged-in user
+    std::function<void()> dataManagement; // the data management dialog
+    std::function<void()> userCenter;     // the user center dialog
+    std::function<void()> configuration;  // the configuration dialog behind the access code
+    std::function<void(const QString&)> openUrl; // the system's default browser
     // The help page's view; without it the help template opens nothing.
     std::function<CView*(CDocument*)> makeHelpView;
 };
@@ -42,11 +51,11 @@ public:
     CMainFrame* mainFrame() const { return m_mainFrame.get(); }
     std::vector<CDocTemplate*> templates() const;
     UserPrompts& prompts() const { return m_prompts; }
-    StartupHooks& hooks() { return m_hooks; }
+    AppHooks& hooks() { return m_hooks; }
 
 private:
     UserPrompts& m_prompts;
-    StartupHooks m_hooks;
+    AppHooks m_hooks;
     std::vector<std::unique_ptr<CDocTemplate>> m_templates;
     // Declared last so that it goes first: its views still talk to the documents.
     std::unique_ptr<CMainFrame> m_mainFrame;

@@ -1,5 +1,6 @@
 // velmora: the desktop program.
 
+#include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
@@ -15,10 +16,10 @@ int main(int argc, char** argv)
 
     velmora::MessageBoxPrompts prompts;
     velmora::COrbaltApp app(prompts);
+    app.hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    velmora::ConnectLiveData(app, prompts);
     if (!app.InitInstance())
         return 0;
-    velmora::CMainFrame* frame = app.mainFrame();
-    prompts.setParent(frame);
-    frame->hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    prompts.setParent(app.mainFrame());
     return QApplication::exec();
 }

@@ -2,10 +2,12 @@
 
 #include "analysis/AnalysisParams.h"
 #include "analysis/ValueChart.h"
+#include "analysis/ValueChartDrawing.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "market/Mt4Import.h"
 #include "platform/MessageSink.h"
+#include "tools/ChartPng.h"
 #include "tools/ChartReport.h"
 
 #include <charconv>
@@ -22,6 +24,7 @@ using namespace velmora;
 namespace {
 
 constexpr int kBadArguments = 2;
+constexpr int kPngFailed = 3;
 constexpr int kMaxPasses = 3;
 
 constexpr const char* kUsage =
@@ -29,12 +32,14 @@ constexpr const char* kUsage =
     "  velmora-tool bars  --hst DIR --code CODE --period P [--history N]\n"
     "  velmora-tool chart --hst DIR --code CODE --period P [--cursor K] [--tpo N]\n"
     "                     [--long M] [--short M] [--history N] [--yunit TEXT]\n"
-    "                     [--format json|text]\n"
+    "                     [--format json|text] [--png FILE [--screen-width W]]\n"
     "\n"
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
     "  CODE    catalogue code, e.g. EURUSD or LLGUSD\n"
     "  P       period: 0 half-hour, 1 day, 2 week, 3 month (or half, day, week, month)\n"
-    "exit status: 0 chart drawn, 1 message or suggestion, 2 bad arguments\n";
+    "  FILE    PNG of the drawn chart's page; W is the screen width it is laid out for\n"
+    "          (default 1280, the page is W - 20 wide)\n"
+    "exit status: 0 chart drawn, 1 message or suggestion, 2 bad arguments, 3 PNG not written\n";
 
 int Usage(const std::string& problem)
 {
@@ -82,7 +87,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
         {"bars", {"--hst", "--code", "--period", "--history"}},
         {"chart",
          {"--hst", "--code", "--period", "--cursor", "--tpo", "--long", "--short", "--history",
-          "--yunit", "--format"}},
+          "--yunit", "--format", "--png", "--screen-width"}},
     };
     const auto command = allowed.find(options.command);
     if (command == allowed.end()) {
@@ -133,7 +138,8 @@ int main(int argc, char** argv)
         return Usage("bad period '" + options->get("--period") + "'");
 
     std::map<std::string, int> numbers;
-    for (const char* key : {"--history", "--cursor", "--tpo", "--long", "--short"}) {
+    for (const char* key :
+         {"--history", "--cursor", "--tpo", "--long", "--short", "--screen-width"}) {
         if (!options->has(key))
             continue;
         const std::optional<int> value = ParseInt(options->get(key));
@@ -144,6 +150,10 @@ int main(int argc, char** argv)
     const std::string format = options->has("--format") ? options->get("--format") : "json";
     if (format != "json" && format != "text")
         return Usage("bad format '" + format + "'");
+    const int screenWidth =
+        numbers.count("--screen-width") ? numbers["--screen-width"] : kDefaultScreenWidth;
+    if (screenWidth <= kChartPageMargin)
+        return Usage("the screen width must leave a page wider than 0");
 
     if (numbers.count("--history")) {
         PeriodValues counts = analysisParams.historyCount;
@@ -187,5 +197,15 @@ int main(int argc, char** argv)
     }
 
     Write(format == "json" ? ChartJson(run, *state) : ChartText(run, *state));
-    return run.pass.outcome == ChartOutcome::Drawn ? 0 : 1;
+    if (run.pass.outcome != ChartOutcome::Drawn)
+        return 1;
+    if (options->has("--png")) {
+        std::fflush(stdout);
+        std::string error;
+        if (!WriteChartPng(*state, screenWidth, options->get("--png"), error)) {
+            std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
+            return kPngFailed;
+        }
+    }
+    return 0;
 }

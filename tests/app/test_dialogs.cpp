@@ -47,7 +47,7 @@ protected:
     {
         app = std::make_unique<COrbaltApp>(prompts);
         ASSERT_TRUE(app->InitInstance());
-        app->mainFrame()->hooks().configuration = [this] { ++configurations; };
+        app->hooks().configuration = [this] { ++configurations; };
     }
 
     // Types `text` into the prompt and confirms (or cancels) it.

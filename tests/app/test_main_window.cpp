@@ -362,8 +362,8 @@ TEST_F(MainWindowTest, WebsiteAndLaterCommandsUseTheirHooks)
 {
     QString opened;
     int syncs = 0;
-    frame->hooks().openUrl = [&](const QString& url) { opened = url; };
-    frame->hooks().syncAll = [&] { ++syncs; };
+    app->hooks().openUrl = [&](const QString& url) { opened = url; };
+    app->hooks().syncAll = [&] { ++syncs; };
     frame->OnCommand(ID_WEBSITE);
     EXPECT_TRUE(opened.startsWith(QStringLiteral("http")));
     frame->OnCommand(ID_SYNC_DATA);

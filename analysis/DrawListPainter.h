@@ -1,0 +1,24 @@
+#pragma once
+
+#include "analysis/DrawList.h"
+
+class QPainter;
+
+namespace velmora {
+
+// Maps the Song face the drawings ask for to the Song face installed on Linux, for machines
+// whose fontconfig lacks the project's alias file. Safe to call more than once.
+void InstallChartFontSubstitution();
+
+// Executes a drawing list with a painter, as GDI would have drawn it. Needs a running
+// QGuiApplication (fonts). The painter's state is restored afterwards.
+//
+// Text: a font height is the height of the text cell (ascent + descent), as a positive GDI
+// height means, not the em size. The font gets the largest pixel size whose ascent + descent
+// fits that height, so with a face whose line metrics are taller than its em (the CJK
+// fallbacks) the glyphs come out smaller, exactly as GDI would scale the same face. The text
+// is then drawn on the baseline at the text's top + that font's ascent, so that the cell
+// starts at the given y and stays within the height.
+void PaintDrawList(QPainter& painter, const DrawList& list);
+
+} // namespace velmora

@@ -1,0 +1,35 @@
+#include "app/BlockingTransfer.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <thread>
+
+namespace velmora {
+
+namespace {
+int g_transfersRunning = 0;
+} // namespace
+
+bool TransferInProgress() { return g_transfersRunning > 0; }
+
+void RunOffGuiThread(const std::function<void()>& transfer)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        transfer();
+        return;
+    }
+    ++g_transfersRunning;
+    QEventLoop loop;
+    std::thread worker([&] {
+        transfer();
+        // Queued: delivered once the loop runs, even if the transfer was quicker than exec().
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    --g_transfersRunning;
+}
+
+} // namespace velmora

@@ -1,0 +1,83 @@
+#include "market/QuoteFeed.h"
+
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
+#include "market/TextNumbers.h"
+#include "market/Transfer.h"
+#include "net/HttpClient.h"
+
+#include <cmath>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::string_view kSeparator = "<br/>";
+
+void StoreQuote(const std::vector<std::string_view>& fields)
+{
+    const int index = FindCommodity(fields.empty() ? std::string_view{} : fields[0]);
+    if (!IsValidCommodity(index))
+        return;
+    auto field = [&](std::size_t i) { return i < fields.size() ? fields[i] : std::string_view{}; };
+    auto price = [&](std::size_t i) { return FormatQuotePrice(LeadingDouble(field(i))); };
+
+    CommodityEntry& entry = catalogue[index];
+    entry.name = std::string(QuoteDisplayName(entry.code));
+    entry.quoteTime = std::string(field(2));
+    entry.lastPrice = price(3);
+    entry.todayOpen = price(4);
+    entry.prevClose = price(5);
+    entry.high = price(6);
+    entry.low = price(7);
+    entry.bid = price(8);
+    entry.ask = price(9);
+
+    // Only a real selling price may move the running range, and only of the newest bar: a
+    // chart stepped back in time must not see its historical bars rewritten.
+    const double ask = LeadingDouble(field(9));
+    if (!(ask > 0.0) || !std::isfinite(ask))
+        return;
+    BarSeries& halfHours = Series(index, kHalfHour);
+    if (halfHours.count <= 0 || halfHours.count > kMaxBars)
+        return;
+    BarRecord& newest = halfHours.bars[halfHours.count - 1];
+    if (ask < newest.low)
+        newest.low = ask;
+    if (ask > newest.high)
+        newest.high = ask;
+}
+
+} // namespace
+
+void ParseQuotes(const std::string& body)
+{
+    if (body.empty())
+        return;
+    std::string text = "S";
+    if (body.size() > 4)
+        text.append(body, 4);
+    std::size_t start = 0;
+    std::size_t separator = text.find(kSeparator);
+    while (separator != std::string::npos) {
+        // One terminator character ends each record.
+        const std::size_t end = separator > start ? separator - 1 : start;
+        StoreQuote(SplitFields(std::string_view(text).substr(start, end - start)));
+        start = separator + kSeparator.size();
+        separator = text.find(kSeparator, start);
+    }
+}
+
+void PollQuotes()
+{
+    if (g_pHttpClient == nullptr)
+        return;
+    std::string body;
+    int result = -1;
+    RunTransfer([&] { result = g_pHttpClient->FetchQuotes(body); });
+    if (result == 0)
+        ParseQuotes(body);
+}
+
+} // namespace velmora

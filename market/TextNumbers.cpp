@@ -1,0 +1,59 @@
+#include "market/TextNumbers.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace velmora {
+
+double LeadingDouble(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        return 0.0;
+    double value = 0.0;
+    const auto result = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    if (result.ec != std::errc{})
+        return 0.0;
+    return negative ? -value : value;
+}
+
+std::int32_t Low32OfTruncated(double value)
+{
+    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18)
+        return 0;
+    const auto whole = static_cast<std::int64_t>(value);
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(whole & 0xffffffff));
+}
+
+std::vector<std::string_view> SplitFields(std::string_view record)
+{
+    std::vector<std::string_view> fields;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = record.find(',', start);
+        fields.push_back(
+            record.substr(start, comma == std::string_view::npos ? record.npos : comma - start));
+        if (comma == std::string_view::npos)
+            break;
+        start = comma + 1;
+    }
+    return fields;
+}
+
+std::string FormatQuotePrice(double value)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, value >= 10 ? "%.03f" : "%.05f", value);
+    return text;
+}
+
+} // namespace velmora

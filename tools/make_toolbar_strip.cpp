@@ -1,0 +1,323 @@
+// Renders the toolbar's SVG icons side by side into the 24-bit BMP strip the main window loads.
+//
+//   velmora-make-toolbar-strip [--preview PNG] OUT.bmp (DIR | SVG...)
+//   velmora-make-toolbar-strip --check STRIP.bmp
+//
+// Every icon becomes one 32x32 cell. Pixels the icon leaves fully transparent get the key colour
+// magenta; every other pixel is the icon composited onto the light toolbar grey-blue, so
+// antialiased edges blend towards the toolbar and never towards pink. The toolbar takes the key
+// colour from the first pixel of the BMP data (bottom-left), which therefore has to be key.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSaveFile>
+#include <QStringList>
+#include <QSvgRenderer>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+constexpr int kCell = 32;
+constexpr QRgb kKey = 0xffff00ff;        // RGB(255,0,255)
+constexpr QRgb kBackground = 0xffececf0; // RGB(236,236,240)
+constexpr int kBmpHeaderSize = 54;
+
+void fail(const QString& message)
+{
+    std::fprintf(stderr, "velmora-make-toolbar-strip: %s\n", qPrintable(message));
+}
+
+// One icon, antialiased, on a fully transparent cell.
+bool renderIcon(const QString& path, QImage* cell)
+{
+    QSvgRenderer renderer(path);
+    if (!renderer.isValid()) {
+        fail(QStringLiteral("cannot read SVG %1").arg(path));
+        return false;
+    }
+    *cell = QImage(kCell, kCell, QImage::Format_ARGB32_Premultiplied);
+    cell->fill(Qt::transparent);
+    QPainter painter(cell);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    renderer.render(&painter, QRectF(0, 0, kCell, kCell));
+    return true;
+}
+
+// Premultiplied icon pixel over the opaque background; fully transparent pixels become key.
+QRgb flatten(QRgb premultiplied)
+{
+    const int a = qAlpha(premultiplied);
+    if (a == 0)
+        return kKey;
+    const int inv = 255 - a;
+    const auto over = [inv](int src, int bg) { return qMin(255, src + (bg * inv + 127) / 255); };
+    QRgb out = qRgb(over(qRed(premultiplied), qRed(kBackground)),
+                    over(qGreen(premultiplied), qGreen(kBackground)),
+                    over(qBlue(premultiplied), qBlue(kBackground)));
+    // A drawn pixel must never read as transparent.
+    if (out == kKey)
+        out = qRgb(254, 0, 254);
+    return out;
+}
+
+QImage buildStrip(const QStringList& svgs, bool* ok)
+{
+    QImage strip(kCell * int(svgs.size()), kCell, QImage::Format_RGB32);
+    strip.fill(kKey);
+    *ok = true;
+    for (int i = 0; i < svgs.size(); ++i) {
+        QImage cell;
+        if (!renderIcon(svgs.at(i), &cell)) {
+            *ok = false;
+            return {};
+        }
+        for (int y = 0; y < kCell; ++y)
+            for (int x = 0; x < kCell; ++x)
+                strip.setPixel(i * kCell + x, y, flatten(cell.pixel(x, y)));
+    }
+    return strip;
+}
+
+void putLe16(QByteArray& out, int offset, uint16_t v)
+{
+    out[offset] = char(v & 0xff);
+    out[offset + 1] = char(v >> 8);
+}
+
+void putLe32(QByteArray& out, int offset, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out[offset + i] = char((v >> (8 * i)) & 0xff);
+}
+
+uint32_t getLe32(const QByteArray& in, int offset)
+{
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | uint8_t(in.at(offset + i));
+    return v;
+}
+
+uint16_t getLe16(const QByteArray& in, int offset)
+{
+    return uint16_t(uint8_t(in.at(offset)) | (uint8_t(in.at(offset + 1)) << 8));
+}
+
+int bmpRowStride(int width) { return (width * 3 + 3) & ~3; }
+
+// 24-bit uncompressed BMP: BITMAPFILEHEADER + BITMAPINFOHEADER, rows bottom-up, BGR, each row
+// padded with zeros to a multiple of four bytes.
+QByteArray encodeBmp(const QImage& image)
+{
+    const int w = image.width();
+    const int h = image.height();
+    const int stride = bmpRowStride(w);
+    const int dataSize = stride * h;
+    QByteArray out(kBmpHeaderSize + dataSize, '\0');
+    out[0] = 'B';
+    out[1] = 'M';
+    putLe32(out, 2, uint32_t(out.size()));
+    putLe32(out, 10, kBmpHeaderSize);
+    putLe32(out, 14, 40);
+    putLe32(out, 18, uint32_t(w));
+    putLe32(out, 22, uint32_t(h)); // positive height: bottom-up
+    putLe16(out, 26, 1);
+    putLe16(out, 28, 24);
+    putLe32(out, 30, 0); // BI_RGB
+    putLe32(out, 34, uint32_t(dataSize));
+    putLe32(out, 38, 2835); // 72 dpi
+    putLe32(out, 42, 2835);
+    for (int row = 0; row < h; ++row) {
+        const int y = h - 1 - row;
+        int at = kBmpHeaderSize + row * stride;
+        for (int x = 0; x < w; ++x) {
+            const QRgb p = image.pixel(x, y);
+            out[at++] = char(qBlue(p));
+            out[at++] = char(qGreen(p));
+            out[at++] = char(qRed(p));
+        }
+    }
+    return out;
+}
+
+// Reads the file back with its own parser and checks what the toolbar relies on.
+bool checkBmp(const QString& path, QImage* decoded)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot open %1").arg(path));
+        return false;
+    }
+    const QByteArray in = file.readAll();
+    const auto bad = [&path](const QString& why) {
+        fail(QStringLiteral("%1: %2").arg(path, why));
+        return false;
+    };
+    if (in.size() < kBmpHeaderSize || in.at(0) != 'B' || in.at(1) != 'M')
+        return bad(QStringLiteral("not a BMP file"));
+    if (getLe32(in, 2) != uint32_t(in.size()))
+        return bad(QStringLiteral("file size field does not match the file"));
+    if (getLe32(in, 10) != kBmpHeaderSize || getLe32(in, 14) != 40)
+        return bad(QStringLiteral("expected a 54-byte header with BITMAPINFOHEADER"));
+    const auto w = int32_t(getLe32(in, 18));
+    const auto h = int32_t(getLe32(in, 22));
+    if (getLe16(in, 26) != 1 || getLe16(in, 28) != 24 || getLe32(in, 30) != 0)
+        return bad(QStringLiteral("expected 24 bits per pixel, uncompressed"));
+    if (h != kCell || w <= 0 || w % kCell != 0)
+        return bad(QStringLiteral("size %1x%2 is not a row of 32x32 cells").arg(w).arg(h));
+    const int stride = bmpRowStride(w);
+    if (in.size() != kBmpHeaderSize + stride * h)
+        return bad(QStringLiteral("pixel data has the wrong length"));
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int row = 0; row < h; ++row) {
+        const int base = kBmpHeaderSize + row * stride;
+        for (int x = 0; x < w; ++x) {
+            const int at = base + 3 * x;
+            image.setPixel(
+                x, h - 1 - row,
+                qRgb(uint8_t(in.at(at + 2)), uint8_t(in.at(at + 1)), uint8_t(in.at(at))));
+        }
+        for (int pad = base + 3 * w; pad < base + stride; ++pad)
+            if (in.at(pad) != 0)
+                return bad(QStringLiteral("non-zero row padding"));
+    }
+    if (image.pixel(0, h - 1) != kKey)
+        return bad(QStringLiteral("the bottom-left pixel is not the key colour"));
+    for (int cell = 0; cell < w / kCell; ++cell) {
+        bool drawn = false;
+        for (int y = 0; y < kCell && !drawn; ++y)
+            for (int x = 0; x < kCell && !drawn; ++x)
+                drawn = image.pixel(cell * kCell + x, y) != kKey;
+        if (!drawn)
+            return bad(QStringLiteral("cell %1 is empty").arg(cell + 1));
+    }
+    if (decoded)
+        *decoded = image;
+    return true;
+}
+
+// The strip enlarged four times without smoothing: as stored (key visible) above, and on the
+// toolbar background below.
+bool writePreview(const QImage& strip, const QString& path)
+{
+    constexpr int scale = 4;
+    const int w = strip.width() * scale;
+    const int h = strip.height() * scale;
+    QImage onToolbar = strip.copy();
+    for (int y = 0; y < onToolbar.height(); ++y)
+        for (int x = 0; x < onToolbar.width(); ++x)
+            if (onToolbar.pixel(x, y) == kKey)
+                onToolbar.setPixel(x, y, kBackground);
+    QImage preview(w, 2 * h + scale * 4, QImage::Format_RGB32);
+    preview.fill(Qt::white);
+    QPainter painter(&preview);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(QRect(0, 0, w, h), strip);
+    painter.drawImage(QRect(0, h + scale * 4, w, h), onToolbar);
+    painter.end();
+    if (!preview.save(path, "PNG")) {
+        fail(QStringLiteral("cannot write %1").arg(path));
+        return false;
+    }
+    return true;
+}
+
+QStringList collectSvgs(const QStringList& args)
+{
+    if (args.size() == 1 && QFileInfo(args.first()).isDir()) {
+        QDir dir(args.first());
+        QStringList out;
+        const QStringList names = dir.entryList({QStringLiteral("*.svg")}, QDir::Files, QDir::Name);
+        for (const QString& name : names)
+            out << dir.filePath(name);
+        return out;
+    }
+    return args;
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: velmora-make-toolbar-strip [--preview PNG] OUT.bmp (DIR | SVG...)\n"
+                 "       velmora-make-toolbar-strip --check STRIP.bmp [--preview PNG]\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+
+    QStringList args = app.arguments().mid(1);
+    QString preview;
+    QString check;
+    for (int i = 0; i < args.size();) {
+        const QString& a = args.at(i);
+        if ((a == QStringLiteral("--preview") || a == QStringLiteral("--check")) &&
+            i + 1 < args.size()) {
+            (a == QStringLiteral("--preview") ? preview : check) = args.at(i + 1);
+            args.remove(i, 2);
+        } else if (a.startsWith(QStringLiteral("--"))) {
+            return usage();
+        } else {
+            ++i;
+        }
+    }
+
+    if (!check.isEmpty()) {
+        if (!args.isEmpty())
+            return usage();
+        QImage decoded;
+        if (!checkBmp(check, &decoded))
+            return 1;
+        if (!preview.isEmpty() && !writePreview(decoded, preview))
+            return 1;
+        return 0;
+    }
+
+    if (args.size() < 2)
+        return usage();
+    const QString outPath = args.takeFirst();
+    const QStringList svgs = collectSvgs(args);
+    if (svgs.isEmpty()) {
+        fail(QStringLiteral("no SVG files given"));
+        return 1;
+    }
+
+    bool ok = false;
+    const QImage strip = buildStrip(svgs, &ok);
+    if (!ok)
+        return 1;
+    if (strip.pixel(0, kCell - 1) != kKey) {
+        fail(QStringLiteral("%1 draws into its bottom-left pixel, which must stay transparent")
+                 .arg(svgs.first()));
+        return 1;
+    }
+
+    QSaveFile out(outPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        out.write(encodeBmp(strip)) != kBmpHeaderSize + bmpRowStride(strip.width()) * kCell ||
+        !out.commit()) {
+        fail(QStringLiteral("cannot write %1").arg(outPath));
+        return 1;
+    }
+    QImage decoded;
+    if (!checkBmp(outPath, &decoded) || decoded != strip) {
+        fail(QStringLiteral("%1 does not read back as written").arg(outPath));
+        return 1;
+    }
+    if (!preview.isEmpty() && !writePreview(strip, preview))
+        return 1;
+    std::printf("%s: %d icons, %dx%d\n", qPrintable(outPath), int(svgs.size()), strip.width(),
+                strip.height());
+    return 0;
+}
