@@ -10,6 +10,8 @@
 #include "net/CurrentUser.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <unistd.h>
 
@@ -68,6 +70,9 @@ bool COrbaltApp::InitInstance()
         return false;
     m_mainFrame->setWindowTitle(
         QString::fromUtf8(kProgramName.data(), qsizetype(kProgramName.size())));
+    // Without a window manager "maximised" is only a hint; start at the screen's size anyway.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        m_mainFrame->setGeometry(screen->availableGeometry());
     m_mainFrame->showMaximized();
 
     RequestKind = kQuoteBoardKind;

@@ -7,10 +7,11 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libx11-dev
   libcurl4-openssl-dev
-  libcpp-httplib-dev libssl-dev zlib1g-dev openssl
+  libcpp-httplib-dev libssl-dev zlib1g-dev openssl ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   fontconfig fonts-noto-cjk
+  xvfb xauth
   tzdata
 )
 

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+// Where one remote service answers.
+struct ServiceAddress {
+    std::string scheme; // "http" or "https"
+    std::string host;   // name or IP literal (an IPv6 literal without brackets)
+    int port = 0;
+
+    // "scheme://host[:port]", the port left out when it is the scheme's default.
+    std::string origin() const;
+    // The value of a Host request line: the host, with ":port" unless the port is the scheme's
+    // default or `alwaysPort` asks for it.
+    std::string hostLine(bool alwaysPort = false) const;
+};
+
+// Every value the program needs to reach the remote services, and the two fixed access texts
+// of the program itself. Compiled-in defaults point at the reference services on loopback; a
+// configuration file overrides any of them (see LoadEndpoints).
+struct Endpoints {
+    ServiceAddress dataServer{"http", "127.0.0.1", 18080};
+    std::string dataAccount = "vmds";                           // sent after "user="
+    std::string dataToken = "6f1c2e9a4b7d30581e6a9c2f4d8b7e13"; // sent after "&pwd="
+
+    // The maker's website; it also serves the account pages.
+    ServiceAddress website{"http", "127.0.0.1", 18081};
+    std::string accountAccessCode = "4827"; // sent after "getcode="
+
+    ServiceAddress smsGateway{"http", "127.0.0.1", 18082};
+    std::string smsUserId = "602318";
+    std::string smsAccount = "vlmsg";
+    std::string smsPassword = "K7Q2ZD";
+    std::string staffMobile = "13000000000";
+
+    // Opened in the user's browser by the website command.
+    std::string makerWebsite = "http://127.0.0.1:18081/";
+    // Typed into the access-code prompt to reach the core configuration dialog.
+    std::string configAccessCode = "7305914";
+
+    // Trust anchors for TLS: a PEM file for private deployments; empty means the system store.
+    std::string caFile;
+};
+
+// "/testone.php?user=ACCOUNT&pwd=TOKEN" on the data server, as an absolute URL. The quote page
+// is this URL alone; a series query is appended to it verbatim.
+std::string DataServerBaseUrl(const Endpoints& endpoints);
+
+// An absolute URL on the maker's website; `path` starts with '/'.
+std::string WebsiteUrl(const Endpoints& endpoints, std::string_view path);
+
+// An absolute URL on the SMS gateway; `pathAndQuery` starts with '/'.
+std::string SmsGatewayUrl(const Endpoints& endpoints, std::string_view pathAndQuery);
+
+// $VELMORA_CONFIG when set, else $XDG_CONFIG_HOME/velmora/velmora.ini, else
+// ~/.config/velmora/velmora.ini; empty when no home directory can be found.
+std::filesystem::path DefaultEndpointsPath();
+
+// The defaults overridden by the values of `file` (INI, as the settings store writes it). A
+// missing file gives the defaults. A value that is malformed (a port outside 1..65535, a
+// scheme other than http/https, text that cannot go into a URL unescaped) is ignored, the
+// default stays, and a line describing it is added to `problems` when given; so is a file
+// that exists but cannot be read or parsed.
+Endpoints LoadEndpoints(const std::filesystem::path& file,
+                        std::vector<std::string>* problems = nullptr);
+
+// The process's endpoints, loaded from DefaultEndpointsPath() on first use and kept for the
+// run.
+const Endpoints& CurrentEndpoints();
+
+} // namespace velmora

@@ -1,0 +1,114 @@
+#include "services/WireFormat.h"
+
+#include "platform/TextCodec.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace velmora::services {
+
+namespace {
+
+void AppendPrice(std::string& out, double value, int digits)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", digits, value);
+    out += text;
+}
+
+void EndRecord(std::string& out)
+{
+    out += kTerminator;
+    out += kSeparator;
+}
+
+bool ReadDigits(std::string_view text, std::size_t at, std::size_t count, int& value)
+{
+    value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+} // namespace
+
+std::string FormatQuotePage(std::span<const Quote> quotes)
+{
+    std::string out(kPreamble);
+    for (const Quote& quote : quotes) {
+        out += quote.code;
+        out += ',';
+        out += Utf8ToGbk(quote.name);
+        out += ',';
+        out += FormatLocalTime(quote.time);
+        for (double price : {quote.last, quote.todayOpen, quote.prevClose, quote.high, quote.low,
+                             quote.bid, quote.ask}) {
+            out += ',';
+            AppendPrice(out, price, quote.digits);
+        }
+        EndRecord(out);
+    }
+    return out;
+}
+
+std::string FormatSeriesPage(std::span<const hst::Bar> bars, int digits)
+{
+    std::string out(kPreamble);
+    out.reserve(out.size() + bars.size() * 64);
+    for (const hst::Bar& bar : bars) {
+        out += FormatLocalTime(bar.time);
+        for (double price : {bar.open, bar.close, bar.high, bar.low}) {
+            out += ',';
+            AppendPrice(out, price, digits);
+        }
+        out += ',';
+        out += std::to_string(bar.tickVolume);
+        EndRecord(out);
+    }
+    return out;
+}
+
+std::string FormatLocalTime(std::int64_t utc)
+{
+    const std::time_t t = static_cast<std::time_t>(utc);
+    std::tm fields{};
+    localtime_r(&t, &fields);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", fields.tm_year + 1900,
+                  fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec);
+    return text;
+}
+
+std::optional<std::int64_t> ParseLocalTime(std::string_view text)
+{
+    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
+        text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!ReadDigits(text, 0, 4, year) || !ReadDigits(text, 5, 2, month) ||
+        !ReadDigits(text, 8, 2, day) || !ReadDigits(text, 11, 2, hour) ||
+        !ReadDigits(text, 14, 2, minute) || !ReadDigits(text, 17, 2, second))
+        return std::nullopt;
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+        second > 59)
+        return std::nullopt;
+
+    std::tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = second;
+    fields.tm_isdst = -1;
+    const std::time_t t = std::mktime(&fields);
+    // mktime rolls 31 April over into May; such a date is no date.
+    if (t == static_cast<std::time_t>(-1) || fields.tm_mday != day || fields.tm_mon != month - 1)
+        return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
+} // namespace velmora::services
