@@ -1,6 +1,7 @@
 #include "app/ImageToolBar.h"
 
 #include <QAction>
+#include <QActionEvent>
 #include <QBitmap>
 #include <QEvent>
 #include <QFile>
@@ -22,12 +23,20 @@ CImageToolBar::CImageToolBar(QWidget* parent) : QToolBar(parent)
     setToolButtonStyle(Qt::ToolButtonIconOnly);
 }
 
-bool CImageToolBar::event(QEvent* event)
+bool CImageToolBar::eventFilter(QObject* watched, QEvent* event)
 {
-    // The buttons show their prompts in the status bar only, never as tooltips.
     if (event->type() == QEvent::ToolTip)
         return true;
-    return QToolBar::event(event);
+    return QToolBar::eventFilter(watched, event);
+}
+
+void CImageToolBar::actionEvent(QActionEvent* event)
+{
+    QToolBar::actionEvent(event);
+    if (event->type() == QEvent::ActionAdded) {
+        if (QWidget* button = widgetForAction(event->action()))
+            button->installEventFilter(this);
+    }
 }
 
 std::optional<QColor> CImageToolBar::KeyColour(const QByteArray& bmp)

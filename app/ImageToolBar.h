@@ -21,8 +21,11 @@ public:
     // green, red.
     static std::optional<QColor> KeyColour(const QByteArray& bmpFile);
 
+    // The buttons show their prompts in the status bar only, never as tooltips.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 protected:
-    bool event(QEvent* event) override;
+    void actionEvent(QActionEvent* event) override;
 };
 
 } // namespace velmora

@@ -16,6 +16,7 @@
 #include "platform/LockKeys.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -76,6 +77,10 @@ bool CMainFrame::OnCreate()
     buildToolBar();
     // Without the strip the buttons keep whatever images they have.
     m_toolBar->LoadImageStrips(32, 145, 145, 145);
+    if (QAction* analyse = action(ID_TB_ANALYSE)) {
+        setWindowIcon(analyse->icon());
+        QApplication::setWindowIcon(analyse->icon());
+    }
     buildStatusBar();
     buildKeyboardTable();
     PollQuotes();

@@ -1,12 +1,14 @@
 // velmora-tool tested as a binary: arguments, exit status and the shape of its output.
 
 #include "market/HstFile.h"
+#include "services/DataServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -57,9 +59,9 @@ protected:
         ASSERT_TRUE(hst::WriteFile((dir / "LLGUSD1440.hst").string(), {}, bars));
     }
 
-    Result run(const std::string& arguments)
+    Result run(const std::string& arguments, const std::string& environment = {})
     {
-        const std::string command = std::string("TZ=UTC '") + VELMORA_TOOL + "' " + arguments +
+        const std::string command = environment + "TZ=UTC '" + VELMORA_TOOL + "' " + arguments +
                                     " >'" + (dir / "out").string() + "' 2>'" +
                                     (dir / "err").string() + "'";
         const int raw = std::system(command.c_str());
@@ -197,4 +199,42 @@ TEST_F(VelmoraToolTest, BarsAsCsvAndImportMessagesOnStderr)
     // LLGUSD has no week file; every other commodity has nothing at all.
     EXPECT_NE(result.err.find("LLGUSD10080.hst"), std::string::npos);
     EXPECT_NE(result.err.find("完成数据同步\n"), std::string::npos);
+}
+
+// Against the reference data server, through the configured endpoints.
+TEST_F(VelmoraToolTest, QuotesAndBarsFromTheDataServer)
+{
+    velmora::services::DataServerOptions options;
+    velmora::services::DataServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::ofstream(dir / "velmora.ini")
+        << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
+    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+
+    Result result = run("quotes", config);
+    ASSERT_EQ(result.status, 0) << result.err;
+    std::istringstream lines(result.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "code,name,time,last,open,prevClose,high,low,bid,ask");
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        ++rows;
+        EXPECT_EQ(std::count(line.begin(), line.end(), ','), 9) << line;
+    }
+    EXPECT_EQ(rows, 13);
+    EXPECT_NE(result.out.find("EURUSD,欧罗美元,"), std::string::npos);
+
+    result = run("bars --server --code EURUSD --period week", config);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("count,100\ncursor,99\n", 0), 0u);
+    EXPECT_EQ(result.err, "完成数据同步\n");
+    server.stop();
+
+    // With the server gone every commodity fails and the closing message says so.
+    result = run("chart --server --code EURUSD --period 1", config);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("以下数据同步失败"), std::string::npos);
+    EXPECT_EQ(run("quotes", config).status, 1);
 }

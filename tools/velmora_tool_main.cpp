@@ -6,12 +6,17 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "market/Mt4Import.h"
+#include "market/QuoteFeed.h"
+#include "market/ServerSync.h"
+#include "net/HttpClient.h"
 #include "platform/MessageSink.h"
 #include "tools/ChartPng.h"
 #include "tools/ChartReport.h"
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
@@ -29,11 +34,14 @@ constexpr int kMaxPasses = 3;
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  velmora-tool bars  --hst DIR --code CODE --period P [--history N]\n"
-    "  velmora-tool chart --hst DIR --code CODE --period P [--cursor K] [--tpo N]\n"
+    "  velmora-tool bars  (--hst DIR | --server) --code CODE --period P [--history N]\n"
+    "  velmora-tool chart (--hst DIR | --server) --code CODE --period P [--cursor K] [--tpo N]\n"
     "                     [--long M] [--short M] [--history N] [--yunit TEXT]\n"
     "                     [--format json|text] [--png FILE [--screen-width W]]\n"
     "\n"
+    "  velmora-tool quotes\n"
+    "\n"
+    "  --server  synchronise from the configured data server instead of reading MT4 files\n"
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
     "  CODE    catalogue code, e.g. EURUSD or LLGUSD\n"
     "  P       period: 0 half-hour, 1 day, 2 week, 3 month (or half, day, week, month)\n"
@@ -70,6 +78,7 @@ std::optional<Period> ParsePeriod(std::string_view text)
 struct Options {
     std::string command;
     std::map<std::string, std::string> values;
+    bool server = false;
 
     bool has(const std::string& key) const { return values.count(key) != 0; }
     const std::string& get(const std::string& key) const { return values.at(key); }
@@ -84,10 +93,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
     }
     options.command = argv[1];
     const std::map<std::string, std::vector<std::string>> allowed{
-        {"bars", {"--hst", "--code", "--period", "--history"}},
+        {"bars", {"--hst", "--server", "--code", "--period", "--history"}},
         {"chart",
-         {"--hst", "--code", "--period", "--cursor", "--tpo", "--long", "--short", "--history",
-          "--yunit", "--format", "--png", "--screen-width"}},
+         {"--hst", "--server", "--code", "--period", "--cursor", "--tpo", "--long", "--short",
+          "--history", "--yunit", "--format", "--png", "--screen-width"}},
+        {"quotes", {"--server"}},
     };
     const auto command = allowed.find(options.command);
     if (command == allowed.end()) {
@@ -103,22 +113,84 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
             problem = "unknown option '" + key + "'";
             return std::nullopt;
         }
+        if (key == "--server") {
+            options.server = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             problem = "option '" + key + "' needs a value";
             return std::nullopt;
         }
         options.values[key] = argv[++i];
     }
-    for (const char* required : {"--hst", "--code", "--period"}) {
+    if (options.command == "quotes")
+        return options;
+    for (const char* required : {"--code", "--period"}) {
         if (!options.has(required)) {
             problem = std::string("missing ") + required;
             return std::nullopt;
         }
     }
+    if (options.has("--hst") == options.server) {
+        problem = "give either --hst DIR or --server";
+        return std::nullopt;
+    }
     return options;
 }
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// The HTTP client for one run against the configured data server, working in a temporary
+// folder so that its cookie file never lands in the user's.
+class ServerSession {
+public:
+    ServerSession()
+    {
+        std::string dir = (std::filesystem::temp_directory_path() / "velmora-tool-XXXXXX").string();
+        if (mkdtemp(dir.data()) != nullptr) {
+            m_dir = dir;
+            m_previous = std::filesystem::current_path();
+            std::filesystem::current_path(m_dir);
+        }
+        m_client = std::make_unique<CHttpClient>();
+    }
+    ~ServerSession()
+    {
+        m_client.reset();
+        if (!m_dir.empty()) {
+            std::error_code ignored;
+            std::filesystem::current_path(m_previous, ignored);
+            std::filesystem::remove_all(m_dir, ignored);
+        }
+    }
+    ServerSession(const ServerSession&) = delete;
+    ServerSession& operator=(const ServerSession&) = delete;
+
+private:
+    std::filesystem::path m_dir;
+    std::filesystem::path m_previous;
+    std::unique_ptr<CHttpClient> m_client;
+};
+
+// One poll of the quote page, printed as CSV.
+int PrintQuotes()
+{
+    ServerSession session;
+    std::string body;
+    if (g_pHttpClient->FetchQuotes(body) != 0) {
+        std::fprintf(stderr, "velmora-tool: %s\n", g_pHttpClient->lastError().c_str());
+        return 1;
+    }
+    ParseQuotes(body);
+    std::string out = "code,name,time,last,open,prevClose,high,low,bid,ask\n";
+    for (const CommodityEntry& entry : catalogue) {
+        out += entry.code + "," + entry.name + "," + entry.quoteTime + "," + entry.lastPrice + "," +
+               entry.todayOpen + "," + entry.prevClose + "," + entry.high + "," + entry.low + "," +
+               entry.bid + "," + entry.ask + "\n";
+    }
+    Write(out);
+    return 0;
+}
 
 } // namespace
 
@@ -130,6 +202,8 @@ int main(int argc, char** argv)
         return Usage(problem);
 
     InitCatalogue();
+    if (options->command == "quotes")
+        return PrintQuotes();
     const int commodity = FindCommodity(options->get("--code"));
     if (!IsValidCommodity(commodity))
         return Usage("'" + options->get("--code") + "' is not a catalogue code");
@@ -163,8 +237,17 @@ int main(int argc, char** argv)
     if (options->has("--yunit"))
         catalogue[commodity].yunit[*period] = options->get("--yunit");
 
+    // The client keeps its cookie file in the working directory, which a session moves.
+    const std::string pngPath =
+        options->has("--png") ? std::filesystem::absolute(options->get("--png")).string() : "";
     StderrMessageSink messages;
-    ImportAllFromMt4(options->get("--hst"), messages);
+    std::optional<ServerSession> session;
+    if (options->server) {
+        session.emplace();
+        SyncAllFromServer(messages);
+    } else {
+        ImportAllFromMt4(options->get("--hst"), messages);
+    }
     BarSeries& series = Series(commodity, *period);
 
     if (options->command == "bars") {
@@ -202,7 +285,7 @@ int main(int argc, char** argv)
     if (options->has("--png")) {
         std::fflush(stdout);
         std::string error;
-        if (!WriteChartPng(*state, screenWidth, options->get("--png"), error)) {
+        if (!WriteChartPng(*state, screenWidth, pngPath, error)) {
             std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
             return kPngFailed;
         }

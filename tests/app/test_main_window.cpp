@@ -14,19 +14,24 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "net/CurrentUser.h"
+#include "tests/support/TestSupport.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolTip>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -156,6 +161,11 @@ TEST_F(MainWindowTest, StartsMaximisedWithQuoteBoardMenusToolbarAndPanes)
         }
     }
     EXPECT_EQ(frame->action(ID_TB_NEXT_TIME_UNIT)->statusTip(), QStringLiteral("下一日图"));
+    // Prompts go to the status bar, not into tooltips.
+    QWidget* button = frame->toolBar()->widgetForAction(frame->action(ID_SYNC_DATA));
+    QHelpEvent tip(QEvent::ToolTip, QPoint(4, 4), button->mapToGlobal(QPoint(4, 4)));
+    EXPECT_TRUE(QCoreApplication::sendEvent(button, &tip));
+    EXPECT_FALSE(QToolTip::isVisible());
 
     QStringList panes;
     for (QLabel* label : frame->statusBar()->findChildren<QLabel*>())
@@ -383,6 +393,18 @@ TEST_F(MainWindowTest, RefreshRepaintsBoardsAndRetitlesCharts)
     frame->RefreshViews();
     EXPECT_NE(TitleOf(chart), before);
     EXPECT_NE(TitleOf(chart).find(" 1.08510价值图"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, PrintingRunsTheChartPassOnThePrinter)
+{
+    COrbaltView* view = openChart(kGold, kDay);
+    velmora::test::TempDir dir;
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString((dir / "chart.pdf").string()));
+    view->PrintTo(printer);
+    EXPECT_GT(std::filesystem::file_size(dir / "chart.pdf"), 2000u);
+    EXPECT_TRUE(prompts.messages.empty());
 }
 
 // With VELMORA_SCREENSHOTS=DIR the main window and dialogs are saved as PNG files there.
