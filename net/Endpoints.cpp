@@ -152,19 +152,6 @@ const std::array<Key, 19> kKeys{{
     {"tls", "ca_file", [](Endpoints& e, const std::string& v) { return SetPath(e.caFile, v); }},
 }};
 
-std::string HomeDirectory()
-{
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        return home;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr)
-        return found->pw_dir;
-    return {};
-}
-
 void ApplyKey(const SettingsStore& store, const Key& key, Endpoints& endpoints,
               std::vector<std::string>* problems)
 {
@@ -212,22 +199,7 @@ std::string SmsGatewayUrl(const Endpoints& endpoints, std::string_view pathAndQu
     return endpoints.smsGateway.origin() + std::string(pathAndQuery);
 }
 
-fs::path DefaultEndpointsPath()
-{
-    if (const char* path = std::getenv("VELMORA_CONFIG"); path != nullptr && *path != '\0')
-        return path;
-    fs::path config;
-    // Relative values are to be ignored, as the base-directory convention asks.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        config = xdg;
-    } else {
-        const std::string home = HomeDirectory();
-        if (home.empty())
-            return {};
-        config = fs::path(home) / ".config";
-    }
-    return config / "velmora" / "velmora.ini";
-}
+fs::path DefaultEndpointsPath() { return UserConfigFile("VELMORA_CONFIG", "velmora.ini"); }
 
 Endpoints LoadEndpoints(const fs::path& file, std::vector<std::string>* problems)
 {

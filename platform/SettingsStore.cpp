@@ -403,9 +403,9 @@ SettingsStore::SettingsStore(fs::path file)
         m_file = std::move(file);
 }
 
-fs::path SettingsStore::DefaultPath()
+fs::path UserConfigFile(const char* overrideVariable, std::string_view fileName)
 {
-    if (const char* path = std::getenv("VELMORA_REGISTRY"); path != nullptr && *path != '\0')
+    if (const char* path = std::getenv(overrideVariable); path != nullptr && *path != '\0')
         return path;
     fs::path config;
     // Relative values are to be ignored, as the base-directory convention asks.
@@ -417,8 +417,10 @@ fs::path SettingsStore::DefaultPath()
             return {};
         config = fs::path(home) / ".config";
     }
-    return config / "velmora" / "registry.ini";
+    return config / "velmora" / fileName;
 }
+
+fs::path SettingsStore::DefaultPath() { return UserConfigFile("VELMORA_REGISTRY", "registry.ini"); }
 
 bool SettingsStore::Prepare() const
 {

@@ -6,6 +6,11 @@
 
 namespace velmora {
 
+// A per-user configuration file of the program: the file named by the environment variable
+// `overrideVariable` when it is set, else `fileName` in $XDG_CONFIG_HOME/velmora (default
+// ~/.config/velmora); empty when there is no home directory.
+std::filesystem::path UserConfigFile(const char* overrideVariable, std::string_view fileName);
+
 // The per-user file that stands in for the Windows registry: named string values grouped in
 // sections, one section per sub-key path. The main program and the updater both use it, so
 // every read goes to the file on disk and every change is a locked read-modify-write followed

@@ -1,6 +1,7 @@
 // velmora-server: the reference data server on loopback, for demonstrations, tests and any
 // deployment that needs one.
 
+#include "market/TextNumbers.h"
 #include "net/Endpoints.h"
 #include "services/DataServer.h"
 
@@ -26,9 +27,10 @@ int usage()
 
 template <typename T> bool parseNumber(std::string_view text, T& value)
 {
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && stop == end;
+    const std::optional<T> parsed = velmora::ParseExactNumber<T>(text);
+    if (parsed)
+        value = *parsed;
+    return parsed.has_value();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "market/MarketSimulator.h"
 #include "market/SampleData.h"
+#include "market/TextNumbers.h"
 
 #include <charconv>
 #include <cstdio>
@@ -25,9 +26,10 @@ int usage()
 
 template <typename T> bool parseNumber(std::string_view text, T& value)
 {
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    return error == std::errc() && stop == end;
+    const std::optional<T> parsed = velmora::ParseExactNumber<T>(text);
+    if (parsed)
+        value = *parsed;
+    return parsed.has_value();
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "market/Mt4Import.h"
 #include "market/QuoteFeed.h"
 #include "market/ServerSync.h"
+#include "market/TextNumbers.h"
 #include "net/HttpClient.h"
 #include "platform/MessageSink.h"
 #include "tools/ChartPng.h"
@@ -55,15 +56,6 @@ int Usage(const std::string& problem)
         std::fprintf(stderr, "velmora-tool: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
     return kBadArguments;
-}
-
-std::optional<int> ParseInt(std::string_view text)
-{
-    int value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc{} || result.ptr != text.data() + text.size())
-        return std::nullopt;
-    return value;
 }
 
 std::optional<Period> ParsePeriod(std::string_view text)
@@ -216,7 +208,7 @@ int main(int argc, char** argv)
          {"--history", "--cursor", "--tpo", "--long", "--short", "--screen-width"}) {
         if (!options->has(key))
             continue;
-        const std::optional<int> value = ParseInt(options->get(key));
+        const std::optional<int> value = ParseExactNumber<int>(options->get(key));
         if (!value)
             return Usage(std::string("bad number for ") + key);
         numbers[key] = *value;
