@@ -41,23 +41,7 @@ std::string Slurp(const std::filesystem::path& path)
 
 class VelmoraToolTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        // 120 day bars of gold from November 2023, every third one an up bar.
-        std::vector<hst::Bar> bars;
-        for (int i = 0; i < 120; ++i) {
-            hst::Bar bar;
-            bar.time = 1700000000 + 86400LL * i;
-            bar.open = 2000 + (i % 9);
-            bar.close = bar.open + ((i % 3) ? -2.5 : 3.25);
-            bar.high = std::max(bar.open, bar.close) + 4;
-            bar.low = std::min(bar.open, bar.close) - 3;
-            bar.tickVolume = i;
-            bars.push_back(bar);
-        }
-        ASSERT_TRUE(hst::WriteFile((dir / "LLGUSD30.hst").string(), {}, bars));
-        ASSERT_TRUE(hst::WriteFile((dir / "LLGUSD1440.hst").string(), {}, bars));
-    }
+    void SetUp() override { ASSERT_TRUE(velmora::test::WriteGoldHistory(dir.path())); }
 
     Result run(const std::string& arguments, const std::string& environment = {})
     {

@@ -22,22 +22,7 @@ namespace {
 
 class ChartPngTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::vector<hst::Bar> bars;
-        for (int i = 0; i < 120; ++i) {
-            hst::Bar bar;
-            bar.time = 1700000000 + 86400LL * i;
-            bar.open = 2000 + (i % 9);
-            bar.close = bar.open + ((i % 3) ? -2.5 : 3.25);
-            bar.high = std::max(bar.open, bar.close) + 4;
-            bar.low = std::min(bar.open, bar.close) - 3;
-            bars.push_back(bar);
-        }
-        // The import reads a commodity's half-hour file first.
-        ASSERT_TRUE(hst::WriteFile((dir / "LLGUSD30.hst").string(), {}, bars));
-        ASSERT_TRUE(hst::WriteFile((dir / "LLGUSD1440.hst").string(), {}, bars));
-    }
+    void SetUp() override { ASSERT_TRUE(velmora::test::WriteGoldHistory(dir.path())); }
 
     // Runs a day chart of gold with `extra` options; answers the exit status.
     int run(const std::string& extra)

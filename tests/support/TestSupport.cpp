@@ -1,8 +1,12 @@
 #include "tests/support/TestSupport.h"
 
+#include "market/HstFile.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
+#include <vector>
 
 namespace velmora::test {
 
@@ -59,6 +63,24 @@ ScopedEnv::~ScopedEnv()
 std::filesystem::path TestDataDir() { return VELMORA_TESTDATA_DIR; }
 
 std::filesystem::path SharedTestDataDir() { return VELMORA_SHARED_TESTDATA_DIR; }
+
+bool WriteGoldHistory(const std::filesystem::path& dir)
+{
+    std::vector<hst::Bar> bars;
+    for (int i = 0; i < 120; ++i) {
+        hst::Bar bar;
+        bar.time = 1700000000 + 86400LL * i;
+        bar.open = 2000 + (i % 9);
+        bar.close = bar.open + ((i % 3) ? -2.5 : 3.25);
+        bar.high = std::max(bar.open, bar.close) + 4;
+        bar.low = std::min(bar.open, bar.close) - 3;
+        bar.tickVolume = i;
+        bars.push_back(bar);
+    }
+    // The import stops a commodity at its first missing period: half-hours come first.
+    return hst::WriteFile((dir / "LLGUSD30.hst").string(), {}, bars) &&
+           hst::WriteFile((dir / "LLGUSD1440.hst").string(), {}, bars);
+}
 
 void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to)
 {

@@ -49,6 +49,11 @@ std::filesystem::path TestDataDir();
 // Real MT4 files kept outside the repository; empty when they are not on this machine.
 std::filesystem::path SharedTestDataDir();
 
+// Writes LLGUSD30.hst and LLGUSD1440.hst into `dir`, both holding the same 120 daily gold
+// bars from November 2023 (every third one an up bar, tick volume = index); answers false when
+// a file cannot be written.
+bool WriteGoldHistory(const std::filesystem::path& dir);
+
 // Copies `from` to `to`, creating folders as needed.
 void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
 
