@@ -1,0 +1,26 @@
+// Data-server replies are untrusted: any bytes must parse without a crash, and a series reply
+// must leave the series within its slots.
+
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
+#include "market/QuoteFeed.h"
+#include "market/ServerSync.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static const bool initialised = (velmora::InitCatalogue(), true);
+    (void)initialised;
+    const std::string body(reinterpret_cast<const char*>(data), size);
+
+    velmora::BarSeries& series = velmora::Series(5, velmora::kHalfHour);
+    velmora::StoreSeriesReply(body, series);
+    if (series.count < 0 || series.count > velmora::kMaxBars || series.cursor != series.count - 1)
+        std::abort();
+
+    velmora::ParseQuotes(body);
+    return 0;
+}
