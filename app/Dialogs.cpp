@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace velmora {
 
@@ -61,7 +63,17 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
     m_help->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_help->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_help->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_help->setMinimumSize(560, 240);
+    // Lines do not wrap and there are no scroll bars: make room for the longest one.
+    const QFontMetrics metrics(m_help->font());
+    const double tab = m_help->tabStopDistance();
+    int widest = 0;
+    for (const QString& line : help.split(QLatin1Char('\n'))) {
+        const QString text = line.trimmed(); // tabs at the ends only indent
+        const qsizetype indent = line.indexOf(text.isEmpty() ? line : text.left(1));
+        const int width = metrics.horizontalAdvance(text) + static_cast<int>(tab * double(indent));
+        widest = std::max(widest, width);
+    }
+    m_help->setMinimumSize(widest + 2 * m_help->frameWidth() + 48, 240);
 
     auto* top = new QHBoxLayout;
     top->addSpacing(60);
