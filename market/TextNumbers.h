@@ -30,6 +30,15 @@ template <typename T> std::optional<T> ParseExactNumber(std::string_view text)
     return value;
 }
 
+// The same into an existing variable, which keeps its value when the text is not a number.
+template <typename T> bool ParseExactNumber(std::string_view text, T& value)
+{
+    const std::optional<T> parsed = ParseExactNumber<T>(text);
+    if (parsed)
+        value = *parsed;
+    return parsed.has_value();
+}
+
 // A price as the quote texts carry it: "%.03f" from 10 on, "%.05f" below.
 std::string FormatQuotePrice(double value);
 

@@ -25,14 +25,6 @@ int usage()
     return 2;
 }
 
-template <typename T> bool parseNumber(std::string_view text, T& value)
-{
-    const std::optional<T> parsed = velmora::ParseExactNumber<T>(text);
-    if (parsed)
-        value = *parsed;
-    return parsed.has_value();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -54,14 +46,16 @@ int main(int argc, char** argv)
         const std::string_view value = argv[++i];
         if (option == "--host")
             options.host = value;
-        else if (option == "--port" && parseNumber(value, port) && port >= 0 && port <= 65535)
+        else if (option == "--port" && velmora::ParseExactNumber(value, port) && port >= 0 &&
+                 port <= 65535)
             continue;
         else if (option == "--hst")
             options.historyDir = value;
-        else if (option == "--seed" && parseNumber(value, options.seed))
+        else if (option == "--seed" && velmora::ParseExactNumber(value, options.seed))
             continue;
-        else if (option == "--history-days" && parseNumber(value, options.historyDays) &&
-                 options.historyDays > 0 && options.historyDays <= 20000)
+        else if (option == "--history-days" &&
+                 velmora::ParseExactNumber(value, options.historyDays) && options.historyDays > 0 &&
+                 options.historyDays <= 20000)
             continue;
         else if (option == "--config")
             configFile = value;

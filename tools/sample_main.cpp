@@ -24,14 +24,6 @@ int usage()
     return 2;
 }
 
-template <typename T> bool parseNumber(std::string_view text, T& value)
-{
-    const std::optional<T> parsed = velmora::ParseExactNumber<T>(text);
-    if (parsed)
-        value = *parsed;
-    return parsed.has_value();
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -48,11 +40,11 @@ int main(int argc, char** argv)
         const std::string_view value = argv[++i];
         if (option == "--out")
             out = value;
-        else if (option == "--seed" && parseNumber(value, seed))
+        else if (option == "--seed" && velmora::ParseExactNumber(value, seed))
             continue;
         else if (option == "--end")
             endDate = value;
-        else if (option == "--half-hour-bars" && parseNumber(value, halfHourBars) &&
+        else if (option == "--half-hour-bars" && velmora::ParseExactNumber(value, halfHourBars) &&
                  halfHourBars > 0)
             continue;
         else
