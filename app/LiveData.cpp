@@ -1,19 +1,17 @@
 #include "app/LiveData.h"
 
-#include "app/BlockingTransfer.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
-#include "market/QuoteFeed.h"
-#include "market/ServerSync.h"
-#include "market/Transfer.h"
+#include "market/live/ClientTransport.h"
+#include "market/live/QuotePoller.h"
+#include "market/live/ServerSync.h"
 #include "net/HttpClient.h"
 
+#include <QCoreApplication>
 #include <QProgressDialog>
 
 namespace velmora {
-
-namespace {
 
 // Passes messages on, closing the progress dialog first so that it never hides a message.
 class ClosingSink final : public MessageSink {
@@ -21,7 +19,6 @@ public:
     ClosingSink(QProgressDialog& dialog, MessageSink& next) : m_dialog(dialog), m_next(next) {}
     void showMessage(std::string_view text) override
     {
-        m_dialog.reset();
         m_dialog.hide();
         m_next.showMessage(text);
     }
@@ -31,43 +28,82 @@ private:
     MessageSink& m_next;
 };
 
-} // namespace
-
-void SyncAllWithProgress(COrbaltApp& app, UserPrompts& prompts)
+void PostToGui(std::function<void()> work)
 {
-    QProgressDialog dialog(QStringLiteral("正在同步数据..."), QStringLiteral("取消"), 0,
-                           kCommodityCount * kPeriodCount, app.mainFrame());
+    // The application object outlives the client, whose thread is the only other poster.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
+}
+
+LiveData::LiveData(COrbaltApp& app, UserPrompts& prompts) : m_app(app), m_prompts(prompts)
+{
+    // One client for the whole run, created before any window, as the frame expects.
+    if (g_pHttpClient == nullptr)
+        new CHttpClient();
+    m_poller = std::make_unique<QuotePoller>(ClientQuoteFetch(PostToGui), [this] {
+        if (m_app.mainFrame())
+            m_app.mainFrame()->RefreshViews();
+    });
+    m_transport = std::make_unique<ClientSeriesTransport>(PostToGui);
+
+    AppHooks& hooks = app.hooks();
+    hooks.pollQuotes = [this] { pollQuotes(); };
+    hooks.syncAll = [this] { syncAll(); };
+}
+
+LiveData::~LiveData()
+{
+    AppHooks& hooks = m_app.hooks();
+    hooks.pollQuotes = {};
+    hooks.syncAll = {};
+    m_run.reset();
+    delete m_progress;
+}
+
+bool LiveData::pollOutstanding() const { return m_poller->outstanding(); }
+
+void LiveData::pollQuotes() { m_poller->poll(); }
+
+void LiveData::syncAll()
+{
+    if (m_run)
+        return;
+    m_progress = new QProgressDialog(QStringLiteral("正在同步数据..."), QStringLiteral("取消"), 0,
+                                     SyncRun::kTotal, m_app.mainFrame());
+    QProgressDialog& dialog = *m_progress;
     dialog.setObjectName(QStringLiteral("syncProgress"));
     dialog.setWindowTitle(QStringLiteral("同步数据"));
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setMinimumDuration(0);
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
-    ClosingSink messages(dialog, prompts);
-    SyncAllFromServer(messages, [&dialog](int commodity, Period period, int done, int total) {
-        dialog.setLabelText(QStringLiteral("正在同步 %1 %2 %3（%4/%5）")
-                                .arg(QString::fromStdString(catalogue[commodity].code),
-                                     QString::fromStdString(catalogue[commodity].name),
-                                     QString::fromUtf8(PeriodName(period).data(),
-                                                       qsizetype(PeriodName(period).size())))
-                                .arg(done + 1)
-                                .arg(total));
-        dialog.setValue(done); // also delivers a click on the cancel button
-        return !dialog.wasCanceled();
+    dialog.setValue(0);
+    m_sink = std::make_unique<ClosingSink>(dialog, m_prompts);
+
+    m_run = std::make_unique<SyncRun>(
+        *m_transport, *m_sink,
+        [&dialog](int settled, int total) {
+            dialog.setLabelText(QStringLiteral("正在同步数据（%1/%2）").arg(settled).arg(total));
+            dialog.setValue(settled);
+        },
+        [this](const SyncFailures&, bool) {
+            // Not from inside the run's own call: it is still on the stack.
+            QMetaObject::invokeMethod(this, &LiveData::endRun, Qt::QueuedConnection);
+        });
+    connect(&dialog, &QProgressDialog::canceled, this, [this] {
+        if (m_run)
+            m_run->cancel();
     });
+    dialog.show();
+    m_run->start();
 }
 
-void ConnectLiveData(COrbaltApp& app, UserPrompts& prompts)
+void LiveData::endRun()
 {
-    // One client for the whole run, created before any window, as the frame expects.
-    if (g_pHttpClient == nullptr)
-        new CHttpClient();
-    SetTransferRunner(RunOffGuiThread);
-
-    AppHooks& hooks = app.hooks();
-    hooks.pollQuotes = [] { PollQuotes(); };
-    hooks.networkReady = [] { return g_pHttpClient != nullptr && !TransferInProgress(); };
-    hooks.syncAll = [&app, &prompts] { SyncAllWithProgress(app, prompts); };
+    if (m_run && !m_run->finished())
+        return;
+    m_run.reset();
+    m_sink.reset();
+    delete m_progress;
 }
 
 } // namespace velmora

@@ -1,17 +1,57 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+class QProgressDialog;
+
 namespace velmora {
 
+class ClosingSink;
 class COrbaltApp;
+class QuotePoller;
+class SeriesTransport;
+class SyncRun;
 class UserPrompts;
 
-// Connects the program to the data server: the HTTP client, transfers off the window's
-// thread, the quote poll and timer, and the synchronisation of all series with a progress
-// dialog. Call before InitInstance.
-void ConnectLiveData(COrbaltApp& app, UserPrompts& prompts);
+// Connects the program to the data server without ever waiting on it: the quote poll of the
+// frame's timer and the synchronisation of all series run as transfers of the HTTP client,
+// whose replies are stored here, on the window's thread, when they arrive.
+class LiveData : public QObject {
+    Q_OBJECT
 
-// Synchronises all series from the data server behind a modal progress dialog whose cancel
-// button skips the remaining requests.
-void SyncAllWithProgress(COrbaltApp& app, UserPrompts& prompts);
+public:
+    // Installs the hooks of the app; creates the HTTP client when there is none yet.
+    LiveData(COrbaltApp& app, UserPrompts& prompts);
+    // Gives up a running synchronisation and aborts what is in flight, silently.
+    ~LiveData() override;
+
+    // Starts a poll of the quote page unless one is outstanding; the views are refreshed
+    // when it arrives.
+    void pollQuotes();
+    // Synchronises all series behind a window-modal progress dialog whose cancel button
+    // aborts the run; ends with the completion message. Ignored while a run is going on.
+    void syncAll();
+
+    bool syncRunning() const { return m_run != nullptr; }
+    bool pollOutstanding() const;
+
+private:
+    void endRun();
+
+    COrbaltApp& m_app;
+    UserPrompts& m_prompts;
+    std::unique_ptr<QuotePoller> m_poller;
+    std::unique_ptr<SeriesTransport> m_transport;
+    std::unique_ptr<SyncRun> m_run;
+    // The frame owns the dialog; it may go first when the program quits.
+    QPointer<QProgressDialog> m_progress;
+    std::unique_ptr<ClosingSink> m_sink;
+};
+
+// Hands work to the window's thread: the poster of every transfer the windows start.
+void PostToGui(std::function<void()> work);
 
 } // namespace velmora

@@ -102,11 +102,9 @@ void CMainFrame::PollQuotes()
 
 void CMainFrame::OnTimer()
 {
-    if (!m_app.hooks().networkReady || !m_app.hooks().networkReady())
-        return;
+    // The views are refreshed when the quotes arrive.
     if (m_app.hooks().pollQuotes)
         m_app.hooks().pollQuotes();
-    RefreshViews();
 }
 
 QAction* CMainFrame::makeAction(int id, const QString& text)

@@ -28,8 +28,8 @@ public:
 
     // One poll of the quote page; the first one starts the quote timer.
     void PollQuotes();
-    // A tick of the quote timer: poll, then refresh the views. A tick that comes due while a
-    // transfer runs is dropped; the next one follows five seconds later.
+    // A tick of the quote timer: starts a poll, unless the last one is still outstanding; the
+    // views are refreshed when its quotes arrive. Missed ticks are not made up.
     void OnTimer();
 
     // Runs one command as menus, toolbar and keys do.

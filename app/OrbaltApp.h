@@ -17,14 +17,13 @@ class UserPrompts;
 // Work that other parts of the program plug into start-up, the frame and its commands. An
 // empty hook is skipped.
 struct AppHooks {
-    std::function<void()> pollQuotes;     // one poll of the quote page
-    std::function<bool()> networkReady;   // a tick may poll: a client exists, no transfer runs
-    std::function<void()> syncAll;        // start-up synchronisation and "同步数据"
-    std::function<void()> checkForUpdate; // version check and update hand-over
-    std::function<void()> logout;         // the orderly exit's logout of a logged-in user
-    std::function<void()> dataManagement; // the data management dialog
-    std::function<void()> userCenter;     // the user center dialog
-    std::function<void()> configuration;  // the configuration dialog behind the access code
+    std::function<void()> pollQuotes;            // starts a poll of the quote page unless one runs
+    std::function<void()> syncAll;               // start-up synchronisation and "同步数据"
+    std::function<void()> checkForUpdate;        // version check and update hand-over
+    std::function<void()> logout;                // the orderly exit's logout of a logged-in user
+    std::function<void()> dataManagement;        // the data management dialog
+    std::function<void()> userCenter;            // the user center dialog
+    std::function<void()> configuration;         // the configuration dialog behind the access code
     std::function<void(const QString&)> openUrl; // the system's default browser
     // The help page's view; without it the help template opens nothing.
     std::function<CView*(CDocument*)> makeHelpView;

@@ -4,6 +4,7 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
+#include "net/HttpClient.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -17,9 +18,12 @@ int main(int argc, char** argv)
     velmora::MessageBoxPrompts prompts;
     velmora::COrbaltApp app(prompts);
     app.hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
-    velmora::ConnectLiveData(app, prompts);
+    velmora::LiveData live(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Quitting aborts whatever is still in flight; nothing waits for a server.
+    delete velmora::g_pHttpClient;
+    return status;
 }

@@ -2,7 +2,7 @@
 // 50 ms of latency injected into every request.
 
 #include "market/Catalogue.h"
-#include "market/ServerSync.h"
+#include "market/live/ServerSync.h"
 #include "net/HttpClient.h"
 #include "platform/MessageSink.h"
 #include "services/DataServer.h"

@@ -3,8 +3,8 @@
 
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
-#include "market/QuoteFeed.h"
-#include "market/ServerSync.h"
+#include "market/QuotePage.h"
+#include "market/SeriesReply.h"
 
 #include <cstdint>
 #include <cstdlib>

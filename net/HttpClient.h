@@ -4,7 +4,11 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <curl/curl.h>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -13,22 +17,41 @@ namespace velmora {
 // What an account-server request does; it selects the URL. Other values post to the root.
 enum class AccountRequestKind : int { Register = 1, Modify = 2, Login = 3, Logout = 4 };
 
-// The program's one HTTP client: a single libcurl easy handle kept for the run, its cookie
-// store, and the buffers the current response is collected into. Every operation is
-// synchronous and answers 0 on success, -1 when the transfer failed; the reason is then in
-// lastError() as "open trade error=N" with libcurl's result code N.
+// The outcome of one transfer.
+struct HttpReply {
+    int code = CURLE_OK; // libcurl's result code; CURLE_ABORTED_BY_CALLBACK when aborted
+    std::string body;    // after content decoding
+    std::string headers;
+
+    bool ok() const { return code == CURLE_OK; }
+};
+
+using TransferId = std::uint64_t;
+// Runs once per transfer, on the client's network thread. It must not block: hand the reply
+// over to the thread that owns the data and return.
+using ReplyHandler = std::function<void(HttpReply&& reply)>;
+
+// The program's one HTTP client. Transfers run on a network thread of the client's own
+// (libcurl's multi interface), any number at a time; all of them share one cookie store, one
+// connection cache and the fixed options: HTTP/1.0, the fixed header lines, TLS with
+// verification, http and https only, at most 10 redirects, a connect time-out (15 s), a limit
+// for a stalled transfer (no byte for 20 s) and for a whole transfer (120 s), and a cap on the
+// body.
 //
-// Not for concurrent use: one transfer at a time, from whichever thread runs it. The client
-// touches no process-wide state besides g_pHttpClient (and libcurl's global initialisation)
-// and the cookie file in the current directory.
+// Each request exists in two forms. StartX returns at once and hands the reply to a handler;
+// the program's windows use these. The synchronous form (FetchQuotes, ...) waits for the reply
+// and answers 0 on success, -1 when the transfer failed; the reason is then in lastError() as
+// "open trade error=N" with libcurl's result code N. Synchronous requests may come from any
+// thread but the network thread, one thread at a time (bodyText() and headerText() are theirs).
 class CHttpClient {
 public:
     // Registers itself in g_pHttpClient, names its cookie file after the instance counter
     // ("Cookie0.txt" for the first client), deletes any file of that name left by an earlier
-    // run and creates the handle. A handle that cannot be created makes every request fail
-    // with code 43.
+    // run, creates the handle and starts the network thread. A handle that cannot be created
+    // makes every request fail with code 43.
     explicit CHttpClient(Endpoints endpoints = CurrentEndpoints());
-    // Writes the cookie file and unregisters itself.
+    // Aborts every transfer still running (their handlers see the abort), writes the cookie
+    // file, stops the network thread and unregisters itself.
     ~CHttpClient();
     CHttpClient(const CHttpClient&) = delete;
     CHttpClient& operator=(const CHttpClient&) = delete;
@@ -38,7 +61,7 @@ public:
     // A series: GET of the data server's base URL followed by `query` verbatim.
     int FetchBars(std::string_view query, std::string& body);
     // The version file of the website; empty on failure. The text is this client's body
-    // buffer, valid only until the next request.
+    // buffer, valid only until the next synchronous request.
     const std::string& FetchVersion();
     // A form POST to the account server; `form` goes out up to its first NUL byte. Whatever
     // body arrives is the reply, whatever the HTTP status.
@@ -48,9 +71,29 @@ public:
     // transfer itself failed it becomes the lastError() text (-1).
     int SendSms(const std::string& url, std::string& status);
 
+    // The same requests, started. An error status of the data server or the website fails
+    // the transfer (CURLE_HTTP_RETURNED_ERROR), as in the synchronous forms.
+    TransferId StartQuotes(ReplyHandler done);
+    TransferId StartBars(std::string_view query, ReplyHandler done);
+    TransferId StartVersion(ReplyHandler done);
+    TransferId StartAccount(AccountRequestKind kind, std::string form, ReplyHandler done);
+    TransferId StartSms(std::string url, ReplyHandler done);
+    // Ends a transfer that has not finished yet; its handler runs with the abort code. An
+    // unknown or finished id is ignored.
+    void Abort(TransferId id);
+    void AbortAll();
+
+    // What SendSms makes of a gateway reply: 0 and "Sucess", -1 and "Error", or -1 and the
+    // "open trade error=N" text of a failed transfer.
+    static int SmsStatus(const HttpReply& reply, std::string& status);
+    // "open trade error=N".
+    static std::string ErrorText(int code);
+
     // Creates the handle (releasing an existing one first) and sets its fixed options.
     // Answers 1, or 0 when no handle could be created.
     int InitHandle();
+    // Aborts the transfers still running, then releases the handle (which writes the cookie
+    // file); until the next InitHandle every request fails with code 43.
     void ReleaseHandle();
     // Deletes the cookie file; a missing file is no error.
     void DeleteCookieFile();
@@ -63,38 +106,44 @@ public:
 
     const std::string& headerText() const { return m_headerText; }
     const std::string& bodyText() const { return m_bodyText; }
-    const std::string& lastError() const { return m_lastError; }
+    // The text of the last failed transfer, of either form.
+    std::string lastError() const;
     const std::string& userAgent() const { return m_userAgent; }
     const std::string& cookieFile() const { return m_cookieFile; }
     const Endpoints& endpoints() const { return m_endpoints; }
 
     // Limits for setting up a connection (15 s) and for a whole transfer (120 s). Tests
-    // shorten them; they apply from the next request on.
+    // shorten them; they apply to transfers started afterwards.
     void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds transfer);
-    std::chrono::milliseconds connectTimeout() const { return m_connectTimeout; }
-    std::chrono::milliseconds transferTimeout() const { return m_transferTimeout; }
+    std::chrono::milliseconds connectTimeout() const;
+    std::chrono::milliseconds transferTimeout() const;
+    // A transfer that receives nothing for this long (20 s, whole seconds) is given up.
+    void setStallTimeout(std::chrono::seconds stall);
 
     // The largest response body accepted, after content decoding.
     static constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
 
 private:
     enum class RequestKind { DataServer, Account, Sms, Version };
+    struct Engine;
+    struct Transfer;
 
-    // The common request sequence; answers libcurl's result code.
-    int perform(RequestKind kind, const std::string& url, const std::string* form);
-    int fail(int code);
+    TransferId start(RequestKind kind, std::string url, const std::string* form, ReplyHandler done);
+    // Runs a request to its end on the network thread and answers its reply; also records a
+    // failure in lastError(), and the body and headers in bodyText() and headerText().
+    HttpReply wait(RequestKind kind, std::string url, const std::string* form);
+    void noteFailure(int code);
 
-    CURL* m_handle = nullptr;
+    CURL* m_handle = nullptr; // keeps the cookie file of the shared store
     std::string m_headerText;
     std::string m_bodyText;
+    mutable std::mutex m_errorMutex;
     std::string m_lastError;
     std::string m_userAgent;
     std::string m_cookieFile;
 
     Endpoints m_endpoints;
-    std::chrono::milliseconds m_connectTimeout{15000};
-    std::chrono::milliseconds m_transferTimeout{120000};
-    bool m_globalInit = false;
+    std::unique_ptr<Engine> m_engine;
 };
 
 // The client, or null before the main frame has created it.

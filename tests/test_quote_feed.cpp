@@ -1,7 +1,7 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
-#include "market/QuoteFeed.h"
-#include "market/ServerSync.h"
+#include "market/QuotePage.h"
+#include "market/SeriesReply.h"
 #include "market/TextNumbers.h"
 
 #include <gtest/gtest.h>

@@ -1,22 +1,23 @@
-// Start-up and the quote timer against the reference data server on loopback, and with no
-// server at all.
+// Start-up, the quote timer and the synchronisation against the reference data server on
+// loopback, with slow answers and with no server at all: the window never waits.
 
 #include "app/AppState.h"
-#include "app/BlockingTransfer.h"
+#include "app/Commands.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
-#include "market/Transfer.h"
 #include "net/HttpClient.h"
 #include "services/DataServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
+#include <QMdiArea>
 #include <QProgressDialog>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 using namespace velmora;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -42,6 +44,16 @@ int ClosedPort()
     return ntohs(address.sin_port);
 }
 
+// Runs the event loop until `done` holds (at most 20 s); answers `done()`.
+bool PumpUntil(const std::function<bool()>& done) { return QTest::qWaitFor(done, 20000); }
+
+void ClickCancel(QProgressDialog* progress)
+{
+    auto* button = progress->findChild<QPushButton*>();
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
 class LiveDataTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -49,16 +61,33 @@ protected:
         previousDir = std::filesystem::current_path();
         std::filesystem::current_path(dir.path()); // the client's cookie file goes here
         QuoteTimerStarted = false;
+        InitCatalogue();
+        ResetBarStore();
     }
 
     void TearDown() override
     {
-        app.reset();
         delete g_pHttpClient;
-        SetTransferRunner({});
+        live.reset();
+        app.reset();
         if (server)
             server->stop();
         std::filesystem::current_path(previousDir);
+    }
+
+    void startServer(std::chrono::milliseconds latency = 0ms)
+    {
+        services::DataServerOptions options;
+        options.testRoutes = true;
+        server = std::make_unique<services::DataServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        if (latency > 0ms) {
+            services::Fault slow;
+            slow.delay = latency;
+            slow.times = 0;
+            server->injectFault(slow);
+        }
     }
 
     void startApp(int dataPort)
@@ -67,8 +96,13 @@ protected:
         endpoints.dataServer.port = dataPort;
         new CHttpClient(endpoints);
         app = std::make_unique<COrbaltApp>(prompts);
-        ConnectLiveData(*app, prompts);
+        live = std::make_unique<LiveData>(*app, prompts);
         ASSERT_TRUE(app->InitInstance());
+    }
+
+    bool syncEnded()
+    {
+        return PumpUntil([this] { return !live->syncRunning(); });
     }
 
     velmora::test::TempDir dir;
@@ -76,19 +110,18 @@ protected:
     ScriptedPrompts prompts;
     std::unique_ptr<services::DataServer> server;
     std::unique_ptr<COrbaltApp> app;
+    std::unique_ptr<LiveData> live;
 };
 
 } // namespace
 
 TEST_F(LiveDataTest, StartupFillsEverySeriesAndTheQuoteBoard)
 {
-    services::DataServerOptions options;
-    options.testRoutes = true;
-    server = std::make_unique<services::DataServer>(options);
-    std::string error;
-    ASSERT_TRUE(server->start(error)) << error;
-
+    startServer();
     startApp(server->port());
+    // InitInstance came back before the data did.
+    EXPECT_TRUE(live->syncRunning());
+    ASSERT_TRUE(syncEnded());
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0], "完成数据同步");
     for (int s = 0; s < kCommodityCount; ++s) {
@@ -97,49 +130,75 @@ TEST_F(LiveDataTest, StartupFillsEverySeriesAndTheQuoteBoard)
         EXPECT_EQ(Series(s, kDay).cursor, 99) << s;
     }
     // The poll at window creation brought the quote names and prices.
+    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
     EXPECT_EQ(catalogue[5].name, "欧罗美元");
     EXPECT_FALSE(catalogue[12].lastPrice.empty());
     EXPECT_TRUE(QuoteTimerStarted);
 
-    // A tick polls and refreshes; none runs while a transfer is in progress.
+    // A tick starts a poll whose quotes land when they arrive.
     catalogue[5].lastPrice.clear();
     app->mainFrame()->OnTimer();
+    EXPECT_TRUE(live->pollOutstanding());
+    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
     EXPECT_FALSE(catalogue[5].lastPrice.empty());
 }
 
-TEST_F(LiveDataTest, CancelledSynchronisationStillEndsWithItsMessage)
+TEST_F(LiveDataTest, KeysAreAnsweredWhileASlowPollAndTheSynchronisationRun)
 {
-    services::DataServerOptions options;
-    options.testRoutes = true;
-    server = std::make_unique<services::DataServer>(options);
-    std::string error;
-    ASSERT_TRUE(server->start(error)) << error;
-    services::Fault slow;
-    slow.delay = std::chrono::milliseconds(30);
-    slow.times = 0;
-    server->injectFault(slow);
-
-    // Press cancel as soon as the progress dialog shows.
-    QTimer presser;
-    QObject::connect(&presser, &QTimer::timeout, [] {
-        if (auto* dialog = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget()))
-            dialog->cancel();
-    });
-    presser.start(5);
+    startServer(3000ms);
     startApp(server->port());
+    ASSERT_TRUE(live->syncRunning());
+    ASSERT_TRUE(live->pollOutstanding());
+
+    // The progress dialog is up, but the frame still takes its commands at once: a key that
+    // opens a second quote board does so before any reply has come.
+    const auto boards = app->mainFrame()->mdiArea()->subWindowList().size();
+    app->mainFrame()->OnCommand(ID_SHOW_QUOTES);
+    EXPECT_EQ(app->mainFrame()->mdiArea()->subWindowList().size(), boards + 1);
+    auto* progress = app->mainFrame()->findChild<QProgressDialog*>(QStringLiteral("syncProgress"));
+    ASSERT_NE(progress, nullptr);
+    ClickCancel(progress);
+    ASSERT_TRUE(syncEnded());
+    EXPECT_TRUE(live->pollOutstanding()); // the quote page is still on its way
     ASSERT_FALSE(prompts.messages.empty());
+    EXPECT_NE(prompts.messages.back().find("取消"), std::string::npos);
+
+    // Ticks that find the poll outstanding start nothing.
+    app->mainFrame()->OnTimer();
+    app->mainFrame()->OnTimer();
+    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    EXPECT_FALSE(catalogue[5].lastPrice.empty());
+}
+
+TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
+{
+    startServer(200ms);
+    startApp(server->port());
+    auto* progress = app->mainFrame()->findChild<QProgressDialog*>(QStringLiteral("syncProgress"));
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(PumpUntil([] { return Series(0, kHalfHour).count > 0; }));
+    ClickCancel(progress);
+    ASSERT_TRUE(syncEnded());
+    ASSERT_EQ(prompts.messages.size(), 1u);
     const std::string& closing = prompts.messages.back();
     EXPECT_EQ(closing.rfind("完成数据同步\n", 0), 0u);
     EXPECT_NE(closing.find("取消"), std::string::npos);
-    EXPECT_LT(Series(12, kMonth).count, 100); // the last commodity was never fetched
+    EXPECT_EQ(closing.find("失败"), std::string::npos); // aborted requests are no failures
+    for (int s = 0; s < kCommodityCount; ++s)
+        EXPECT_EQ(Series(s, kMonth).count, 0) << s; // no chain got that far
+
+    // "同步数据" runs again afterwards.
+    server->clearFault();
+    app->mainFrame()->OnCommand(ID_SYNC_DATA);
+    ASSERT_TRUE(syncEnded());
+    EXPECT_EQ(prompts.messages.back(), "完成数据同步");
+    EXPECT_EQ(Series(12, kMonth).count, 100);
 }
 
 TEST_F(LiveDataTest, StartupWithTheServerDownCompletesAndNamesEveryFailure)
 {
-    QElapsedTimer clock;
-    clock.start();
     startApp(ClosedPort());
-    EXPECT_LT(clock.elapsed(), 15000); // refused connections fail at once
+    ASSERT_TRUE(syncEnded());
     ASSERT_EQ(prompts.messages.size(), 1u);
     const std::string& closing = prompts.messages[0];
     EXPECT_EQ(closing.rfind("完成数据同步\n", 0), 0u);
@@ -149,18 +208,19 @@ TEST_F(LiveDataTest, StartupWithTheServerDownCompletesAndNamesEveryFailure)
     EXPECT_TRUE(app->mainFrame()->isVisible());
 }
 
-TEST(BlockingTransfer, KeepsTheEventLoopTurningWhileTheWorkerRuns)
+TEST_F(LiveDataTest, QuittingWhileTransfersWaitEndsAtOnceAndChangesNothing)
 {
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-    timer.start(5);
-    bool during = false;
-    RunOffGuiThread([&] {
-        during = TransferInProgress();
-        usleep(100 * 1000);
-    });
-    EXPECT_TRUE(during);
-    EXPECT_FALSE(TransferInProgress());
-    EXPECT_GT(ticks, 3); // timers (and paints) ran while the transfer blocked
+    startServer(10000ms);
+    startApp(server->port());
+    ASSERT_TRUE(live->syncRunning());
+    app->mainFrame()->close();
+    // What main does after the event loop: the client goes first, aborting everything.
+    delete g_pHttpClient;
+    live.reset();
+    app.reset();
+    QCoreApplication::processEvents(); // aborted replies posted to the window's thread
+    EXPECT_TRUE(prompts.messages.empty());
+    for (int s = 0; s < kCommodityCount; ++s)
+        EXPECT_EQ(Series(s, kHalfHour).count, 0) << s;
+    EXPECT_TRUE(catalogue[5].lastPrice.empty());
 }

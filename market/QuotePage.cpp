@@ -1,10 +1,9 @@
-#include "market/QuoteFeed.h"
+#include "market/QuotePage.h"
 
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
+#include "market/ReplyFraming.h"
 #include "market/TextNumbers.h"
-#include "market/Transfer.h"
-#include "net/HttpClient.h"
 
 #include <cmath>
 #include <vector>
@@ -12,8 +11,6 @@
 namespace velmora {
 
 namespace {
-
-constexpr std::string_view kSeparator = "<br/>";
 
 void StoreQuote(const std::vector<std::string_view>& fields)
 {
@@ -51,33 +48,12 @@ void StoreQuote(const std::vector<std::string_view>& fields)
 
 } // namespace
 
-void ParseQuotes(const std::string& body)
+void ParseQuotes(std::string_view body)
 {
-    if (body.empty())
-        return;
-    std::string text = "S";
-    if (body.size() > 4)
-        text.append(body, 4);
-    std::size_t start = 0;
-    std::size_t separator = text.find(kSeparator);
-    while (separator != std::string::npos) {
-        // One terminator character ends each record.
-        const std::size_t end = separator > start ? separator - 1 : start;
-        StoreQuote(SplitFields(std::string_view(text).substr(start, end - start)));
-        start = separator + kSeparator.size();
-        separator = text.find(kSeparator, start);
-    }
-}
-
-void PollQuotes()
-{
-    if (g_pHttpClient == nullptr)
-        return;
-    std::string body;
-    int result = -1;
-    RunTransfer([&] { result = g_pHttpClient->FetchQuotes(body); });
-    if (result == 0)
-        ParseQuotes(body);
+    ForEachRecord(body, 'S', [](std::string_view record) {
+        StoreQuote(SplitFields(record));
+        return true;
+    });
 }
 
 } // namespace velmora

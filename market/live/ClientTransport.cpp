@@ -1,0 +1,64 @@
+#include "market/live/ClientTransport.h"
+
+#include "net/HttpClient.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace velmora {
+
+namespace {
+
+// A reply handler that moves the body over to the poster's thread. The body travels in a
+// shared buffer because posted work must be copyable; it is never copied itself.
+ReplyHandler HandOver(const Poster& post, std::function<void(bool, std::string&&)> done,
+                      std::function<void()> settled = {})
+{
+    return [post, done = std::move(done), settled = std::move(settled)](HttpReply&& reply) {
+        auto owned = std::make_shared<HttpReply>(std::move(reply));
+        post([owned, done, settled] {
+            if (settled)
+                settled();
+            done(owned->ok(), std::move(owned->body));
+        });
+    };
+}
+
+} // namespace
+
+void ClientSeriesTransport::fetch(int, Period, const std::string& query, Done done)
+{
+    if (g_pHttpClient == nullptr) {
+        m_post([done] { done(false, {}); });
+        return;
+    }
+    // The handed-over reply runs on this thread, so after the id has been filled in.
+    auto id = std::make_shared<std::uint64_t>(0);
+    const std::uint64_t started = g_pHttpClient->StartBars(
+        query, HandOver(m_post, std::move(done),
+                        [inFlight = m_inFlight, id] { std::erase(*inFlight, *id); }));
+    *id = started;
+    m_inFlight->push_back(started);
+}
+
+void ClientSeriesTransport::abortAll()
+{
+    if (g_pHttpClient != nullptr) {
+        for (std::uint64_t id : *m_inFlight)
+            g_pHttpClient->Abort(id);
+    }
+    m_inFlight->clear();
+}
+
+QuotePoller::Fetch ClientQuoteFetch(Poster post)
+{
+    return [post](QuotePoller::Done done) {
+        if (g_pHttpClient == nullptr) {
+            post([done] { done(false, {}); });
+            return;
+        }
+        g_pHttpClient->StartQuotes(HandOver(post, std::move(done)));
+    };
+}
+
+} // namespace velmora
