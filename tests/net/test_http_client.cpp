@@ -5,8 +5,10 @@
 #include "tests/support/TestSupport.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -311,6 +313,57 @@ TEST_F(HttpClientTest, SlowAnswersEndAtTheTransferTimeOut)
         EXPECT_EQ(client.lastError(), "open trade error=28");
         EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
     }
+}
+
+TEST_F(HttpClientTest, PeerThatSendsNothingIsGivenUpAfterTheStallLimit)
+{
+    CHttpClient client(OnLoopback(server().port()));
+    client.setStallTimeout(1s); // 20 s by default; the whole-transfer limit stays long
+    server().injectFault(Fault{.delay = 30s});
+    std::string body;
+    EXPECT_EQ(client.FetchQuotes(body), -1);
+    EXPECT_EQ(client.lastError(), "open trade error=28");
+    server().clearFault();
+}
+
+// Started transfers run side by side on one cookie store; an abort or the end of the client
+// answers each one that is still waiting.
+TEST_F(HttpClientTest, StartedTransfersShareCookiesAndAbortedOnesAreAnswered)
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<HttpReply> replies;
+    auto collect = [&](HttpReply&& reply) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        replies.push_back(std::move(reply));
+        changed.notify_all();
+    };
+    auto waitFor = [&](std::size_t n) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, 20s, [&] { return replies.size() >= n; });
+    };
+    {
+        CHttpClient client(OnLoopback(server().port()));
+        std::string status;
+        client.SendSms(serverUrl("/_cookie/set?session=s3cr3t"), status);
+        for (int i = 0; i < 6; ++i)
+            client.StartSms(serverUrl("/_cookie/echo"), collect);
+        ASSERT_TRUE(waitFor(6));
+        for (const HttpReply& reply : replies) {
+            EXPECT_TRUE(reply.ok()) << reply.code;
+            EXPECT_EQ(reply.body, "session=s3cr3t");
+        }
+
+        server().injectFault(Fault{.delay = 30s, .times = 0});
+        const TransferId slow = client.StartQuotes(collect);
+        client.StartBars("&code=EURUSD&linetype=day", collect);
+        client.Abort(slow);
+        ASSERT_TRUE(waitFor(7));
+        EXPECT_EQ(replies[6].code, CURLE_ABORTED_BY_CALLBACK);
+    } // the client ends with the bars request still waiting
+    ASSERT_TRUE(waitFor(8));
+    EXPECT_EQ(replies[7].code, CURLE_ABORTED_BY_CALLBACK);
+    server().clearFault();
 }
 
 TEST_F(HttpClientTest, ConnectionThatCannotBeSetUpEndsAtTheConnectTimeOut)

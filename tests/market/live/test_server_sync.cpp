@@ -1,0 +1,256 @@
+// The synchronisation's chains, driven by a fake transport, and once against the reference
+// data server: the concurrent run stores exactly what one request after another would.
+
+#include "analysis/AnalysisParams.h"
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
+#include "market/SeriesReply.h"
+#include "market/live/QuotePoller.h"
+#include "market/live/ServerSync.h"
+#include "net/HttpClient.h"
+#include "platform/MessageSink.h"
+#include "services/DataServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Keeps every fetch until the test answers it.
+class FakeTransport final : public SeriesTransport {
+public:
+    struct Fetch {
+        int commodity;
+        Period period;
+        std::string query;
+        Done done;
+    };
+
+    void fetch(int commodity, Period period, const std::string& query, Done done) override
+    {
+        for (const Fetch& open : pending)
+            EXPECT_NE(open.commodity, commodity) << "two requests in flight for one commodity";
+        pending.push_back({commodity, period, query, std::move(done)});
+        order.emplace_back(commodity, period);
+    }
+    void abortAll() override { ++aborts; }
+
+    // Answers the pending fetch of `commodity`.
+    void answer(int commodity, bool ok, std::string body = {})
+    {
+        for (auto it = pending.begin(); it != pending.end(); ++it) {
+            if (it->commodity == commodity) {
+                Fetch fetch = std::move(*it);
+                pending.erase(it);
+                fetch.done(ok, std::move(body));
+                return;
+            }
+        }
+        ADD_FAILURE() << "no request in flight for " << commodity;
+    }
+
+    std::vector<Fetch> pending;
+    std::vector<std::pair<int, Period>> order;
+    int aborts = 0;
+};
+
+std::string OneBar(const std::string& time)
+{
+    return "\xEF\xBB\xBF" + time + ",1.1,1.2,1.3,1.0,7;<br/>";
+}
+
+class SyncRunTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        InitCatalogue();
+        ResetBarStore();
+    }
+    FakeTransport transport;
+    RecordingMessageSink messages;
+};
+
+TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
+{
+    std::vector<int> progress;
+    bool finished = false;
+    SyncRun run(
+        transport, messages, [&](int settled, int) { progress.push_back(settled); },
+        [&](const SyncFailures&, bool cancelled) { finished = !cancelled; });
+    run.start();
+
+    // Every commodity's half-hour series at once, in catalogue order.
+    ASSERT_EQ(transport.pending.size(), 13u);
+    for (int c = 0; c < kCommodityCount; ++c) {
+        EXPECT_EQ(transport.pending[c].commodity, c);
+        EXPECT_EQ(transport.pending[c].period, kHalfHour);
+        EXPECT_NE(transport.pending[c].query.find("&code=" + catalogue[c].code + "&linetype=half"),
+                  std::string::npos);
+    }
+
+    // Replies in any order: commodity 7 fails at its day series, 2 at its half-hour series
+    // (an empty body is a failure too), the rest come through.
+    Series(7, kWeek).count = 42; // never asked for, so kept
+    for (int c = kCommodityCount - 1; c >= 0; --c)
+        transport.answer(c, c != 2, c == 2 ? "" : OneBar("2016-08-10 14:00:00"));
+    transport.answer(7, false);
+    for (Period p = kDay; p < kPeriodCount; ++p) {
+        for (int c = 0; c < kCommodityCount; ++c) {
+            if (c != 2 && c != 7 && !finished)
+                transport.answer(c, true, OneBar("2016-08-10 14:00:00"));
+        }
+    }
+    EXPECT_TRUE(transport.pending.empty());
+    EXPECT_TRUE(run.finished());
+    EXPECT_TRUE(finished);
+
+    // Each chain asked for its periods in order, and no further than its failure.
+    std::map<int, std::vector<Period>> asked;
+    for (const auto& [commodity, period] : transport.order)
+        asked[commodity].push_back(period);
+    EXPECT_EQ(asked[2], std::vector<Period>({kHalfHour}));
+    EXPECT_EQ(asked[7], std::vector<Period>({kHalfHour, kDay}));
+    EXPECT_EQ(asked[0], std::vector<Period>({kHalfHour, kDay, kWeek, kMonth}));
+    EXPECT_EQ(Series(7, kWeek).count, 42);
+    EXPECT_EQ(Series(0, kMonth).count, 1);
+    EXPECT_EQ(Series(2, kHalfHour).count, 0);
+
+    // Failures in catalogue order, whatever the order of the replies.
+    const SyncFailures failures = run.failures();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[0].commodity, 2);
+    EXPECT_EQ(failures[0].period, kHalfHour);
+    EXPECT_EQ(failures[1].commodity, 7);
+    EXPECT_EQ(failures[1].period, kDay);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0], SyncCompletionMessage(failures));
+    EXPECT_LT(messages.messages[0].find(catalogue[2].code),
+              messages.messages[0].find(catalogue[7].code));
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), SyncRun::kTotal);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+TEST_F(SyncRunTest, CancelAbortsEveryChainAndLateRepliesChangeNothing)
+{
+    bool cancelledSeen = false;
+    SyncRun run(transport, messages, {},
+                [&](const SyncFailures&, bool cancelled) { cancelledSeen = cancelled; });
+    run.start();
+    transport.answer(0, true, OneBar("2016-08-10 14:00:00"));
+    transport.answer(1, false);
+    run.cancel();
+    EXPECT_EQ(transport.aborts, 1);
+    EXPECT_TRUE(run.finished());
+    EXPECT_TRUE(cancelledSeen);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_EQ(messages.messages[0], SyncCompletionMessage({{1, kHalfHour}}, true));
+
+    // A reply already on its way when the requests were aborted.
+    transport.answer(5, true, OneBar("2016-08-10 14:00:00"));
+    EXPECT_EQ(Series(5, kHalfHour).count, 0);
+    EXPECT_EQ(transport.order.size(), 14u); // nothing new was asked for
+    EXPECT_EQ(messages.messages.size(), 1u);
+}
+
+TEST_F(SyncRunTest, ARunGivenUpWithItsOwnerAbortsSilently)
+{
+    std::optional<FakeTransport::Fetch> late;
+    {
+        SyncRun run(transport, messages);
+        run.start();
+        late = std::move(transport.pending[3]);
+    }
+    EXPECT_EQ(transport.aborts, 1);
+    late->done(true, OneBar("2016-08-10 14:00:00")); // the run is gone: ignored
+    EXPECT_EQ(Series(3, kHalfHour).count, 0);
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+TEST(QuotePollerTest, APollWhileOneIsOutstandingIsSkipped)
+{
+    InitCatalogue();
+    std::vector<QuotePoller::Done> fetches;
+    int arrivals = 0;
+    QuotePoller poller([&](QuotePoller::Done done) { fetches.push_back(std::move(done)); },
+                       [&] { ++arrivals; });
+    EXPECT_TRUE(poller.poll());
+    EXPECT_FALSE(poller.poll());
+    EXPECT_FALSE(poller.poll());
+    ASSERT_EQ(fetches.size(), 1u);
+    fetches[0](
+        true,
+        "\xEF\xBB\xBFSGY50KG;<br/>EURUSD,x,2016-08-10 14:30:05,1.11505,1,1,1,1,1,1.1151;<br/>");
+    EXPECT_EQ(arrivals, 1);
+    EXPECT_EQ(catalogue[FindCommodity("EURUSD")].lastPrice, "1.11505");
+    // A failed poll changes nothing and lets the next tick try again.
+    EXPECT_TRUE(poller.poll());
+    fetches[1](false, {});
+    EXPECT_EQ(arrivals, 1);
+    EXPECT_TRUE(poller.poll());
+}
+
+// Against the reference server, with latency on every reply and the market at a fixed time.
+TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
+{
+    const test::TempDir dir;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+
+    services::DataServerOptions options;
+    options.testRoutes = true;
+    options.historyDays = 400;
+    options.clock = [] { return std::int64_t{1796050800}; }; // 2026-11-30, a Monday
+    services::DataServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    services::Fault latency;
+    latency.delay = 20ms;
+    latency.times = 0;
+    server.injectFault(latency);
+    Endpoints endpoints;
+    endpoints.dataServer.port = server.port();
+    {
+        CHttpClient client(endpoints);
+        InitCatalogue();
+        ResetBarStore();
+        RecordingMessageSink messages;
+        EXPECT_TRUE(SyncAllFromServer(messages).empty());
+        EXPECT_EQ(messages.messages, std::vector<std::string>({"完成数据同步"}));
+
+        for (int c = 0; c < kCommodityCount; ++c) {
+            for (Period p = 0; p < kPeriodCount; ++p) {
+                std::tm now{};
+                const std::time_t t = std::time(nullptr);
+                localtime_r(&t, &now);
+                std::string body;
+                ASSERT_EQ(client.FetchBars(SeriesQuery(catalogue[c].code, PeriodLineType(p), now,
+                                                       analysisParams.historyCount[p]),
+                                           body),
+                          0);
+                BarSeries serial;
+                StoreSeriesReply(body, serial);
+                const BarSeries& concurrent = Series(c, p);
+                ASSERT_EQ(concurrent.count, serial.count) << c << "/" << p;
+                ASSERT_GT(serial.count, 0);
+                EXPECT_EQ(concurrent.cursor, serial.cursor);
+                for (int i = 0; i < serial.count; ++i) {
+                    const BarRecord& a = concurrent.bars[i];
+                    const BarRecord& b = serial.bars[i];
+                    ASSERT_TRUE(a.time == b.time && a.open == b.open && a.close == b.close &&
+                                a.high == b.high && a.low == b.low && a.volume == b.volume)
+                        << c << "/" << p << " bar " << i;
+                }
+            }
+        }
+    }
+    server.stop();
+    std::filesystem::current_path(previous);
+}
+
+} // namespace
+} // namespace velmora
