@@ -1,5 +1,6 @@
-// The full synchronisation of 52 series against the reference data server on loopback, with
-// 50 ms of latency injected into every request.
+// The full synchronisation of 52 series against the reference data server on loopback: with
+// latency injected into every reply, against a server that accepts and then says nothing,
+// and against one that refuses connections.
 
 #include "market/Catalogue.h"
 #include "market/live/ServerSync.h"
@@ -14,26 +15,38 @@ using namespace velmora;
 
 namespace {
 
+struct ServerRun {
+    explicit ServerRun(benchmark::State& state)
+    {
+        services::DataServerOptions options;
+        options.testRoutes = true;
+        server = std::make_unique<services::DataServer>(options);
+        std::string error;
+        if (!server->start(error))
+            state.SkipWithError(error.c_str());
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(std::filesystem::temp_directory_path());
+    }
+    ~ServerRun()
+    {
+        std::filesystem::current_path(previous);
+        server->stop();
+    }
+    std::unique_ptr<services::DataServer> server;
+    std::filesystem::path previous;
+};
+
+// Arg: milliseconds of latency per reply.
 void BM_SyncAllFromServer(benchmark::State& state)
 {
-    services::DataServerOptions options;
-    options.testRoutes = true;
-    services::DataServer server(options);
-    std::string error;
-    if (!server.start(error)) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
+    ServerRun run(state);
     services::Fault latency;
     latency.delay = std::chrono::milliseconds(state.range(0));
     latency.times = 0;
-    server.injectFault(latency);
-
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    run.server->injectFault(latency);
     Endpoints endpoints;
-    endpoints.dataServer.port = server.port();
-    auto* client = new CHttpClient(endpoints);
+    endpoints.dataServer.port = run.server->port();
+    CHttpClient client(endpoints);
     InitCatalogue();
     RecordingMessageSink messages;
     for (auto _ : state) {
@@ -42,10 +55,48 @@ void BM_SyncAllFromServer(benchmark::State& state)
             state.SkipWithError("requests failed");
     }
     state.counters["requests"] = 52;
-    delete client;
-    std::filesystem::current_path(previous);
-    server.stop();
 }
-BENCHMARK(BM_SyncAllFromServer)->Arg(50)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_SyncAllFromServer)->Arg(50)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A server that accepts every connection and never answers: each commodity's first request
+// waits for the stall limit (1 s here, 20 s in the program), all of them at the same time.
+void BM_SyncAgainstASilentServer(benchmark::State& state)
+{
+    ServerRun run(state);
+    services::Fault silence;
+    silence.delay = std::chrono::seconds(60);
+    silence.times = 0;
+    run.server->injectFault(silence);
+    Endpoints endpoints;
+    endpoints.dataServer.port = run.server->port();
+    CHttpClient client(endpoints);
+    client.setStallTimeout(std::chrono::seconds(1));
+    InitCatalogue();
+    RecordingMessageSink messages;
+    for (auto _ : state) {
+        if (SyncAllFromServer(messages).size() != kCommodityCount)
+            state.SkipWithError("expected every commodity to fail");
+    }
+}
+BENCHMARK(BM_SyncAgainstASilentServer)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+void BM_SyncAgainstARefusingServer(benchmark::State& state)
+{
+    Endpoints endpoints;
+    endpoints.dataServer.port = 1; // nothing listens on a privileged port here
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    {
+        CHttpClient client(endpoints);
+        InitCatalogue();
+        RecordingMessageSink messages;
+        for (auto _ : state) {
+            if (SyncAllFromServer(messages).size() != kCommodityCount)
+                state.SkipWithError("expected every commodity to fail");
+        }
+    }
+    std::filesystem::current_path(previous);
+}
+BENCHMARK(BM_SyncAgainstARefusingServer)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

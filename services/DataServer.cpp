@@ -8,9 +8,14 @@
 #include <charconv>
 #include <chrono>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <zlib.h>
 
 namespace velmora::services {
+
+namespace {
+constexpr std::size_t kServingThreads = 32;
+}
 
 namespace {
 
@@ -129,6 +134,16 @@ bool DataServer::start(std::string& error)
     // Short, so that stop() never waits long for an idle connection.
     m_server->set_keep_alive_timeout(1);
     m_server->set_read_timeout(5);
+    // Every commodity of a client's synchronisation asks at once, and slow answers (latency
+    // injected by tests) hold their thread: more than the library's few threads.
+    m_server->new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
+    // The library listens with a queue of 5 connections; SYNs beyond it are dropped and the
+    // client retries only a second later. Listening again on the socket widens the queue.
+    int listener = -1;
+    m_server->set_socket_options([&listener](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listener = sock;
+    });
     addRoutes();
 
     if (m_options.port == 0)
@@ -140,6 +155,9 @@ bool DataServer::start(std::string& error)
         m_server.reset();
         return false;
     }
+    if (listener >= 0)
+        (void)::listen(listener, SOMAXCONN);
+    m_server->set_socket_options(httplib::default_socket_options);
 
     {
         const std::lock_guard lock(m_stopMutex);
