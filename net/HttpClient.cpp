@@ -135,7 +135,8 @@ struct CHttpClient::Engine {
             thread = std::thread([this] { run(); });
     }
 
-    ~Engine()
+    // Aborts every transfer and ends the thread; the share stays for the client's handle.
+    void stop()
     {
         {
             const std::lock_guard<std::mutex> lock(mutex);
@@ -148,6 +149,12 @@ struct CHttpClient::Engine {
         // Without a thread (no multi handle) queued transfers still get their answer.
         for (auto& transfer : incoming)
             finish(*transfer, CURLE_ABORTED_BY_CALLBACK);
+        incoming.clear();
+    }
+
+    ~Engine()
+    {
+        stop();
         if (multi != nullptr)
             curl_multi_cleanup(multi);
         if (share != nullptr)
@@ -368,11 +375,12 @@ CHttpClient::CHttpClient(Endpoints endpoints) : m_endpoints(std::move(endpoints)
 
 CHttpClient::~CHttpClient()
 {
-    // The thread first: its transfers use the store that the handle writes out.
-    m_engine.reset();
+    // The transfers first, then the handle writes out the store they shared, then the store.
+    m_engine->stop();
     if (m_handle != nullptr)
         curl_easy_cleanup(m_handle); // writes the cookie file
     m_handle = nullptr;
+    m_engine.reset();
     curl_global_cleanup();
     if (g_pHttpClient == this)
         g_pHttpClient = nullptr;

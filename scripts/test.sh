@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, checks formatting, builds with warnings as errors and
-# runs the suite, then runs it again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# runs the suite, then runs it again under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the logic and network tests under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -19,3 +20,12 @@ scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVEL
   -DVELMORA_BUILD_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== thread sanitizer (logic and network)"
+tsan_tests=(test_http_client test_server_sync test_data_server test_velmora_tool test_quote_feed)
+cmake -S "$root" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_TSAN=ON \
+  -DVELMORA_WERROR=ON -DVELMORA_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-tsan --target "${tsan_tests[@]}"
+labels=$(IFS='|'; echo "^(${tsan_tests[*]})\$")
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp" \
+  ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L "$labels"
