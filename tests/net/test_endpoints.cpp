@@ -115,6 +115,12 @@ TEST(EndpointsTest, MissingFileMeansDefaultsAndACorruptOneIsReported)
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("bad.ini"), std::string::npos);
     EXPECT_EQ(corrupt.dataServer.port, 18080);
+
+    problems.clear();
+    EXPECT_TRUE(test::ReturnsDespiteFifo(dir / "fifo.ini",
+                                         [&] { LoadEndpoints(dir / "fifo.ini", &problems); }));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("fifo.ini: cannot be read"), std::string::npos) << problems[0];
 }
 
 TEST(EndpointsTest, ConfigPathComesFromTheEnvironment)
