@@ -14,6 +14,7 @@
 #include "tools/ChartPng.h"
 #include "tools/ChartReport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -130,6 +131,15 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
     return options;
 }
 
+// A synchronisation stops a commodity at its first failed period, so every later period of
+// that commodity was never fetched either.
+bool SeriesFetched(const SyncFailures& failures, int commodity, Period period)
+{
+    return std::none_of(failures.begin(), failures.end(), [&](const SyncFailure& failure) {
+        return failure.commodity == commodity && failure.period <= period;
+    });
+}
+
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 // The HTTP client for one run against the configured data server, working in a temporary
@@ -176,9 +186,15 @@ int PrintQuotes()
     ParseQuotes(body);
     std::string out = "code,name,time,last,open,prevClose,high,low,bid,ask\n";
     for (const CommodityEntry& entry : catalogue) {
-        out += entry.code + "," + entry.name + "," + entry.quoteTime + "," + entry.lastPrice + "," +
-               entry.todayOpen + "," + entry.prevClose + "," + entry.high + "," + entry.low + "," +
-               entry.bid + "," + entry.ask + "\n";
+        bool first = true;
+        for (const std::string* field :
+             {&entry.code, &entry.name, &entry.quoteTime, &entry.lastPrice, &entry.todayOpen,
+              &entry.prevClose, &entry.high, &entry.low, &entry.bid, &entry.ask}) {
+            out += first ? "" : ",";
+            first = false;
+            out += CsvText(*field);
+        }
+        out += "\n";
     }
     Write(out);
     return 0;
@@ -234,15 +250,23 @@ int main(int argc, char** argv)
         options->has("--png") ? std::filesystem::absolute(options->get("--png")).string() : "";
     StderrMessageSink messages;
     std::optional<ServerSession> session;
+    bool fetched = true;
     if (options->server) {
         session.emplace();
-        SyncAllFromServer(messages);
+        fetched = SeriesFetched(SyncAllFromServer(messages), commodity, *period);
     } else {
         ImportAllFromMt4(options->get("--hst"), messages);
     }
     BarSeries& series = Series(commodity, *period);
 
     if (options->command == "bars") {
+        if (!fetched) {
+            const std::string_view lineType = PeriodLineType(*period);
+            std::fprintf(stderr, "velmora-tool: the %.*s series of %s could not be fetched\n",
+                         static_cast<int>(lineType.size()), lineType.data(),
+                         options->get("--code").c_str());
+            return 1;
+        }
         Write(SeriesCsv(series));
         return 0;
     }
