@@ -4,10 +4,13 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
+#include "net/Endpoints.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QUrl>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -21,5 +24,13 @@ int main(int argc, char** argv)
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
+    // Otherwise a mistyped setting would only show as a service that never answers.
+    if (const std::vector<std::string>& problems = velmora::CurrentEndpointsProblems();
+        !problems.empty()) {
+        std::string text = "配置文件有误，以下设置未生效：";
+        for (const std::string& problem : problems)
+            text += "\n" + problem;
+        prompts.showMessage(text);
+    }
     return QApplication::exec();
 }

@@ -404,6 +404,21 @@ bool SettingsStore::Read(std::string_view section, std::string_view name, std::s
     return false;
 }
 
+std::optional<std::vector<SettingsValue>> SettingsStore::ReadAll() const
+{
+    if (m_file.empty())
+        return std::nullopt;
+    const std::optional<Document> doc = LoadDocument(m_file);
+    if (!doc)
+        return std::nullopt;
+    std::vector<SettingsValue> values;
+    for (const Section& section : *doc) {
+        for (const Entry& entry : section.entries)
+            values.push_back(SettingsValue{section.name, entry.name, entry.value});
+    }
+    return values;
+}
+
 bool SettingsStore::Write(std::string_view section, std::string_view name,
                           std::string_view value) const
 {

@@ -4,6 +4,7 @@
 #include "market/TextNumbers.h"
 #include "net/Endpoints.h"
 #include "platform/PosixFile.h"
+#include "platform/SettingsStore.h"
 #include "services/DataServer.h"
 
 #include <charconv>
@@ -74,9 +75,12 @@ int main(int argc, char** argv)
     // built-in account would let in clients this server was not set up for.
     if (!configFile.empty()) {
         const velmora::ReadableFile config = velmora::OpenForReading(configFile);
-        if (!config.ok()) {
+        std::string reason = config.ok() ? "" : config.reason();
+        if (config.ok() && !velmora::SettingsStore(configFile).ReadAll())
+            reason = "not a settings file";
+        if (!reason.empty()) {
             std::fprintf(stderr, "velmora-server: %s: cannot be used (%s)\n", configFile.c_str(),
-                         config.reason().c_str());
+                         reason.c_str());
             return 1;
         }
     }

@@ -3,6 +3,7 @@
 #include "market/HstFile.h"
 #include "services/DataServer.h"
 #include "services/WireFormat.h"
+#include "tests/net/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <QByteArray>
@@ -222,6 +223,27 @@ TEST_F(VelmoraToolTest, QuotesAndBarsFromTheDataServer)
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("以下数据同步失败"), std::string::npos);
     EXPECT_EQ(run("quotes", config).status, 1);
+}
+
+// A mistyped address must not fall back to the loopback default, which would be handed the
+// configured account and token.
+TEST_F(VelmoraToolTest, MalformedServerAddressSendsNothing)
+{
+    velmora::test::RawHttpServer listener;
+    std::ofstream(dir / "velmora.ini")
+        << "[data_server]\nhost=127.0.0.1/x\nport=" << listener.port()
+        << "\naccount=abcd\ntoken=0123456789abcdef0123456789abcdef\n";
+    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+
+    Result result = run("quotes", config);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("[data_server] host=127.0.0.1/x is not a valid value; nothing is "
+                              "sent to the data server\n"),
+              std::string::npos)
+        << result.err;
+    result = run("bars --server --code EURUSD --period day", config);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(listener.requests().empty());
 }
 
 // A CSV with a series silently missing would read as a market without bars.
