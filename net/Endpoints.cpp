@@ -99,10 +99,16 @@ bool SetAnyText(std::string& field, const std::string& value)
     return true;
 }
 
-// An empty CA file is meaningful: back to the system store.
+// An empty CA file is meaningful: back to the system store. A relative one is taken from the
+// directory the program was started in, and made absolute at once: velmora-tool moves to a
+// folder of its own before it connects.
 bool SetPath(std::string& field, const std::string& value)
 {
-    field = value;
+    std::error_code error;
+    const fs::path path = value.empty() ? fs::path() : fs::absolute(value, error);
+    if (error)
+        return false;
+    field = path.string();
     return true;
 }
 

@@ -70,7 +70,8 @@ std::filesystem::path DefaultEndpointsPath();
 // scheme other than http/https, text that cannot go into a URL unescaped) is ignored and the
 // default stays, except in a service's scheme, host or port: that service is then not usable.
 // Each malformed value, each unknown key, and a file that exists but cannot be read or parsed
-// adds a line to `problems` when given.
+// adds a line to `problems` when given. A relative CA file is made absolute against the
+// current directory.
 Endpoints LoadEndpoints(const std::filesystem::path& file,
                         std::vector<std::string>* problems = nullptr);
 

@@ -246,6 +246,27 @@ TEST_F(VelmoraToolTest, MalformedServerAddressSendsNothing)
     EXPECT_TRUE(listener.requests().empty());
 }
 
+// The tool moves to a folder of its own before it connects; relative paths in what the user
+// gave it are the user's, from where the tool was started.
+TEST_F(VelmoraToolTest, RelativeConfigAndCaFileAreFromTheStartingDirectory)
+{
+    velmora::services::DataServerOptions options;
+    options.certFile = std::filesystem::path(VELMORA_TLS_DIR) / "server-cert.pem";
+    options.keyFile = std::filesystem::path(VELMORA_TLS_DIR) / "server-key.pem";
+    velmora::services::DataServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    velmora::test::CopyFile(options.certFile, dir / "start" / "certs" / "ca.pem");
+    std::ofstream(dir / "start" / "velmora.ini")
+        << "[data_server]\nscheme=https\nhost=127.0.0.1\nport=" << server.port()
+        << "\n[tls]\nca_file=certs/ca.pem\n";
+
+    const Result result =
+        run("quotes", "cd '" + (dir / "start").string() + "' && VELMORA_CONFIG=velmora.ini ");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("EURUSD,欧罗美元,"), std::string::npos);
+}
+
 // A CSV with a series silently missing would read as a market without bars.
 TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
 {

@@ -9,6 +9,7 @@
 #include "market/QuoteFeed.h"
 #include "market/ServerSync.h"
 #include "market/TextNumbers.h"
+#include "net/Endpoints.h"
 #include "net/HttpClient.h"
 #include "platform/MessageSink.h"
 #include "tools/ChartPng.h"
@@ -210,6 +211,10 @@ int main(int argc, char** argv)
         return Usage(problem);
 
     InitCatalogue();
+    // Before a session moves to its own folder, so that a relative VELMORA_CONFIG (and a
+    // relative CA file in it) means what it meant where the user typed it.
+    if (options->server || options->command == "quotes")
+        (void)CurrentEndpoints();
     if (options->command == "quotes")
         return PrintQuotes();
     const int commodity = FindCommodity(options->get("--code"));
