@@ -4,11 +4,14 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
+#include "net/Endpoints.h"
 #include "net/HttpClient.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QUrl>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv)
 {
@@ -22,6 +25,14 @@ int main(int argc, char** argv)
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
+    // Otherwise a mistyped setting would only show as a service that never answers.
+    if (const std::vector<std::string>& problems = velmora::CurrentEndpointsProblems();
+        !problems.empty()) {
+        std::string text = "配置文件有误，以下设置未生效：";
+        for (const std::string& problem : problems)
+            text += "\n" + problem;
+        prompts.showMessage(text);
+    }
     const int status = QApplication::exec();
     // Quitting aborts whatever is still in flight; nothing waits for a server.
     delete velmora::g_pHttpClient;

@@ -4,15 +4,14 @@
 #include "market/BarStore.h"
 #include "market/HstFile.h"
 #include "platform/MessageSink.h"
+#include "platform/PosixFile.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -30,23 +29,6 @@ std::string FileReadError(const std::string& path)
     return "MT4数据自动同步失败：读取文件[" + path +
            "]失败,请设置正确的MT4数据目录并及时更新MT4数据";
 }
-
-// Closes the descriptor on every way out.
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : m_fd(fd) {}
-    ~FileHandle()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 // Reads up to `size` bytes at `offset`; answers the number of bytes read.
 std::size_t ReadAt(int fd, unsigned char* buffer, std::size_t size, off_t offset)
@@ -117,22 +99,21 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
     }
 
     const std::string path = Mt4HistoryPath(directory, entry.code, period);
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    const bool opened = file.get() >= 0 && ::fstat(file.get(), &info) == 0;
-    if (!opened || !S_ISREG(info.st_mode)) {
+    const ReadableFile file = OpenForReading(path);
+    if (!file.ok()) {
         messages.showMessage(FileReadError(path));
         return -1;
     }
 
-    const auto size = static_cast<std::uint64_t>(info.st_size);
+    const auto size = static_cast<std::uint64_t>(file.info.st_size);
     BarSeries& series = Series(index, period);
     std::size_t recordSize = hst::kRecordSize401;
     std::int32_t version = hst::kVersion401;
     std::uint64_t available = 0;
     if (size >= hst::kHeaderSize) {
         std::array<unsigned char, 4> versionBytes{};
-        if (ReadAt(file.get(), versionBytes.data(), versionBytes.size(), 0) != versionBytes.size())
+        if (ReadAt(file.fd.get(), versionBytes.data(), versionBytes.size(), 0) !=
+            versionBytes.size())
             return -1;
         version = hst::DecodeVersion(versionBytes);
         recordSize = hst::RecordSize(version);
@@ -150,7 +131,7 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
     const off_t first = static_cast<off_t>(hst::kHeaderSize + (available - n) * recordSize);
 
     std::vector<unsigned char> block(n * recordSize);
-    const std::size_t bytesRead = ReadAt(file.get(), block.data(), block.size(), first);
+    const std::size_t bytesRead = ReadAt(file.fd.get(), block.data(), block.size(), first);
     const std::size_t records = bytesRead / recordSize;
 
     for (std::size_t k = 0; k < records; ++k) {

@@ -2,11 +2,12 @@
 
 #include "platform/SettingsStore.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
-#include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
+#include <cstdio>
+#include <optional>
 
 namespace velmora {
 
@@ -98,10 +99,16 @@ bool SetAnyText(std::string& field, const std::string& value)
     return true;
 }
 
-// An empty CA file is meaningful: back to the system store.
+// An empty CA file is meaningful: back to the system store. A relative one is taken from the
+// directory the program was started in, and made absolute at once: velmora-tool moves to a
+// folder of its own before it connects.
 bool SetPath(std::string& field, const std::string& value)
 {
-    field = value;
+    std::error_code error;
+    const fs::path path = value.empty() ? fs::path() : fs::absolute(value, error);
+    if (error)
+        return false;
+    field = path.string();
     return true;
 }
 
@@ -109,66 +116,112 @@ struct Key {
     std::string_view section;
     std::string_view name;
     bool (*apply)(Endpoints&, const std::string&);
+    // The address this key is part of: a malformed part disables the whole service, since
+    // the default in its place would send the configured credentials somewhere else.
+    ServiceAddress Endpoints::*service = nullptr;
+    bool secret = false; // its value is never repeated in a report
 };
+
+constexpr ServiceAddress Endpoints::*kDataServer = &Endpoints::dataServer;
+constexpr ServiceAddress Endpoints::*kWebsite = &Endpoints::website;
+constexpr ServiceAddress Endpoints::*kSmsGateway = &Endpoints::smsGateway;
 
 // Every key of the configuration file; the defaults are the member initialisers of Endpoints.
 const std::array<Key, 19> kKeys{{
     {"data_server", "scheme",
-     [](Endpoints& e, const std::string& v) { return SetScheme(e.dataServer.scheme, v); }},
+     [](Endpoints& e, const std::string& v) { return SetScheme(e.dataServer.scheme, v); },
+     kDataServer},
     {"data_server", "host",
-     [](Endpoints& e, const std::string& v) { return SetHost(e.dataServer.host, v); }},
+     [](Endpoints& e, const std::string& v) { return SetHost(e.dataServer.host, v); }, kDataServer},
     {"data_server", "port",
-     [](Endpoints& e, const std::string& v) { return SetPort(e.dataServer.port, v); }},
+     [](Endpoints& e, const std::string& v) { return SetPort(e.dataServer.port, v); }, kDataServer},
     {"data_server", "account",
      [](Endpoints& e, const std::string& v) { return SetUrlText(e.dataAccount, v); }},
     {"data_server", "token",
-     [](Endpoints& e, const std::string& v) { return SetUrlText(e.dataToken, v); }},
+     [](Endpoints& e, const std::string& v) { return SetUrlText(e.dataToken, v); }, nullptr, true},
     {"website", "scheme",
-     [](Endpoints& e, const std::string& v) { return SetScheme(e.website.scheme, v); }},
+     [](Endpoints& e, const std::string& v) { return SetScheme(e.website.scheme, v); }, kWebsite},
     {"website", "host",
-     [](Endpoints& e, const std::string& v) { return SetHost(e.website.host, v); }},
+     [](Endpoints& e, const std::string& v) { return SetHost(e.website.host, v); }, kWebsite},
     {"website", "port",
-     [](Endpoints& e, const std::string& v) { return SetPort(e.website.port, v); }},
+     [](Endpoints& e, const std::string& v) { return SetPort(e.website.port, v); }, kWebsite},
     {"website", "access_code",
-     [](Endpoints& e, const std::string& v) { return SetUrlText(e.accountAccessCode, v); }},
+     [](Endpoints& e, const std::string& v) { return SetUrlText(e.accountAccessCode, v); }, nullptr,
+     true},
     {"website", "address",
      [](Endpoints& e, const std::string& v) { return SetWebAddress(e.makerWebsite, v); }},
     {"sms_gateway", "scheme",
-     [](Endpoints& e, const std::string& v) { return SetScheme(e.smsGateway.scheme, v); }},
+     [](Endpoints& e, const std::string& v) { return SetScheme(e.smsGateway.scheme, v); },
+     kSmsGateway},
     {"sms_gateway", "host",
-     [](Endpoints& e, const std::string& v) { return SetHost(e.smsGateway.host, v); }},
+     [](Endpoints& e, const std::string& v) { return SetHost(e.smsGateway.host, v); }, kSmsGateway},
     {"sms_gateway", "port",
-     [](Endpoints& e, const std::string& v) { return SetPort(e.smsGateway.port, v); }},
+     [](Endpoints& e, const std::string& v) { return SetPort(e.smsGateway.port, v); }, kSmsGateway},
     {"sms_gateway", "user_id",
      [](Endpoints& e, const std::string& v) { return SetUrlText(e.smsUserId, v); }},
     {"sms_gateway", "account",
      [](Endpoints& e, const std::string& v) { return SetUrlText(e.smsAccount, v); }},
     {"sms_gateway", "password",
-     [](Endpoints& e, const std::string& v) { return SetUrlText(e.smsPassword, v); }},
+     [](Endpoints& e, const std::string& v) { return SetUrlText(e.smsPassword, v); }, nullptr,
+     true},
     {"sms_gateway", "staff_mobile",
      [](Endpoints& e, const std::string& v) { return SetUrlText(e.staffMobile, v); }},
     {"program", "config_access_code",
-     [](Endpoints& e, const std::string& v) { return SetAnyText(e.configAccessCode, v); }},
+     [](Endpoints& e, const std::string& v) { return SetAnyText(e.configAccessCode, v); }, nullptr,
+     true},
     {"tls", "ca_file", [](Endpoints& e, const std::string& v) { return SetPath(e.caFile, v); }},
 }};
 
-void ApplyKey(const SettingsStore& store, const Key& key, Endpoints& endpoints,
-              std::vector<std::string>* problems)
+bool SameName(std::string_view a, std::string_view b)
 {
-    std::string value;
-    if (!store.Read(key.section, key.name, value))
-        return;
-    if (!key.apply(endpoints, value) && problems != nullptr) {
-        problems->push_back(store.path().string() + ": [" + std::string(key.section) + "] " +
-                            std::string(key.name) + "=" + value +
-                            " is not a valid value; the default is kept");
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+const Key* FindKey(std::string_view section, std::string_view name)
+{
+    for (const Key& key : kKeys) {
+        if (SameName(key.section, section) && SameName(key.name, name))
+            return &key;
     }
+    return nullptr;
+}
+
+// Reports go to a terminal and a message box; a control byte must not break their lines.
+std::string Printable(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string_view ServiceName(ServiceAddress Endpoints::*service)
+{
+    if (service == kDataServer)
+        return "the data server";
+    if (service == kWebsite)
+        return "the website";
+    return "the SMS gateway";
 }
 
 } // namespace
 
+bool ServiceAddress::usable() const { return !host.empty(); }
+
 std::string ServiceAddress::origin() const
 {
+    if (!usable())
+        return {};
     std::string url = scheme + "://" + BracketedHost(host);
     if (port != DefaultPort(scheme))
         url += ":" + std::to_string(port);
@@ -177,6 +230,8 @@ std::string ServiceAddress::origin() const
 
 std::string ServiceAddress::hostLine(bool alwaysPort) const
 {
+    if (!usable())
+        return {};
     std::string line = BracketedHost(host);
     if (alwaysPort || port != DefaultPort(scheme))
         line += ":" + std::to_string(port);
@@ -185,17 +240,23 @@ std::string ServiceAddress::hostLine(bool alwaysPort) const
 
 std::string DataServerBaseUrl(const Endpoints& endpoints)
 {
+    if (!endpoints.dataServer.usable())
+        return {};
     return endpoints.dataServer.origin() + "/testone.php?user=" + endpoints.dataAccount +
            "&pwd=" + endpoints.dataToken;
 }
 
 std::string WebsiteUrl(const Endpoints& endpoints, std::string_view path)
 {
+    if (!endpoints.website.usable())
+        return {};
     return endpoints.website.origin() + std::string(path);
 }
 
 std::string SmsGatewayUrl(const Endpoints& endpoints, std::string_view pathAndQuery)
 {
+    if (!endpoints.smsGateway.usable())
+        return {};
     return endpoints.smsGateway.origin() + std::string(pathAndQuery);
 }
 
@@ -204,28 +265,66 @@ fs::path DefaultEndpointsPath() { return UserConfigFile("VELMORA_CONFIG", "velmo
 Endpoints LoadEndpoints(const fs::path& file, std::vector<std::string>* problems)
 {
     Endpoints endpoints;
-    std::error_code error;
-    if (file.empty() || !fs::exists(file, error))
+    auto report = [&](const std::string& text) {
+        if (problems != nullptr)
+            problems->push_back(file.string() + ": " + text);
+    };
+    if (file.empty())
         return endpoints;
 
-    const SettingsStore store(file);
-    // The file exists, so Prepare creates nothing; it only tells a corrupt file from one that
-    // merely lacks a key.
-    if (!store.Prepare()) {
-        if (problems != nullptr)
-            problems->push_back(file.string() +
-                                ": cannot be read or parsed; the defaults are used");
+    // A missing file reads as an empty one: nothing configured, nothing to report.
+    const std::optional<std::vector<SettingsValue>> values = SettingsStore(file).ReadAll();
+    if (!values) {
+        report("cannot be read or parsed; the defaults are used");
         return endpoints;
     }
-    for (const Key& key : kKeys)
-        ApplyKey(store, key, endpoints, problems);
+    std::vector<ServiceAddress Endpoints::*> disabled;
+    for (const SettingsValue& entry : *values) {
+        const std::string setting = "[" + Printable(entry.section) + "] " + Printable(entry.name);
+        const Key* key = FindKey(entry.section, entry.name);
+        if (key == nullptr) {
+            report(setting + " is not a setting of the program; it is ignored");
+            continue;
+        }
+        if (key->apply(endpoints, entry.value))
+            continue;
+        const std::string shown = key->secret ? setting : setting + "=" + Printable(entry.value);
+        if (key->service != nullptr) {
+            disabled.push_back(key->service);
+            report(shown + " is not a valid value; nothing is sent to " +
+                   std::string(ServiceName(key->service)));
+        } else {
+            report(shown + " is not a valid value; the default is kept");
+        }
+    }
+    for (ServiceAddress Endpoints::*service : disabled)
+        (endpoints.*service).host.clear();
     return endpoints;
 }
 
-const Endpoints& CurrentEndpoints()
+namespace {
+
+struct LoadedEndpoints {
+    Endpoints endpoints;
+    std::vector<std::string> problems;
+};
+
+const LoadedEndpoints& Loaded()
 {
-    static const Endpoints endpoints = LoadEndpoints(DefaultEndpointsPath());
-    return endpoints;
+    static const LoadedEndpoints loaded = [] {
+        LoadedEndpoints result;
+        result.endpoints = LoadEndpoints(DefaultEndpointsPath(), &result.problems);
+        for (const std::string& problem : result.problems)
+            std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, problem.c_str());
+        return result;
+    }();
+    return loaded;
 }
+
+} // namespace
+
+const Endpoints& CurrentEndpoints() { return Loaded().endpoints; }
+
+const std::vector<std::string>& CurrentEndpointsProblems() { return Loaded().problems; }
 
 } // namespace velmora

@@ -13,6 +13,9 @@ struct ServiceAddress {
     std::string host;   // name or IP literal (an IPv6 literal without brackets)
     int port = 0;
 
+    // False when the configuration gave this service a malformed address: it is then not
+    // used at all, and its origin, host line and URLs are empty.
+    bool usable() const;
     // "scheme://host[:port]", the port left out when it is the scheme's default.
     std::string origin() const;
     // The value of a Host request line: the host, with ":port" unless the port is the scheme's
@@ -48,7 +51,8 @@ struct Endpoints {
 };
 
 // "/testone.php?user=ACCOUNT&pwd=TOKEN" on the data server, as an absolute URL. The quote page
-// is this URL alone; a series query is appended to it verbatim.
+// is this URL alone; a series query is appended to it verbatim. This and the two below are
+// empty for a service that is not usable.
 std::string DataServerBaseUrl(const Endpoints& endpoints);
 
 // An absolute URL on the maker's website; `path` starts with '/'.
@@ -63,14 +67,18 @@ std::filesystem::path DefaultEndpointsPath();
 
 // The defaults overridden by the values of `file` (INI, as the settings store writes it). A
 // missing file gives the defaults. A value that is malformed (a port outside 1..65535, a
-// scheme other than http/https, text that cannot go into a URL unescaped) is ignored, the
-// default stays, and a line describing it is added to `problems` when given; so is a file
-// that exists but cannot be read or parsed.
+// scheme other than http/https, text that cannot go into a URL unescaped) is ignored and the
+// default stays, except in a service's scheme, host or port: that service is then not usable.
+// Each malformed value, each unknown key, and a file that exists but cannot be read or parsed
+// adds a line to `problems` when given. A relative CA file is made absolute against the
+// current directory.
 Endpoints LoadEndpoints(const std::filesystem::path& file,
                         std::vector<std::string>* problems = nullptr);
 
 // The process's endpoints, loaded from DefaultEndpointsPath() on first use and kept for the
-// run.
+// run. The first use also prints the problems of the file on standard error.
 const Endpoints& CurrentEndpoints();
+// The problems found when CurrentEndpoints loaded the file (loading it if need be).
+const std::vector<std::string>& CurrentEndpointsProblems();
 
 } // namespace velmora

@@ -489,6 +489,10 @@ TransferId CHttpClient::start(RequestKind kind, std::string url, const std::stri
     const ServiceAddress& service = kind == RequestKind::DataServer ? m_endpoints.dataServer
                                     : kind == RequestKind::Sms      ? m_endpoints.smsGateway
                                                                     : m_endpoints.website;
+    // A service whose configured address was malformed is never asked: its account and
+    // token must not go anywhere else.
+    if (!service.usable() && transfer->failure == CURLE_OK)
+        transfer->failure = CURLE_URL_MALFORMAT;
     // The gateway's Host line always names its port.
     const std::string host = service.hostLine(kind == RequestKind::Sms);
     const auto lines = kind == RequestKind::Version

@@ -1,5 +1,7 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/PosixFile.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -234,64 +236,17 @@ std::string Serialize(const Document& doc)
     return out;
 }
 
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release() { return std::exchange(m_fd, -1); }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
-
 enum class LoadResult { Ok, Missing, Failed };
 
 LoadResult LoadFile(const fs::path& file, std::string& text)
 {
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
-        return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::size_t>(info.st_size) > kMaxFileSize)
+    const ReadableFile opened = OpenForReading(file);
+    if (!opened.ok())
+        return opened.error == ENOENT ? LoadResult::Missing : LoadResult::Failed;
+    if (static_cast<std::size_t>(opened.info.st_size) > kMaxFileSize)
         return LoadResult::Failed;
-
     text.clear();
-    char buffer[8192];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return LoadResult::Failed;
-        }
-        if (got == 0)
-            return LoadResult::Ok;
-        text.append(buffer, static_cast<std::size_t>(got));
-        if (text.size() > kMaxFileSize)
-            return LoadResult::Failed;
-    }
+    return ReadToEnd(opened.fd.get(), text, kMaxFileSize) ? LoadResult::Ok : LoadResult::Failed;
 }
 
 // A missing file is an empty store; an unreadable or corrupt one is no store at all.
@@ -447,6 +402,21 @@ bool SettingsStore::Read(std::string_view section, std::string_view name, std::s
         }
     }
     return false;
+}
+
+std::optional<std::vector<SettingsValue>> SettingsStore::ReadAll() const
+{
+    if (m_file.empty())
+        return std::nullopt;
+    const std::optional<Document> doc = LoadDocument(m_file);
+    if (!doc)
+        return std::nullopt;
+    std::vector<SettingsValue> values;
+    for (const Section& section : *doc) {
+        for (const Entry& entry : section.entries)
+            values.push_back(SettingsValue{section.name, entry.name, entry.value});
+    }
+    return values;
 }
 
 bool SettingsStore::Write(std::string_view section, std::string_view name,

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora {
 
@@ -10,6 +12,13 @@ namespace velmora {
 // `overrideVariable` when it is set, else `fileName` in $XDG_CONFIG_HOME/velmora (default
 // ~/.config/velmora); empty when there is no home directory.
 std::filesystem::path UserConfigFile(const char* overrideVariable, std::string_view fileName);
+
+// One named value of a SettingsStore section.
+struct SettingsValue {
+    std::string section;
+    std::string name;
+    std::string value;
+};
 
 // The per-user file that stands in for the Windows registry: named string values grouped in
 // sections, one section per sub-key path. The main program and the updater both use it, so
@@ -35,6 +44,10 @@ public:
     // False when the file is missing, unreadable or corrupt, or holds no such value; `value`
     // is then left alone.
     bool Read(std::string_view section, std::string_view name, std::string& value) const;
+
+    // Every value in the file, section by section; empty for a missing file, nullopt when it
+    // is unreadable or corrupt. One read, so the values are of one version of the file.
+    std::optional<std::vector<SettingsValue>> ReadAll() const;
 
     // Sets one value, creating the section if needed. Refuses (false) to rewrite a file it
     // cannot parse, so a damaged store is never silently emptied.

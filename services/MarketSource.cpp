@@ -1,10 +1,10 @@
 #include "services/MarketSource.h"
 
 #include "market/Mt4Import.h"
+#include "platform/PosixFile.h"
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <iterator>
 
 namespace velmora::services {
@@ -28,7 +28,7 @@ constexpr std::array<ExtraContract, 2> kExtraContracts{{
     {"SGY100KG", "沈贵银100千克", 0},
 }};
 
-std::int32_t ReadInt32(const std::vector<unsigned char>& bytes, std::size_t at)
+std::int32_t ReadInt32(std::span<const unsigned char> bytes, std::size_t at)
 {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < 4; ++i)
@@ -43,13 +43,15 @@ double PointSize(int digits) { return std::pow(10.0, -digits); }
 bool ReadHistoryFile(const std::filesystem::path& file, std::vector<hst::Bar>& bars, int& digits,
                      std::string& error)
 {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        error = file.string() + ": cannot be opened";
+    const ReadableFile opened = OpenForReading(file);
+    std::string text;
+    if (!opened.ok() || !ReadToEnd(opened.fd.get(), text)) {
+        error = file.string() + ": cannot be read (" +
+                (opened.ok() ? std::string("read error") : opened.reason()) + ")";
         return false;
     }
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in),
-                                           std::istreambuf_iterator<char>()};
+    const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(text.data()),
+                                               text.size());
     if (bytes.size() < hst::kHeaderSize) {
         error = file.string() + ": shorter than a history file header";
         return false;
@@ -87,7 +89,6 @@ std::unique_ptr<MarketSource> MarketSource::FromHistory(const std::filesystem::p
 {
     std::unique_ptr<MarketSource> source(new MarketSource);
     int filesRead = 0;
-    std::string firstProblem;
     for (int c = 0; c < kCommodityCount; ++c) {
         source->m_digits[c] = MarketSimulator::digits(c);
         for (Period p = 0; p < kPeriodCount; ++p) {
@@ -96,19 +97,15 @@ std::unique_ptr<MarketSource> MarketSource::FromHistory(const std::filesystem::p
             if (!std::filesystem::exists(path, ignored))
                 continue;
             int digits = 0;
-            std::string problem;
-            if (!ReadHistoryFile(path, source->m_history[c][p], digits, problem)) {
-                if (firstProblem.empty())
-                    firstProblem = problem;
-                continue;
-            }
+            // Serving the other files would quietly answer this series with no bars.
+            if (!ReadHistoryFile(path, source->m_history[c][p], digits, error))
+                return nullptr;
             source->m_digits[c] = digits;
             ++filesRead;
         }
     }
     if (filesRead == 0) {
-        error = firstProblem.empty() ? dir.string() + ": no MT4 history files of the catalogue"
-                                     : firstProblem;
+        error = dir.string() + ": no MT4 history files of the catalogue";
         return nullptr;
     }
     return source;

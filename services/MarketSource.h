@@ -26,7 +26,7 @@ public:
     static std::unique_ptr<MarketSource> Simulated(std::uint64_t seed, std::int64_t startUtc);
     // The history files DIR/CODE30.hst ... DIR/CODE43200.hst of the 13 catalogue commodities.
     // Missing files leave their series empty; answers null, with the reason in `error`, when
-    // not a single file could be read.
+    // a file that is there cannot be read or not a single file is there.
     static std::unique_ptr<MarketSource> FromHistory(const std::filesystem::path& dir,
                                                      std::string& error);
 

@@ -3,6 +3,8 @@
 
 #include "market/TextNumbers.h"
 #include "net/Endpoints.h"
+#include "platform/PosixFile.h"
+#include "platform/SettingsStore.h"
 #include "services/DataServer.h"
 
 #include <charconv>
@@ -69,6 +71,19 @@ int main(int argc, char** argv)
     if (options.certFile.empty() != options.keyFile.empty())
         return usage();
 
+    // A configuration named on the command line must be the one used: falling back to the
+    // built-in account would let in clients this server was not set up for.
+    if (!configFile.empty()) {
+        const velmora::ReadableFile config = velmora::OpenForReading(configFile);
+        std::string reason = config.ok() ? "" : config.reason();
+        if (config.ok() && !velmora::SettingsStore(configFile).ReadAll())
+            reason = "not a settings file";
+        if (!reason.empty()) {
+            std::fprintf(stderr, "velmora-server: %s: cannot be used (%s)\n", configFile.c_str(),
+                         reason.c_str());
+            return 1;
+        }
+    }
     std::vector<std::string> problems;
     const velmora::Endpoints endpoints = velmora::LoadEndpoints(
         configFile.empty() ? velmora::DefaultEndpointsPath() : std::filesystem::path(configFile),

@@ -188,6 +188,17 @@ TEST_F(Mt4ImportTest, RefusalsLeaveTheSeriesUntouched)
     EXPECT_EQ(messages.messages.back(), "MT4数据自动同步失败：数据类型错");
 }
 
+// Nothing would ever write to it, so waiting for a writer would hang the import for good.
+TEST_F(Mt4ImportTest, FifoInPlaceOfAHistoryFileIsRefusedAtOnce)
+{
+    const std::filesystem::path fifo = dir / "EURUSD30.hst";
+    int result = 0;
+    EXPECT_TRUE(test::ReturnsDespiteFifo(fifo, [&] { result = import("EURUSD", kHalfHour); }));
+    EXPECT_EQ(result, -1);
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_NE(messages.messages[0].find("读取文件[" + fifo.string() + "]失败"), std::string::npos);
+}
+
 TEST_F(Mt4ImportTest, TimesAreTheMachinesLocalTime)
 {
     WriteHst(dir / "LLGUSD30.hst", MakeBars(1, k2016_08_10_0630Utc, 1300.0));

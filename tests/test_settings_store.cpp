@@ -166,6 +166,28 @@ TEST_F(RegistryKeyTest, OpenFailsWhenStoreCannotBeUsed)
     }
 }
 
+// A FIFO named as the store reads like a corrupt file, and opening it must not wait for a
+// writer that never comes.
+TEST_F(RegistryKeyTest, FifoAsTheStoreFailsAtOnce)
+{
+    fs::create_directories(m_file.parent_path());
+    const SettingsStore store(m_file);
+    bool prepared = true;
+    bool read = true;
+    bool written = true;
+    std::string text = "unchanged";
+    EXPECT_TRUE(test::ReturnsDespiteFifo(m_file, [&] {
+        prepared = store.Prepare();
+        read = store.Read("A", "v", text);
+        written = store.Write("A", "v", "x");
+    }));
+    EXPECT_FALSE(prepared);
+    EXPECT_FALSE(read);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(text, "unchanged");
+    EXPECT_TRUE(fs::is_fifo(m_file));
+}
+
 TEST_F(RegistryKeyTest, ReadsHandEditedFile)
 {
     fs::create_directories(m_file.parent_path());

@@ -2,6 +2,8 @@
 
 #include "market/HstFile.h"
 #include "services/DataServer.h"
+#include "services/WireFormat.h"
+#include "tests/net/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <QByteArray>
@@ -221,4 +223,107 @@ TEST_F(VelmoraToolTest, QuotesAndBarsFromTheDataServer)
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("以下数据同步失败"), std::string::npos);
     EXPECT_EQ(run("quotes", config).status, 1);
+}
+
+// A mistyped address must not fall back to the loopback default, which would be handed the
+// configured account and token.
+TEST_F(VelmoraToolTest, MalformedServerAddressSendsNothing)
+{
+    velmora::test::RawHttpServer listener;
+    std::ofstream(dir / "velmora.ini")
+        << "[data_server]\nhost=127.0.0.1/x\nport=" << listener.port()
+        << "\naccount=abcd\ntoken=0123456789abcdef0123456789abcdef\n";
+    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+
+    Result result = run("quotes", config);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("[data_server] host=127.0.0.1/x is not a valid value; nothing is "
+                              "sent to the data server\n"),
+              std::string::npos)
+        << result.err;
+    result = run("bars --server --code EURUSD --period day", config);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(listener.requests().empty());
+}
+
+// The tool moves to a folder of its own before it connects; relative paths in what the user
+// gave it are the user's, from where the tool was started.
+TEST_F(VelmoraToolTest, RelativeConfigAndCaFileAreFromTheStartingDirectory)
+{
+    velmora::services::DataServerOptions options;
+    options.certFile = std::filesystem::path(VELMORA_TLS_DIR) / "server-cert.pem";
+    options.keyFile = std::filesystem::path(VELMORA_TLS_DIR) / "server-key.pem";
+    velmora::services::DataServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    velmora::test::CopyFile(options.certFile, dir / "start" / "certs" / "ca.pem");
+    std::ofstream(dir / "start" / "velmora.ini")
+        << "[data_server]\nscheme=https\nhost=127.0.0.1\nport=" << server.port()
+        << "\n[tls]\nca_file=certs/ca.pem\n";
+
+    const Result result =
+        run("quotes", "cd '" + (dir / "start").string() + "' && VELMORA_CONFIG=velmora.ini ");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("EURUSD,欧罗美元,"), std::string::npos);
+}
+
+// A CSV with a series silently missing would read as a market without bars.
+TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
+{
+    velmora::services::DataServerOptions options;
+    options.testRoutes = true;
+    velmora::services::DataServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::ofstream(dir / "velmora.ini")
+        << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
+    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+
+    // Only the first request fails: another commodity's, so EURUSD is all there.
+    server.injectFault({.status = 503, .times = 1});
+    Result result = run("bars --server --code EURUSD --period week", config);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find("以下数据同步失败"), std::string::npos);
+
+    // Every commodity stops at its half-hour series, so the week series is never asked for.
+    server.injectFault({.status = 503, .times = 0});
+    result = run("bars --server --code EURUSD --period week", config);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    EXPECT_NE(result.err.find("velmora-tool: the week series of EURUSD could not be fetched\n"),
+              std::string::npos)
+        << result.err;
+}
+
+// The server's text goes into the CSV; a line break in it must not start a record of its own.
+TEST_F(VelmoraToolTest, ServerTextCannotForgeCsvRecords)
+{
+    velmora::services::DataServerOptions options;
+    options.testRoutes = true;
+    velmora::services::DataServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    std::ofstream(dir / "velmora.ini")
+        << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
+    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+    const std::string preamble(velmora::services::kPreamble);
+    using namespace std::string_literals; // the quote page below holds a NUL
+
+    server.injectFault({.body = preamble + "2024-01-02\n9,1,1,1,1,1,1;<br/>"
+                                           "2024-01-01\r\x01\\n\x7f,1,2,3,4,5;<br/>",
+                        .times = 0});
+    Result result = run("bars --server --code EURUSD --period week", config);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "count,2\ncursor,1\nslot,time,open,close,high,low,volume\n"
+                          "0,2024-01-01\\r\\x01\\\\n\\x7F,1,2,3,4,5\n"
+                          "1,2024-01-02\\n9,1,1,1,1,1\n");
+
+    server.injectFault({.body = preamble + "SGY15KG,x,t,1,1,1,1,1,1,1;<br/>"
+                                           "EURUSD,x,10:15\r\n\x00USDJPY,1,1,1,1,1,1,1;<br/>"s,
+                        .times = 0});
+    result = run("quotes", config);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("\nEURUSD,欧罗美元,10:15\\r\\n\\x00USDJPY,"), std::string::npos)
+        << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 14);
 }

@@ -76,6 +76,37 @@ std::string JsonString(std::string_view text)
     return out;
 }
 
+std::string CsvText(std::string_view text)
+{
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20 || byte == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
+
 std::string ChartJson(const ChartRun& run, const ValueChartState& state)
 {
     const ValueChartLayout& layout = state.layout;
@@ -170,7 +201,7 @@ std::string SeriesCsv(const BarSeries& series)
     out += "slot,time,open,close,high,low,volume\n";
     for (int i = 0; i < series.count && i < kMaxBars; ++i) {
         const BarRecord& bar = series.bars[i];
-        out += std::to_string(i) + "," + bar.time + "," + Number(bar.open) + "," +
+        out += std::to_string(i) + "," + CsvText(bar.time) + "," + Number(bar.open) + "," +
                Number(bar.close) + "," + Number(bar.high) + "," + Number(bar.low) + "," +
                std::to_string(bar.volume) + "\n";
     }

@@ -22,6 +22,10 @@ std::string ChartJson(const ChartRun& run, const ValueChartState& state);
 // The grid as aligned text, for people.
 std::string ChartText(const ChartRun& run, const ValueChartState& state);
 
+// One CSV field of text that came from elsewhere, with backslashes and control bytes escaped
+// (\\, \n, \r, \t, \xHH), so that a record is always exactly one line.
+std::string CsvText(std::string_view text);
+
 // The series as CSV: count, cursor, then slot,time,open,close,high,low,volume for every bar.
 std::string SeriesCsv(const BarSeries& series);
 

@@ -9,11 +9,13 @@
 #include "market/QuotePage.h"
 #include "market/TextNumbers.h"
 #include "market/live/ServerSync.h"
+#include "net/Endpoints.h"
 #include "net/HttpClient.h"
 #include "platform/MessageSink.h"
 #include "tools/ChartPng.h"
 #include "tools/ChartReport.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -130,6 +132,15 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
     return options;
 }
 
+// A synchronisation stops a commodity at its first failed period, so every later period of
+// that commodity was never fetched either.
+bool SeriesFetched(const SyncFailures& failures, int commodity, Period period)
+{
+    return std::none_of(failures.begin(), failures.end(), [&](const SyncFailure& failure) {
+        return failure.commodity == commodity && failure.period <= period;
+    });
+}
+
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 // The HTTP client for one run against the configured data server, working in a temporary
@@ -176,9 +187,15 @@ int PrintQuotes()
     ParseQuotes(body);
     std::string out = "code,name,time,last,open,prevClose,high,low,bid,ask\n";
     for (const CommodityEntry& entry : catalogue) {
-        out += entry.code + "," + entry.name + "," + entry.quoteTime + "," + entry.lastPrice + "," +
-               entry.todayOpen + "," + entry.prevClose + "," + entry.high + "," + entry.low + "," +
-               entry.bid + "," + entry.ask + "\n";
+        bool first = true;
+        for (const std::string* field :
+             {&entry.code, &entry.name, &entry.quoteTime, &entry.lastPrice, &entry.todayOpen,
+              &entry.prevClose, &entry.high, &entry.low, &entry.bid, &entry.ask}) {
+            out += first ? "" : ",";
+            first = false;
+            out += CsvText(*field);
+        }
+        out += "\n";
     }
     Write(out);
     return 0;
@@ -194,6 +211,10 @@ int main(int argc, char** argv)
         return Usage(problem);
 
     InitCatalogue();
+    // Before a session moves to its own folder, so that a relative VELMORA_CONFIG (and a
+    // relative CA file in it) means what it meant where the user typed it.
+    if (options->server || options->command == "quotes")
+        (void)CurrentEndpoints();
     if (options->command == "quotes")
         return PrintQuotes();
     const int commodity = FindCommodity(options->get("--code"));
@@ -234,15 +255,23 @@ int main(int argc, char** argv)
         options->has("--png") ? std::filesystem::absolute(options->get("--png")).string() : "";
     StderrMessageSink messages;
     std::optional<ServerSession> session;
+    bool fetched = true;
     if (options->server) {
         session.emplace();
-        SyncAllFromServer(messages);
+        fetched = SeriesFetched(SyncAllFromServer(messages), commodity, *period);
     } else {
         ImportAllFromMt4(options->get("--hst"), messages);
     }
     BarSeries& series = Series(commodity, *period);
 
     if (options->command == "bars") {
+        if (!fetched) {
+            const std::string_view lineType = PeriodLineType(*period);
+            std::fprintf(stderr, "velmora-tool: the %.*s series of %s could not be fetched\n",
+                         static_cast<int>(lineType.size()), lineType.data(),
+                         options->get("--code").c_str());
+            return 1;
+        }
         Write(SeriesCsv(series));
         return 0;
     }

@@ -15,6 +15,7 @@
 #include <map>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@ namespace velmora {
 namespace {
 
 using namespace services;
+namespace fs = std::filesystem;
 
 // Wednesday 2026-12-02 10:15 UTC: the market is open.
 const std::int64_t kNow = *ParseUtcDate("2026-12-02") + 10 * 3600 + 15 * 60;
@@ -289,6 +291,73 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
+}
+
+struct Exit {
+    int status = -1; // -1: killed after the time limit
+    std::string err;
+};
+
+// Runs velmora-server with `arguments`, for at most 20 seconds.
+Exit RunServer(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv{const_cast<char*>(VELMORA_SERVER)};
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int err[2];
+    EXPECT_EQ(::pipe(err), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, VELMORA_SERVER, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(err[1]);
+
+    Exit result;
+    pollfd entry{err[0], POLLIN, 0};
+    char buffer[512];
+    ssize_t n = 1;
+    while (n > 0 && ::poll(&entry, 1, 20000) > 0) {
+        n = ::read(err[0], buffer, sizeof buffer);
+        if (n > 0)
+            result.err.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(err[0]);
+    const bool ended = n == 0; // stderr closed: the server is on its way out
+    if (!ended)
+        ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (ended && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    return result;
+}
+
+// A FIFO would block the server's open until some writer came; it must refuse it and stop.
+TEST(DataServerProgramTest, RefusesAFifoAsConfigurationOrHistoryFile)
+{
+    test::TempDir dir;
+    const fs::path config = dir / "velmora.ini";
+    ASSERT_EQ(::mkfifo(config.c_str(), 0600), 0);
+    Exit exit = RunServer({"--port", "0", "--history-days", "2", "--config", config.string()});
+    EXPECT_EQ(exit.status, 1) << exit.err;
+    EXPECT_NE(exit.err.find(config.string() + ": cannot be used (not a regular file)"),
+              std::string::npos)
+        << exit.err;
+
+    // Beside a good file too: serving the rest would answer this series with nothing.
+    test::TempDir history;
+    ASSERT_TRUE(test::WriteGoldHistory(history.path()));
+    const fs::path fifo = history / "EURUSD30.hst";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    exit = RunServer({"--port", "0", "--hst", history.str()});
+    EXPECT_EQ(exit.status, 1) << exit.err;
+    EXPECT_NE(exit.err.find(fifo.string() + ": cannot be read (not a regular file)"),
+              std::string::npos)
+        << exit.err;
 }
 
 } // namespace

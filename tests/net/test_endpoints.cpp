@@ -91,15 +91,45 @@ TEST(EndpointsTest, MalformedValuesAreReportedAndKeepTheirDefaults)
 {
     TempDir dir;
     const fs::path file = dir / "velmora.ini";
-    WriteText(file, "[data_server]\nscheme=ftp\nhost=a/b\nport=70000\naccount=a&b=c\n"
-                    "token=\n[website]\naddress=www.example\nport=80x\n");
+    WriteText(file, "[data_server]\naccount=a&b=c\ntoken=\nhots=data.example\n"
+                    "[website]\naddress=www.example\n[sms_gateway]\nstaff_mobile=1 2\n");
     std::vector<std::string> problems;
     const Endpoints e = LoadEndpoints(file, &problems);
-    EXPECT_EQ(problems.size(), 7u);
+    ASSERT_EQ(problems.size(), 5u);
+    EXPECT_NE(problems[2].find("[data_server] hots"), std::string::npos) << problems[2];
     const Endpoints defaults;
     EXPECT_EQ(DataServerBaseUrl(e), DataServerBaseUrl(defaults));
     EXPECT_EQ(e.makerWebsite, defaults.makerWebsite);
-    EXPECT_EQ(e.website.port, defaults.website.port);
+    EXPECT_EQ(e.staffMobile, defaults.staffMobile);
+}
+
+// The loopback default in place of a mistyped address would get the configured account and
+// token; the service is rather not used at all.
+TEST(EndpointsTest, MalformedAddressDisablesItsServiceOnly)
+{
+    TempDir dir;
+    const fs::path file = dir / "velmora.ini";
+    WriteText(file, "[data_server]\nhost=quotes example\naccount=abcd\n"
+                    "token=0123456789abcdef0123456789abcdef\n"
+                    "[website]\nscheme=ftp\n[sms_gateway]\nhost=sms.example\nport=80x\n");
+    std::vector<std::string> problems;
+    const Endpoints e = LoadEndpoints(file, &problems);
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_NE(problems[0].find("nothing is sent to the data server"), std::string::npos)
+        << problems[0];
+    EXPECT_FALSE(e.dataServer.usable());
+    EXPECT_FALSE(e.website.usable());
+    EXPECT_FALSE(e.smsGateway.usable());
+    EXPECT_EQ(DataServerBaseUrl(e), "");
+    EXPECT_EQ(WebsiteUrl(e, "/velmora/version.html"), "");
+    EXPECT_EQ(SmsGatewayUrl(e, "/GateWay/Services.asmx/DirectSend"), "");
+    EXPECT_EQ(e.dataServer.origin(), "");
+
+    // Each service stands alone.
+    WriteText(file, "[website]\nport=0\n");
+    const Endpoints websiteOnly = LoadEndpoints(file);
+    EXPECT_FALSE(websiteOnly.website.usable());
+    EXPECT_EQ(DataServerBaseUrl(websiteOnly), DataServerBaseUrl(Endpoints{}));
 }
 
 TEST(EndpointsTest, MissingFileMeansDefaultsAndACorruptOneIsReported)
@@ -115,6 +145,12 @@ TEST(EndpointsTest, MissingFileMeansDefaultsAndACorruptOneIsReported)
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find("bad.ini"), std::string::npos);
     EXPECT_EQ(corrupt.dataServer.port, 18080);
+
+    problems.clear();
+    EXPECT_TRUE(test::ReturnsDespiteFifo(dir / "fifo.ini",
+                                         [&] { LoadEndpoints(dir / "fifo.ini", &problems); }));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("fifo.ini: cannot be read"), std::string::npos) << problems[0];
 }
 
 TEST(EndpointsTest, ConfigPathComesFromTheEnvironment)

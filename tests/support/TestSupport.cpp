@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
+#include <future>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace velmora::test {
@@ -86,6 +90,26 @@ void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to
 {
     std::filesystem::create_directories(to.parent_path());
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+bool ReturnsDespiteFifo(const std::filesystem::path& path, const std::function<void()>& call,
+                        std::chrono::milliseconds limit)
+{
+    if (::mkfifo(path.c_str(), 0600) != 0)
+        throw std::runtime_error("cannot make a FIFO at " + path.string());
+    std::future<void> done = std::async(std::launch::async, call);
+    if (done.wait_for(limit) == std::future_status::ready) {
+        done.get();
+        return true;
+    }
+    // A blocked open returns once a writer appears, and the read then sees the end at once.
+    while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        const int writer = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0)
+            ::close(writer);
+    }
+    done.get();
+    return false;
 }
 
 } // namespace velmora::test

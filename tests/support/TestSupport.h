@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace velmora::test {
@@ -56,5 +58,11 @@ bool WriteGoldHistory(const std::filesystem::path& dir);
 
 // Copies `from` to `to`, creating folders as needed.
 void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Makes a FIFO at `path` and runs `call` while nothing ever writes to it. Answers whether the
+// call returned within `limit`; one that is still blocked on the FIFO by then is set free
+// (a writer comes and goes) so that the test fails instead of hanging.
+bool ReturnsDespiteFifo(const std::filesystem::path& path, const std::function<void()>& call,
+                        std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 } // namespace velmora::test
