@@ -7,6 +7,7 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
+#include "app/UserRequest.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "net/HttpClient.h"
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -223,4 +225,44 @@ TEST_F(LiveDataTest, QuittingWhileTransfersWaitEndsAtOnceAndChangesNothing)
     for (int s = 0; s < kCommodityCount; ++s)
         EXPECT_EQ(Series(s, kHalfHour).count, 0) << s;
     EXPECT_TRUE(catalogue[5].lastPrice.empty());
+}
+
+TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
+{
+    startServer(0ms);
+    Endpoints endpoints;
+    endpoints.dataServer.port = server->port();
+    new CHttpClient(endpoints);
+    QWidget window;
+    window.show();
+    auto startQuotes = [](ReplyHandler handler) {
+        return g_pHttpClient->StartQuotes(std::move(handler));
+    };
+
+    // A quick answer: the busy cursor only while it travels, no dialog.
+    std::optional<HttpReply> quick;
+    CUserRequest::Run(&window, QStringLiteral("正在连接..."), startQuotes,
+                      [&](HttpReply&& reply) { quick = std::move(reply); });
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return quick.has_value(); }));
+    EXPECT_TRUE(quick->ok());
+    EXPECT_FALSE(quick->body.empty());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // A slow one: past a second the progress box offers to cancel, which aborts it.
+    services::Fault slow;
+    slow.delay = 30s;
+    server->injectFault(slow);
+    std::optional<HttpReply> cancelled;
+    CUserRequest::Run(&window, QStringLiteral("正在连接..."), startQuotes,
+                      [&](HttpReply&& reply) { cancelled = std::move(reply); });
+    auto* progress = window.findChild<QProgressDialog*>(QStringLiteral("userRequestProgress"));
+    ASSERT_NE(progress, nullptr);
+    EXPECT_FALSE(progress->isVisible());
+    ASSERT_TRUE(PumpUntil([&] { return progress->isVisible(); }));
+    ClickCancel(progress);
+    ASSERT_TRUE(PumpUntil([&] { return cancelled.has_value(); }));
+    EXPECT_EQ(cancelled->code, CURLE_ABORTED_BY_CALLBACK);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(window.findChild<QProgressDialog*>(QStringLiteral("userRequestProgress")), nullptr);
 }
