@@ -1,17 +1,23 @@
 // Start-up with no data server reachable: from the application object to the first painted
-// main window, as the program starts, and the resident memory once start-up has settled.
-// One start per process: the figures are those of a cold program.
+// main window, as the program starts, and the resident memory once start-up has settled (the
+// first benchmark of the process, so the figures are those of a cold program). Then how long
+// a key waits before the window takes it while the quote page takes 3 s and the
+// synchronisation runs.
 
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
 #include "net/HttpClient.h"
+#include "services/DataServer.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdlib>
 #include <filesystem>
@@ -112,6 +118,90 @@ void BM_StartupToFirstPaintWithoutServer(benchmark::State& state)
     }
 }
 BENCHMARK(BM_StartupToFirstPaintWithoutServer)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// Notes when each posted key reaches the main window.
+class KeyArrival : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::KeyPress && qobject_cast<CMainFrame*>(watched) != nullptr)
+            arrivals.push_back(clock.nsecsElapsed());
+        return false;
+    }
+    QElapsedTimer clock;
+    std::vector<qint64> arrivals;
+};
+
+void BM_KeyLatencyDuringSlowPollAndSync(benchmark::State& state)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    services::DataServerOptions options;
+    options.testRoutes = true;
+    services::DataServer server(options);
+    std::string error;
+    if (!server.start(error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    services::Fault slow;
+    slow.delay = std::chrono::milliseconds(3000);
+    slow.times = 0;
+    server.injectFault(slow);
+    Endpoints endpoints;
+    endpoints.dataServer.port = server.port();
+
+    for (auto _ : state) {
+        static int argc = 1;
+        static char name[] = "velmora";
+        static char* argv[] = {name, nullptr};
+        QApplication application(argc, argv);
+        new CHttpClient(endpoints);
+        ScriptedPrompts prompts;
+        COrbaltApp app(prompts);
+        auto live = std::make_unique<LiveData>(app, prompts);
+        if (!app.InitInstance()) {
+            state.SkipWithError("start-up failed");
+            break;
+        }
+        KeyArrival keys;
+        keys.clock.start();
+        app.mainFrame()->installEventFilter(&keys);
+        // A key every 20 ms for 4 s, while the first poll and the 13 first requests wait.
+        std::vector<qint64> posted;
+        QTimer typist;
+        QObject::connect(&typist, &QTimer::timeout, &application, [&] {
+            posted.push_back(keys.clock.nsecsElapsed());
+            QCoreApplication::postEvent(
+                app.mainFrame(), new QKeyEvent(QEvent::KeyPress, Qt::Key_F8, Qt::NoModifier));
+        });
+        typist.start(20);
+        QTest::qWait(4000);
+        typist.stop();
+        QTest::qWait(50);
+        const bool stillWaiting = live->syncRunning() || live->pollOutstanding();
+        std::vector<double> waits;
+        for (std::size_t i = 0; i < std::min(posted.size(), keys.arrivals.size()); ++i)
+            waits.push_back(static_cast<double>(keys.arrivals[i] - posted[i]) / 1e6);
+        std::sort(waits.begin(), waits.end());
+        if (waits.empty() || keys.arrivals.size() != posted.size()) {
+            state.SkipWithError("keys were lost");
+            break;
+        }
+        state.SetIterationTime(waits.back() / 1e3);
+        state.counters["keys"] = static_cast<double>(waits.size());
+        state.counters["median_ms"] = waits[waits.size() / 2];
+        state.counters["max_ms"] = waits.back();
+        state.counters["transfers_still_waiting"] = stillWaiting ? 1 : 0;
+        app.mainFrame()->removeEventFilter(&keys);
+        delete g_pHttpClient;
+        live.reset();
+    }
+    server.stop();
+}
+BENCHMARK(BM_KeyLatencyDuringSlowPollAndSync)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
