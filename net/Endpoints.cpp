@@ -1,6 +1,7 @@
 #include "net/Endpoints.h"
 
 #include "platform/SettingsStore.h"
+#include "platform/TextCodec.h"
 
 #include <algorithm>
 #include <array>
@@ -189,21 +190,7 @@ const Key* FindKey(std::string_view section, std::string_view name)
 }
 
 // Reports go to a terminal and a message box; a control byte must not break their lines.
-std::string Printable(std::string_view text)
-{
-    std::string out;
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
+std::string Printable(std::string_view text) { return EscapeControlBytes(text); }
 
 std::string_view ServiceName(ServiceAddress Endpoints::*service)
 {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <iconv.h>
 
 namespace velmora {
@@ -129,5 +130,37 @@ std::string Utf8ToGbk(std::string_view utf8)
 }
 
 void ToUtf8(std::string& text) { text = GbkToUtf8(text); }
+
+std::string EscapeControlBytes(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (byte < 0x20 || byte == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
+}
 
 } // namespace velmora

@@ -16,4 +16,9 @@ std::string Utf8ToGbk(std::string_view utf8);
 // Replaces GBK text in place by its UTF-8 form.
 void ToUtf8(std::string& text);
 
+// Text from outside for a line-oriented output (a CSV record, a report line): backslash,
+// newline, carriage return and tab become \\, \n, \r and \t, every other control byte and
+// DEL \xHH, so that one record always stays one line and the escapes read back unambiguously.
+std::string EscapeControlBytes(std::string_view text);
+
 } // namespace velmora

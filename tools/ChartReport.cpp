@@ -1,5 +1,7 @@
 #include "tools/ChartReport.h"
 
+#include "platform/TextCodec.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -76,36 +78,7 @@ std::string JsonString(std::string_view text)
     return out;
 }
 
-std::string CsvText(std::string_view text)
-{
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20 || byte == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out;
-}
+std::string CsvText(std::string_view text) { return EscapeControlBytes(text); }
 
 std::string ChartJson(const ChartRun& run, const ValueChartState& state)
 {
