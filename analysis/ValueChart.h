@@ -54,6 +54,8 @@ public:
     void clear();
     // Empties the cells of `row` from `column` on.
     void clearRow(int row, int column);
+    // The cells of `row` from this column on are empty.
+    int usedColumns(int row) const { return m_usedColumns[row]; }
 
 private:
     static_assert(kTpoColumns <= 255);
