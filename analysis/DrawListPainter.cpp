@@ -129,7 +129,7 @@ QImage::Format StampFormat(const QPainter& painter)
     const QImage::Format format = static_cast<const QImage*>(target)->format();
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)
         return QImage::Format_Invalid;
-    const QTransform transform = painter.combinedTransform();
+    const QTransform transform = painter.deviceTransform();
     if (transform.type() > QTransform::TxTranslate ||
         transform.dx() != std::floor(transform.dx()) ||
         transform.dy() != std::floor(transform.dy()))
@@ -145,10 +145,11 @@ public:
     explicit Executor(QPainter& painter)
         : m_painter(painter), m_fonts(ThreadFonts()), m_stampFormat(StampFormat(painter))
     {
-        // With whole-pixel offsets only, the device in the painter's own coordinates.
+        // With whole-pixel offsets only, the device in the painter's own coordinates; the device
+        // transform includes the offset of a widget painted on its window's image.
         if (m_stampFormat != QImage::Format_Invalid) {
             const QPaintDevice* target = painter.paintEngine()->paintDevice();
-            const QTransform transform = painter.combinedTransform();
+            const QTransform transform = painter.deviceTransform();
             m_visible = QRect(0, 0, target->width(), target->height())
                             .translated(-static_cast<int>(transform.dx()),
                                         -static_cast<int>(transform.dy()));
