@@ -1,12 +1,23 @@
 #include "analysis/DrawListPainter.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QGlyphRun>
+#include <QImage>
+#include <QList>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QString>
+#include <QTextLayout>
+#include <QThread>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace velmora {
@@ -27,13 +38,53 @@ QString ToText(const std::string& text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// An opaque text as the device shows it: its cell filled and its glyphs drawn on that.
+struct Stamp {
+    Rgb colour;
+    Rgb background;
+    QImage image;
+};
+
+// A text laid out once in a font: a chart repeats a few dozen labels thousands of times, and
+// every repaint of a view draws them again.
+struct ShapedText {
+    int advance = 0;
+    QPointF origin; // of the glyph runs, from the baseline's start
+    QList<QGlyphRun> runs;
+    bool inkInCell = false; // no glyph pixel outside the cell an opaque text fills
+    QImage::Format stampFormat = QImage::Format_Invalid;
+    std::vector<Stamp> stamps;
+};
+
 // A font as the device realises it, with the metrics that place its text.
 struct FittedFont {
     Font spec;
     QFont font;
     int ascent = 0;
     int cellHeight = 0;
+    std::unordered_map<std::string, ShapedText> texts;
+    int dpiX = 0; // of the devices it was fitted for
+    int dpiY = 0;
 };
+
+// Enough for every label of a few charts; a font that has seen more starts afresh.
+constexpr std::size_t kMaxTextsPerFont = 4096;
+
+using FontCache = std::vector<std::unique_ptr<FittedFont>>;
+
+// The fonts and texts of the painting thread, kept while the application lives: fonts must
+// not outlive it.
+FontCache& ThreadFonts()
+{
+    thread_local std::unique_ptr<FontCache> fonts;
+    if (!fonts) {
+        fonts = std::make_unique<FontCache>();
+        if (QCoreApplication::instance() != nullptr &&
+            QThread::currentThread() == QCoreApplication::instance()->thread())
+            qAddPostRoutine([] { fonts.reset(); });
+    }
+    return *fonts;
+}
 
 // The chart asks for a Song face whose text cell is its em square and whose Latin letters are
 // half an em wide. The faces that stand in for it on Linux have taller line metrics and
@@ -49,11 +100,11 @@ FittedFont Fit(const Font& spec, QPaintDevice*)
     QFont font(ToText(spec.face));
     font.setWeight(static_cast<QFont::Weight>(std::clamp(spec.weight, 100, 900)));
     if (spec.height <= 0)
-        return {spec, font, 0, 0}; // nothing to draw
+        return {spec, font, 0, 0, {}, 0, 0}; // nothing to draw
     const int em = std::max(1, static_cast<int>(kEmPerCell * spec.height + 0.5));
     font.setPixelSize(em);
     const int ascent = (spec.height - em) / 2 + static_cast<int>(kEmAscent * em + 0.5);
-    return {spec, font, ascent, spec.height};
+    return {spec, font, ascent, spec.height, {}, 0, 0};
 }
 
 // The first pixel row or column of a wide line across its length: a 2-pixel line at y covers
@@ -63,9 +114,47 @@ int Across(int centre, int width) { return centre - width / 2; }
 // The one conversion from the top of a text cell to the baseline Qt draws on.
 int BaselineY(int top, const FittedFont& font) { return top + font.ascent; }
 
+// The format of the image the painter draws on, when a stamp drawn there shows exactly the
+// pixels the text itself would: a plain 32-bit image, whole-pixel offsets, no scaling, no
+// clip of the painter's own, plain source-over. Invalid otherwise.
+QImage::Format StampFormat(const QPainter& painter)
+{
+    QPaintEngine* engine = painter.paintEngine();
+    if (engine == nullptr || engine->type() != QPaintEngine::Raster)
+        return QImage::Format_Invalid;
+    const QPaintDevice* target = engine->paintDevice();
+    if (target == nullptr || target->devType() != QInternal::Image ||
+        target->devicePixelRatio() != 1.0)
+        return QImage::Format_Invalid;
+    const QImage::Format format = static_cast<const QImage*>(target)->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)
+        return QImage::Format_Invalid;
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate ||
+        transform.dx() != std::floor(transform.dx()) ||
+        transform.dy() != std::floor(transform.dy()))
+        return QImage::Format_Invalid;
+    if (painter.hasClipping() || painter.opacity() != 1.0 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return QImage::Format_Invalid;
+    return format;
+}
+
 class Executor {
 public:
-    explicit Executor(QPainter& painter) : m_painter(painter) {}
+    explicit Executor(QPainter& painter)
+        : m_painter(painter), m_fonts(ThreadFonts()), m_stampFormat(StampFormat(painter))
+    {
+        // With whole-pixel offsets only, the device in the painter's own coordinates; the device
+        // transform includes the offset of a widget painted on its window's image.
+        if (m_stampFormat != QImage::Format_Invalid) {
+            const QPaintDevice* target = painter.paintEngine()->paintDevice();
+            const QTransform transform = painter.deviceTransform();
+            m_visible = QRect(0, 0, target->width(), target->height())
+                            .translated(-static_cast<int>(transform.dx()),
+                                        -static_cast<int>(transform.dy()));
+        }
+    }
 
     void operator()(const RectOp& op)
     {
@@ -106,31 +195,135 @@ public:
     {
         if (op.text.empty() || op.font.height <= 0)
             return;
-        const FittedFont& font = fitted(op.font);
-        const QString text = ToText(op.text);
-        if (op.opaque) {
-            const int advance = QFontMetrics(font.font, m_painter.device()).horizontalAdvance(text);
-            m_painter.fillRect(op.x, op.y, advance, font.cellHeight, ToColor(op.background));
+        FittedFont& font = fitted(op.font);
+        ShapedText& shaped = shape(font, op.text);
+        // Drawing a few glyphs costs far more than copying the pixels they leave.
+        if (op.opaque && shaped.inkInCell && m_stampFormat != QImage::Format_Invalid &&
+            shaped.advance > 0) {
+            // A stamp's pixels are all it changes; one off the device has nothing to do.
+            if (m_visible.intersects(QRect(op.x, op.y, shaped.advance, font.cellHeight)))
+                m_painter.drawImage(op.x, op.y, stamp(font, shaped, op));
+            return;
         }
-        m_painter.setFont(font.font);
-        m_painter.setPen(ToColor(op.colour));
-        m_painter.drawText(op.x, BaselineY(op.y, font), text);
+        if (op.opaque)
+            m_painter.fillRect(op.x, op.y, shaped.advance, font.cellHeight, ToColor(op.background));
+        if (m_textColour != op.colour || !m_textPen) {
+            m_painter.setPen(ToColor(op.colour));
+            m_textColour = op.colour;
+            m_textPen = true;
+        }
+        const QPointF at = QPointF(op.x, BaselineY(op.y, font)) + shaped.origin;
+        for (const QGlyphRun& run : shaped.runs)
+            m_painter.drawGlyphRun(at, run);
     }
+
+    // The rectangles set pens of their own.
+    void forgetPen() { m_textPen = false; }
 
 private:
     // A chart draws thousands of texts in two fonts; fit each font once per list.
-    const FittedFont& fitted(const Font& spec)
+    FittedFont& fitted(const Font& spec)
     {
-        for (const FittedFont& font : m_fonts) {
-            if (font.spec == spec)
-                return font;
+        if (m_lastFont != nullptr && m_lastFont->spec == spec)
+            return *m_lastFont;
+        const QPaintDevice* device = m_painter.device();
+        const int dpiX = device->logicalDpiX();
+        const int dpiY = device->logicalDpiY();
+        for (const std::unique_ptr<FittedFont>& font : m_fonts) {
+            if (font->spec == spec && font->dpiX == dpiX && font->dpiY == dpiY)
+                return *(m_lastFont = font.get());
         }
-        m_fonts.push_back(Fit(spec, m_painter.device()));
-        return m_fonts.back();
+        auto font = std::make_unique<FittedFont>(Fit(spec, m_painter.device()));
+        font->dpiX = dpiX;
+        font->dpiY = dpiY;
+        m_fonts.push_back(std::move(font));
+        return *(m_lastFont = m_fonts.back().get());
+    }
+
+    // The advance is the one the metrics give; the glyphs are the ones a drawn text shows.
+    ShapedText& shape(FittedFont& font, const std::string& text)
+    {
+        auto found = font.texts.find(text);
+        if (found != font.texts.end())
+            return found->second;
+        if (font.texts.size() >= kMaxTextsPerFont)
+            font.texts.clear();
+        const QString qtext = ToText(text);
+        ShapedText shaped;
+        shaped.advance = QFontMetrics(font.font, m_painter.device()).horizontalAdvance(qtext);
+        QTextLayout layout(qtext, font.font, m_painter.device());
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        shaped.origin = QPointF(0, -line.ascent());
+        shaped.runs = layout.glyphRuns();
+        shaped.inkInCell = InkInCell(font, shaped);
+        return font.texts.emplace(text, std::move(shaped)).first->second;
+    }
+
+    // Draws the glyphs on a clear image one cell larger all round and looks for ink outside
+    // the middle cell: such a text would draw over its neighbours, which a stamp cannot.
+    bool InkInCell(const FittedFont& font, const ShapedText& shaped) const
+    {
+        const int margin = std::max(font.cellHeight, 8);
+        const QRectF reach(-margin, -margin, shaped.advance + 2 * margin,
+                           font.cellHeight + 2 * margin);
+        for (const QGlyphRun& run : shaped.runs) {
+            if (!reach.contains(
+                    run.boundingRect().translated(QPointF(0, font.ascent) + shaped.origin)))
+                return false;
+        }
+        QImage scratch(shaped.advance + 2 * margin, font.cellHeight + 2 * margin,
+                       QImage::Format_ARGB32_Premultiplied);
+        scratch.fill(Qt::transparent);
+        {
+            QPainter painter(&scratch);
+            painter.setRenderHints(m_painter.renderHints());
+            painter.setPen(Qt::black);
+            for (const QGlyphRun& run : shaped.runs)
+                painter.drawGlyphRun(QPointF(margin, margin + font.ascent) + shaped.origin, run);
+        }
+        const QRect cell(margin, margin, shaped.advance, font.cellHeight);
+        for (int y = 0; y < scratch.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
+            for (int x = 0; x < scratch.width(); ++x) {
+                if (qAlpha(line[x]) != 0 && !cell.contains(x, y))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    const QImage& stamp(const FittedFont& font, ShapedText& shaped, const TextOp& op)
+    {
+        if (shaped.stampFormat != m_stampFormat) {
+            shaped.stamps.clear();
+            shaped.stampFormat = m_stampFormat;
+        }
+        for (const Stamp& stamp : shaped.stamps) {
+            if (stamp.colour == op.colour && stamp.background == op.background)
+                return stamp.image;
+        }
+        QImage image(shaped.advance, font.cellHeight, m_stampFormat);
+        {
+            QPainter painter(&image);
+            painter.setRenderHints(m_painter.renderHints());
+            painter.fillRect(0, 0, shaped.advance, font.cellHeight, ToColor(op.background));
+            painter.setPen(ToColor(op.colour));
+            for (const QGlyphRun& run : shaped.runs)
+                painter.drawGlyphRun(QPointF(0, font.ascent) + shaped.origin, run);
+        }
+        shaped.stamps.push_back({op.colour, op.background, std::move(image)});
+        return shaped.stamps.back().image;
     }
 
     QPainter& m_painter;
-    std::vector<FittedFont> m_fonts;
+    FontCache& m_fonts;
+    FittedFont* m_lastFont = nullptr;
+    const QImage::Format m_stampFormat;
+    QRect m_visible;
+    Rgb m_textColour;
+    bool m_textPen = false;
 };
 
 } // namespace
@@ -151,8 +344,11 @@ void PaintDrawList(QPainter& painter, const DrawList& list)
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBackgroundMode(Qt::TransparentMode);
     Executor executor(painter);
-    for (const DrawOp& op : list.ops)
+    for (const DrawOp& op : list.ops) {
+        if (!std::holds_alternative<TextOp>(op))
+            executor.forgetPen();
         std::visit(executor, op);
+    }
     painter.restore();
 }
 

@@ -3,10 +3,14 @@
 #include "market/TextNumbers.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace velmora {
 
@@ -72,18 +76,65 @@ std::string CellLabel(std::string_view time, Period period)
     }
 }
 
-std::string MarkText(int sequence, const BarRecord& bar)
+// Sequences are slots of the bar store, so three digits always hold them.
+static_assert(kMaxBars <= 1000);
+
+// "%03d-U-" or "%03d-D-", then the bar's time; written into `text` to reuse its buffer.
+void MarkText(std::string& text, int sequence, const BarRecord& bar)
 {
-    char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "%03d-%s", sequence, bar.isUp() ? "U-" : "D-");
-    return prefix + bar.time;
+    const char prefix[] = {static_cast<char>('0' + sequence / 100),
+                           static_cast<char>('0' + sequence / 10 % 10),
+                           static_cast<char>('0' + sequence % 10),
+                           '-',
+                           bar.isUp() ? 'U' : 'D',
+                           '-'};
+    text.assign(prefix, sizeof prefix);
+    text += bar.time;
 }
 
-std::string PriceLabel(double price, bool wholeNumberGrid)
+// printf's "%.*f" digits of a price for 2 or 4 decimals, or nullptr when the quick way cannot
+// be sure of them. Below 2^40 the scaled price is within 2^-13 of the exact product, so unless
+// it lies that close to a tie, rounding it rounds the exact value the same way.
+char* QuickFixed(char* out, double price, int decimals)
+{
+    const std::uint64_t unit = decimals == 2 ? 100 : 10000;
+    const double scaled = price * static_cast<double>(unit);
+    if (!(scaled >= 0.0) || scaled >= 0x1p40 || std::signbit(price))
+        return nullptr;
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) < 0x1p-10)
+        return nullptr;
+    const std::uint64_t n = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    out = std::to_chars(out, out + 20, n / unit).ptr;
+    *out++ = '.';
+    std::uint64_t rest = n % unit;
+    for (int i = decimals - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    }
+    return out + decimals;
+}
+
+// "%.02f" or "%.04f", as printf writes them; its decimal point follows the locale, so the
+// quicker ways stand in only for a ".".
+void PriceLabel(std::string& label, double price, bool wholeNumberGrid, bool cDecimalPoint)
 {
     char text[64];
+    if (cDecimalPoint) {
+        if (char* end = QuickFixed(text, price, wholeNumberGrid ? 2 : 4)) {
+            label.assign(text, end);
+            return;
+        }
+        const auto [end, error] = std::to_chars(text, text + sizeof text, price,
+                                                std::chars_format::fixed, wholeNumberGrid ? 2 : 4);
+        if (error == std::errc{}) {
+            label.assign(text, end);
+            return;
+        }
+    }
     std::snprintf(text, sizeof text, wholeNumberGrid ? "%.02f" : "%.04f", price);
-    return text;
+    label = text;
 }
 
 std::string SuggestionText(const ValueChartLayout& layout, double suggested)
@@ -96,31 +147,60 @@ std::string SuggestionText(const ValueChartLayout& layout, double suggested)
     return text;
 }
 
+[[gnu::noinline]] void Assign(std::string& to, const std::string& from) { to = from; }
+
+// Most cells get texts as long as the ones they held after the pass before; the plain
+// assignment, inlined thousands of times over, costs more than their bytes.
+inline void Overwrite(std::string& to, const std::string& from)
+{
+    const std::size_t n = from.size();
+    if (to.size() != n) {
+        Assign(to, from);
+        return;
+    }
+    // Two fixed-size copies that overlap cover any length from the smaller size to twice
+    // it, without a call.
+    char* out = to.data();
+    const char* in = from.data();
+    if (n >= 16 && n <= 32) {
+        std::memcpy(out, in, 16);
+        std::memcpy(out + n - 16, in + n - 16, 16);
+    } else if (n >= 2 && n <= 4) {
+        std::memcpy(out, in, 2);
+        std::memcpy(out + n - 2, in + n - 2, 2);
+    } else {
+        std::memcpy(out, in, n);
+    }
+}
+
+// Clearing rather than replacing the strings keeps their buffers for the next pass.
+void ClearCell(TpoCell& cell)
+{
+    cell.text.clear();
+    cell.label.clear();
+    cell.edgeBar = false;
+    cell.sequence = 0;
+}
+
+// The first of rows 0..rows-1 where `holds` is true, else rows; `holds` must be false up to
+// some row and true from there on.
+template <typename Predicate> int FirstRowWhere(int rows, Predicate holds)
+{
+    int low = 0;
+    int high = rows;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (holds(middle))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return low;
+}
+
 ValueChartPass Fail(std::string_view message, std::string_view title)
 {
     return {ChartOutcome::Message, std::string(message), std::string(title), false};
-}
-
-// Moves the marks of every row left, keeping their order; answers the widest row's count.
-int CompactRows(TpoGrid& grid, int rows, int window)
-{
-    int widest = 0;
-    const int lastRow = std::min(rows, kTpoRows - 1);
-    for (int r = 0; r <= lastRow; ++r) {
-        int k = 0;
-        for (int q = 1; q <= window; ++q) {
-            TpoCell& cell = grid.at(r, q);
-            if (cell.empty())
-                continue;
-            ++k;
-            if (q != k) {
-                grid.at(r, k) = std::move(cell);
-                cell = TpoCell{};
-            }
-        }
-        widest = std::max(widest, k);
-    }
-    return widest;
 }
 
 std::optional<int> AverageRow(const BarSeries& series, int length, const ValueChartLayout& layout)
@@ -137,14 +217,18 @@ std::optional<int> AverageRow(const BarSeries& series, int length, const ValueCh
 
 } // namespace
 
+void TpoGrid::clearRow(int row, int column)
+{
+    TpoCell* cells = &m_cells[row * kTpoColumns];
+    for (int q = column; q < m_usedColumns[row]; ++q)
+        ClearCell(cells[q]);
+    m_usedColumns[row] = static_cast<std::uint8_t>(std::min<int>(m_usedColumns[row], column));
+}
+
 void TpoGrid::clear()
 {
-    for (TpoCell& cell : m_cells) {
-        cell.text.clear();
-        cell.label.clear();
-        cell.edgeBar = false;
-        cell.sequence = 0;
-    }
+    for (int r = 0; r < kTpoRows; ++r)
+        clearRow(r, 0);
 }
 
 std::string NewChartTitle(const CommodityEntry& entry, Period period)
@@ -262,58 +346,82 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
         return pass;
     }
 
-    // 9. Price labels; the two lowest levels get none.
+    // 9-11. The grid is written over rather than emptied first: a pass mostly repeats the last
+    // one's cells, and a text written over keeps its buffer. What is left of the last pass
+    // beyond this one's cells is emptied at the end.
     TpoGrid& grid = state.grid;
-    grid.clear();
-    const bool wholeNumberGrid = ymax >= 10;
-    for (int r = 0; r <= rows - 2; ++r)
-        grid.at(r, 0).text = PriceLabel(ymax - r * yunit, wholeNumberGrid);
 
-    // 10. Marks: bar j of the window owns column j + 1.
+    // 9. Price labels; the two lowest levels get none.
+    const bool wholeNumberGrid = ymax >= 10;
+    const bool cDecimalPoint = std::strcmp(std::localeconv()->decimal_point, ".") == 0;
+    for (int r = 0; r <= rows - 2; ++r) {
+        TpoCell& cell = grid.at(r, 0);
+        PriceLabel(cell.text, ymax - r * yunit, wholeNumberGrid, cDecimalPoint);
+        cell.label.clear();
+        cell.edgeBar = false;
+        cell.sequence = 0;
+    }
+
+    // 10. Marks. A bar marks the levels within half a unit of its range; levels fall row by
+    // row, so those are one run of rows, found by halving. Each row holds its marks from
+    // column 1 on in window order. The cells are written row by row, in the order they lie
+    // in memory, after every row has its list of bars.
+    struct BarMarks {
+        std::string text;
+        std::string label;
+        bool edgeBar = false;
+    };
+    std::vector<BarMarks> bars(static_cast<std::size_t>(n));
+    std::array<int, kTpoRows> filled{};
+    std::array<std::array<std::uint8_t, kTpoColumns>, kTpoRows> rowBars; // window positions
+    layout.upCount = 0;
+    layout.downCount = 0;
     const double half = yunit * 0.5;
     for (int j = 0; j < n; ++j) {
         const int b = oldest + j;
         const BarRecord& bar = series.bars[b];
-        std::string text;
-        for (int r = 0; r < rows; ++r) {
-            const double level = ymax - r * yunit;
-            if (level - (bar.low - half) >= kTolerance && (bar.high + half) - level >= kTolerance) {
-                if (text.empty())
-                    text = MarkText(b, bar);
-                TpoCell& cell = grid.at(r, j + 1);
-                cell.text = text;
-                cell.sequence = b;
-            }
+        const double bottom = bar.low - half;
+        const double top = bar.high + half;
+        const int first =
+            FirstRowWhere(rows, [&](int r) { return top - (ymax - r * yunit) >= kTolerance; });
+        const int end = FirstRowWhere(
+            rows, [&](int r) { return !((ymax - r * yunit) - bottom >= kTolerance); });
+        if (first >= end)
+            continue;
+        BarMarks& marks = bars[static_cast<std::size_t>(j)];
+        MarkText(marks.text, b, bar);
+        marks.label = CellLabel(bar.time, p);
+        marks.edgeBar =
+            b == cursor || b == cursor - 1 || b == cursor - n + 1 || b == cursor - n + 2;
+        (bar.isUp() ? layout.upCount : layout.downCount) += end - first;
+        for (int r = first; r < end; ++r)
+            rowBars[r][filled[r]++] = static_cast<std::uint8_t>(j);
+    }
+    for (int r = 0; r < rows; ++r) {
+        for (int k = 0; k < filled[r]; ++k) {
+            const int j = rowBars[r][k];
+            const BarMarks& marks = bars[static_cast<std::size_t>(j)];
+            TpoCell& cell = grid.at(r, k + 1);
+            Overwrite(cell.text, marks.text);
+            Overwrite(cell.label, marks.label);
+            cell.edgeBar = marks.edgeBar;
+            cell.sequence = oldest + j;
         }
     }
+    layout.widest = rows > 0 ? *std::max_element(filled.begin(), filled.begin() + rows) : 0;
 
-    // 11. Compaction.
-    layout.widest = CompactRows(grid, rows, n);
-
-    // 12. Labels, edge bars and the U/D counts.
-    layout.upCount = 0;
-    layout.downCount = 0;
+    // 11. Whatever the last pass left beyond this pass's cells.
     for (int r = 0; r < kTpoRows; ++r) {
-        for (int q = 1; q < kTpoColumns; ++q) {
-            TpoCell& cell = grid.at(r, q);
-            if (cell.empty())
-                continue;
-            if (cell.isUp())
-                ++layout.upCount;
-            else if (cell.text.size() > 4 && cell.text[4] == 'D')
-                ++layout.downCount;
-            cell.label = CellLabel(std::string_view(cell.text).substr(6), p);
-            const int s = cell.sequence;
-            cell.edgeBar =
-                s == cursor || s == cursor - 1 || s == cursor - n + 1 || s == cursor - n + 2;
-        }
+        if (r > rows - 2 && filled[r] > 0)
+            ClearCell(grid.at(r, 0));
+        grid.clearRow(r, r <= rows - 2 || filled[r] > 0 ? filled[r] + 1 : 0);
     }
 
-    // 13. Moving averages.
+    // 12. Moving averages.
     layout.longZ = AverageRow(series, request.params->longAvgBars[p], layout);
     layout.shortZ = AverageRow(series, request.params->shortAvgBars[p], layout);
 
-    // 14. Title.
+    // 13. Title.
     return {ChartOutcome::Drawn,
             {},
             ValueChartTitle(*request.entry, p, series, layout.upCount, layout.downCount),

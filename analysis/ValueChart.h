@@ -5,6 +5,7 @@
 #include "market/Catalogue.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,12 +41,27 @@ struct TpoCell {
 
 class TpoGrid {
 public:
-    TpoCell& at(int row, int column) { return m_cells[row * kTpoColumns + column]; }
+    // Handing out a writable cell counts it as used, so that clear() need only visit the
+    // cells that can hold something: a pass fills a few thousand of the 25,000.
+    TpoCell& at(int row, int column)
+    {
+        std::uint8_t& used = m_usedColumns[row];
+        if (column >= used)
+            used = static_cast<std::uint8_t>(column + 1);
+        return m_cells[row * kTpoColumns + column];
+    }
     const TpoCell& at(int row, int column) const { return m_cells[row * kTpoColumns + column]; }
     void clear();
+    // Empties the cells of `row` from `column` on.
+    void clearRow(int row, int column);
+    // The cells of `row` from this column on are empty.
+    int usedColumns(int row) const { return m_usedColumns[row]; }
 
 private:
+    static_assert(kTpoColumns <= 255);
+
     std::array<TpoCell, kTpoRows * kTpoColumns> m_cells;
+    std::array<std::uint8_t, kTpoRows> m_usedColumns{}; // row's columns 0..n-1 may be in use
 };
 
 // What the drawing needs besides the grid.

@@ -34,6 +34,10 @@ LineOp AverageLine(int z, int widest, Pen pen)
 DrawList DrawValueChart(const ValueChartLayout& layout, const TpoGrid& grid, int screenWidth)
 {
     DrawList list;
+    // Room for the background, the labels, the marks of a pass and the two averages.
+    const std::int64_t expected = std::int64_t{3} + layout.rows + layout.upCount + layout.downCount;
+    list.ops.reserve(static_cast<std::size_t>(
+        std::clamp<std::int64_t>(expected, 0, std::int64_t{kTpoRows} * kTpoColumns + 3)));
     const PageSize page{screenWidth - kChartPageMargin, kChartRowPitch * (layout.rows + 1)};
     list.page = page;
 
@@ -49,7 +53,7 @@ DrawList DrawValueChart(const ValueChartLayout& layout, const TpoGrid& grid, int
 
     // The whole grid, not just R rows: whatever a pass left in it is drawn.
     for (int r = 0; r < kTpoRows; ++r) {
-        for (int q = 1; q < kTpoColumns; ++q) {
+        for (int q = 1; q < grid.usedColumns(r); ++q) {
             const TpoCell& cell = grid.at(r, q);
             if (cell.empty())
                 continue;

@@ -1,7 +1,13 @@
-// One value chart pass at the largest grid the chart draws: 249 rows, a window of 99 bars.
+// The value chart at the largest grid it draws: 249 rows, a window of 99 bars. One pass of
+// the computation, and the drawing of its result on the chart's whole page.
 
+#include "analysis/DrawListPainter.h"
 #include "analysis/ValueChart.h"
+#include "analysis/ValueChartDrawing.h"
 
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <benchmark/benchmark.h>
 #include <memory>
 
@@ -27,29 +33,84 @@ void FillWideSeries(BarSeries& series)
     series.cursor = 450;
 }
 
+// The inputs of the largest chart, and a state after one pass over them.
+struct LargestChart {
+    LargestChart()
+    {
+        InitCatalogue();
+        catalogue[12].yunit[kDay] = "1";
+        FillWideSeries(Series(12, kDay));
+        params.tpoBars[kDay] = 99;
+        drawn = RunValueChartPass(request(), "", *state, memo).outcome == ChartOutcome::Drawn &&
+                state->layout.rows == 249;
+    }
+
+    ValueChartRequest request() const
+    {
+        return {12, kDay, &catalogue[12], &Series(12, kDay), &params};
+    }
+
+    AnalysisParams params;
+    std::unique_ptr<ValueChartState> state = std::make_unique<ValueChartState>();
+    YUnitOverride memo;
+    bool drawn = false;
+};
+
 void BM_ValueChartPassLargestGrid(benchmark::State& state)
 {
-    InitCatalogue();
-    catalogue[12].yunit[kDay] = "1";
-    BarSeries& series = Series(12, kDay);
-    FillWideSeries(series);
-    AnalysisParams params;
-    params.tpoBars[kDay] = 99;
-    auto chart = std::make_unique<ValueChartState>();
-    YUnitOverride memo;
-    const ValueChartRequest request{12, kDay, &catalogue[12], &series, &params};
-    const ValueChartPass check = RunValueChartPass(request, "", *chart, memo);
-    if (check.outcome != ChartOutcome::Drawn || chart->layout.rows != 249) {
+    LargestChart chart;
+    if (!chart.drawn) {
         state.SkipWithError("the benchmark chart is not at the largest grid");
         return;
     }
+    const ValueChartRequest request = chart.request();
     for (auto _ : state) {
-        ValueChartPass pass = RunValueChartPass(request, "", *chart, memo);
+        ValueChartPass pass = RunValueChartPass(request, "", *chart.state, chart.memo);
         benchmark::DoNotOptimize(pass);
     }
-    state.counters["rows"] = chart->layout.rows;
-    state.counters["marks"] = chart->layout.upCount + chart->layout.downCount;
+    state.counters["rows"] = chart.state->layout.rows;
+    state.counters["marks"] = chart.state->layout.upCount + chart.state->layout.downCount;
 }
 BENCHMARK(BM_ValueChartPassLargestGrid)->Unit(benchmark::kMicrosecond);
+
+// Fonts need a GUI application; a benchmark run has no display.
+void EnsureGuiApplication()
+{
+    if (QGuiApplication::instance() != nullptr)
+        return;
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "velmora-bench";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication application(argc, argv);
+}
+
+// The drawing list of a computed chart, painted on an image: with no argument the chart's
+// whole page, else a view of that height scrolled to the middle of the page.
+void BM_ValueChartDrawAndPaintLargestGrid(benchmark::State& state)
+{
+    EnsureGuiApplication();
+    LargestChart chart;
+    if (!chart.drawn) {
+        state.SkipWithError("the benchmark chart is not at the largest grid");
+        return;
+    }
+    const int screenWidth = 1280;
+    const DrawList probe = DrawValueChart(chart.state->layout, chart.state->grid, screenWidth);
+    const int viewHeight =
+        state.range(0) > 0 ? static_cast<int>(state.range(0)) : probe.page->height;
+    const int scroll = (probe.page->height - viewHeight) / 2;
+    QImage image(probe.page->width, viewHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        const DrawList list = DrawValueChart(chart.state->layout, chart.state->grid, screenWidth);
+        QPainter painter(&image);
+        painter.translate(0, -scroll);
+        PaintDrawList(painter, list);
+    }
+    state.counters["ops"] = static_cast<double>(probe.ops.size());
+    state.counters["pixels"] = static_cast<double>(image.width()) * image.height();
+}
+BENCHMARK(BM_ValueChartDrawAndPaintLargestGrid)->Arg(0)->Arg(900)->Unit(benchmark::kMicrosecond);
 
 } // namespace

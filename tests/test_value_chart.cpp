@@ -1,5 +1,6 @@
 #include "analysis/ValueChart.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -85,6 +86,38 @@ TEST_F(ValueChartTest, BoundsRoundOutwardOnTheGridChosenByTheUpperBound)
     EXPECT_NEAR(layout().ymax, 1.2370, 1e-12);
     EXPECT_NEAR(layout().ymin, 1.1970, 1e-12);
     EXPECT_EQ(cell(0, 0).text, "1.2370");
+}
+
+TEST_F(ValueChartTest, PriceLabelsRoundLikePrintfAtTies)
+{
+    // Units whose levels fall on exact binary ties of the last decimal (0.125), next to
+    // decimal ties (0.025), and on the four-decimal grid next to ties (0.00025).
+    const struct {
+        const char* yunit;
+        double high;
+        double low;
+        const char* format;
+    } cases[] = {{"0.125", 1010, 1000, "%.02f"},
+                 {"0.025", 1001.5, 1000, "%.02f"},
+                 {"0.00025", 1.2345, 1.231, "%.04f"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.yunit);
+        catalogue[kGold].yunit[kDay] = c.yunit;
+        fill(kGold, kDay, {Bar(c.high, c.low, c.low, c.high), Bar(c.high, c.low, c.high, c.low)});
+        ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
+        ASSERT_GT(layout().rows, 20);
+        for (int r = 0; r <= layout().rows - 2; ++r) {
+            char expected[64];
+            std::snprintf(expected, sizeof expected, c.format, layout().ymax - r * layout().yunit);
+            EXPECT_EQ(cell(r, 0).text, expected) << r;
+        }
+    }
+    catalogue[kGold].yunit[kDay] = "0.125";
+    fill(kGold, kDay, {Bar(1010, 1000, 1000, 1010), Bar(1010, 1000, 1010, 1000)});
+    ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
+    ASSERT_DOUBLE_EQ(layout().ymax, 1011.0);
+    EXPECT_EQ(cell(1, 0).text, "1010.88");
+    EXPECT_EQ(cell(3, 0).text, "1010.62"); // a tie goes to the even digit
 }
 
 TEST_F(ValueChartTest, GridChoiceAtTen)

@@ -176,3 +176,44 @@ TEST(DrawListPainter, QuoteBoardOnItsBlackGround)
     }
     EXPECT_GT(heading, 50);
 }
+
+TEST(DrawListPainter, RepeatedOpaqueTextsMatchTheirGlyphsDrawnOneByOne)
+{
+    // Texts as a chart repeats them, some twice, one partly off the image.
+    auto texts = [](int dx, int dy) {
+        DrawList list;
+        list.add(RectOp{dx, dy, 300 + dx, 120 + dy, kWhite, Pen{kWhite, 1}});
+        const Font normal{"宋体", 16, kNormalWeight};
+        const Font bold{"宋体", 16, kBoldWeight};
+        int x = 4;
+        for (const char* text : {"30", "09B", "1237.00", "价值图", "30", "09B", "j_"}) {
+            list.add(TextOp{x + dx, 10 + dy, text, kRed, normal});
+            list.add(TextOp{x + dx, 40 + dy, text, kBlue, bold});
+            list.add(TextOp{x + dx, 70 + dy, text, kBlack, normal, kGreen});
+            x += 40;
+        }
+        list.add(TextOp{290 + dx, 110 + dy, "1237.00", kRed, normal});
+        return list;
+    };
+    const QImage plain = Paint(texts(0, 0), 300, 120);
+
+    // A clip makes the painter draw every glyph itself.
+    QImage clipped(300, 120, QImage::Format_RGB32);
+    clipped.fill(kGround);
+    {
+        QPainter painter(&clipped);
+        painter.setClipRect(0, 0, 300, 120);
+        PaintDrawList(painter, texts(0, 0));
+    }
+    EXPECT_EQ(plain, clipped);
+
+    // A scrolled view: the same drawing under a whole-pixel offset.
+    QImage scrolled(300, 120, QImage::Format_RGB32);
+    scrolled.fill(kGround);
+    {
+        QPainter painter(&scrolled);
+        painter.translate(-7, -13);
+        PaintDrawList(painter, texts(7, 13));
+    }
+    EXPECT_EQ(plain, scrolled);
+}
