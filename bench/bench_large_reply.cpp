@@ -103,7 +103,7 @@ void BM_LargestReplyPeakMemory(benchmark::State& state)
                 state.SkipWithError("transfer failed");
                 break;
             }
-            StoreSeriesReply(reply.body, *series);
+            StoreSeriesReply(reply.body.view(), *series);
             reply = HttpReply();
             peakKiB = StatusKiB("VmHWM:") - before;
         }

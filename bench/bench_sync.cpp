@@ -9,6 +9,9 @@
 #include "services/DataServer.h"
 
 #include <benchmark/benchmark.h>
+#if VELMORA_BENCH_BLACK_HOLE
+#include "tests/net/support/RawHttpServer.h"
+#endif
 #include <filesystem>
 
 using namespace velmora;
@@ -98,5 +101,30 @@ void BM_SyncAgainstARefusingServer(benchmark::State& state)
     std::filesystem::current_path(previous);
 }
 BENCHMARK(BM_SyncAgainstARefusingServer)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+#if VELMORA_BENCH_BLACK_HOLE
+// A server whose connection attempts go unanswered: every commodity's first request waits for
+// the connect time-out (1 s here, 15 s in the program), all of them at the same time.
+void BM_SyncAgainstABlackHole(benchmark::State& state)
+{
+    test::StalledListener blackHole;
+    Endpoints endpoints;
+    endpoints.dataServer.port = blackHole.port();
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    {
+        CHttpClient client(endpoints);
+        client.setTimeouts(std::chrono::seconds(1), std::chrono::seconds(120));
+        InitCatalogue();
+        RecordingMessageSink messages;
+        for (auto _ : state) {
+            if (SyncAllFromServer(messages).size() != kCommodityCount)
+                state.SkipWithError("expected every commodity to fail");
+        }
+    }
+    std::filesystem::current_path(previous);
+}
+BENCHMARK(BM_SyncAgainstABlackHole)->Unit(benchmark::kMillisecond)->Iterations(1);
+#endif
 
 } // namespace

@@ -230,7 +230,7 @@ struct CHttpClient::Engine {
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CHttpClient::AppendToString);
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CHttpClient::AppendToBody);
         curl_easy_setopt(e, CURLOPT_WRITEDATA, &t.reply.body);
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CHttpClient::AppendToString);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, &t.reply.headers);
@@ -424,6 +424,15 @@ std::size_t CHttpClient::AppendToString(char* data, std::size_t size, std::size_
     return n;
 }
 
+std::size_t CHttpClient::AppendToBody(char* data, std::size_t size, std::size_t count,
+                                      void* target)
+{
+    const std::size_t n = size * count;
+    if (n == 0 || !static_cast<ReplyBody*>(target)->append(data, n, kMaxBodyBytes))
+        return 0;
+    return n;
+}
+
 void CHttpClient::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds transfer)
 {
     m_engine->connectMs = static_cast<long>(connect.count());
@@ -524,7 +533,7 @@ HttpReply CHttpClient::wait(RequestKind kind, std::string url, const std::string
         reply = result.get();
     }
     m_headerText = reply.headers;
-    m_bodyText = reply.ok() ? reply.body : std::string();
+    m_bodyText = reply.ok() ? reply.body.str() : std::string();
     return reply;
 }
 
@@ -575,7 +584,7 @@ int CHttpClient::SmsStatus(const HttpReply& reply, std::string& status)
         status = ErrorText(reply.code);
         return -1;
     }
-    if (reply.body.find("Sucess") != std::string::npos) {
+    if (reply.body.view().find("Sucess") != std::string_view::npos) {
         status = "Sucess";
         return 0;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/Endpoints.h"
+#include "net/ReplyBody.h"
 
 #include <chrono>
 #include <cstddef>
@@ -20,7 +21,7 @@ enum class AccountRequestKind : int { Register = 1, Modify = 2, Login = 3, Logou
 // The outcome of one transfer.
 struct HttpReply {
     int code = CURLE_OK; // libcurl's result code; CURLE_ABORTED_BY_CALLBACK when aborted
-    std::string body;    // after content decoding
+    ReplyBody body;      // after content decoding
     std::string headers;
 
     bool ok() const { return code == CURLE_OK; }
@@ -103,6 +104,9 @@ public:
     // is refused (answer 0), which fails the transfer with code 23.
     static std::size_t AppendToString(char* data, std::size_t size, std::size_t count,
                                       void* target);
+    // The same for the ReplyBody of a started transfer.
+    static std::size_t AppendToBody(char* data, std::size_t size, std::size_t count,
+                                    void* target);
 
     const std::string& headerText() const { return m_headerText; }
     const std::string& bodyText() const { return m_bodyText; }

@@ -9,9 +9,9 @@ namespace velmora {
 
 namespace {
 
-// A reply handler that moves the body over to the poster's thread. The body travels in a
-// shared buffer because posted work must be copyable; it is never copied itself.
-ReplyHandler HandOver(const Poster& post, std::function<void(bool, std::string&&)> done,
+// A reply handler that hands the reply over to the poster's thread. It travels shared because
+// posted work must be copyable; the body itself is never copied.
+ReplyHandler HandOver(const Poster& post, std::function<void(bool, std::string_view)> done,
                       std::function<void()> settled = {})
 {
     return [post, done = std::move(done), settled = std::move(settled)](HttpReply&& reply) {
@@ -19,7 +19,7 @@ ReplyHandler HandOver(const Poster& post, std::function<void(bool, std::string&&
         post([owned, done, settled] {
             if (settled)
                 settled();
-            done(owned->ok(), std::move(owned->body));
+            done(owned->ok(), owned->body.view());
         });
     };
 }

@@ -15,7 +15,7 @@ bool QuotePoller::poll()
         return false;
     m_outstanding = true;
     const std::weak_ptr<char> alive = m_alive;
-    m_fetch([this, alive](bool ok, std::string&& body) {
+    m_fetch([this, alive](bool ok, std::string_view body) {
         if (alive.expired())
             return;
         m_outstanding = false;

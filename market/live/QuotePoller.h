@@ -2,7 +2,7 @@
 
 #include <functional>
 #include <memory>
-#include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -11,7 +11,8 @@ namespace velmora {
 // delivers to, and then `arrived` runs. A poll while one is outstanding is skipped.
 class QuotePoller {
 public:
-    using Done = std::function<void(bool ok, std::string&& body)>;
+    // The body is valid for the call only.
+    using Done = std::function<void(bool ok, std::string_view body)>;
     // Starts fetching the quote page; `done` runs exactly once, later, on the poller's thread.
     using Fetch = std::function<void(Done done)>;
 

@@ -58,13 +58,13 @@ void SyncRun::request(int commodity, Period period)
         SeriesQuery(entry.code, PeriodLineType(period), local, analysisParams.historyCount[period]);
     const std::weak_ptr<char> alive = m_alive;
     m_transport.fetch(index, period, query,
-                      [this, alive, index, period](bool ok, std::string&& body) {
+                      [this, alive, index, period](bool ok, std::string_view body) {
                           if (!alive.expired())
-                              onReply(index, period, ok, std::move(body));
+                              onReply(index, period, ok, body);
                       });
 }
 
-void SyncRun::onReply(int commodity, Period period, bool ok, std::string&& body)
+void SyncRun::onReply(int commodity, Period period, bool ok, std::string_view body)
 {
     if (m_finished || m_chainEnded[commodity])
         return;
@@ -73,8 +73,6 @@ void SyncRun::onReply(int commodity, Period period, bool ok, std::string&& body)
         return;
     }
     StoreSeriesReply(body, Series(commodity, period));
-    body.clear();
-    body.shrink_to_fit();
     ++m_settled;
     if (m_progress)
         m_progress(m_settled, kTotal);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace velmora {
 
@@ -15,7 +16,8 @@ class MessageSink;
 // Fetches series for a synchronisation run.
 class SeriesTransport {
 public:
-    using Done = std::function<void(bool ok, std::string&& body)>;
+    // The body is valid for the call only.
+    using Done = std::function<void(bool ok, std::string_view body)>;
     virtual ~SeriesTransport() = default;
     // Starts fetching one series (`query` as SeriesQuery builds it). `done` runs exactly
     // once, later, on the thread that drives the run, with the body or ok = false.
@@ -56,7 +58,7 @@ public:
 
 private:
     void request(int commodity, Period period);
-    void onReply(int commodity, Period period, bool ok, std::string&& body);
+    void onReply(int commodity, Period period, bool ok, std::string_view body);
     void endChain(int commodity, bool failed, Period at);
     void finishIfDone();
     void finish(bool cancelled);

@@ -351,7 +351,7 @@ TEST_F(HttpClientTest, StartedTransfersShareCookiesAndAbortedOnesAreAnswered)
         ASSERT_TRUE(waitFor(6));
         for (const HttpReply& reply : replies) {
             EXPECT_TRUE(reply.ok()) << reply.code;
-            EXPECT_EQ(reply.body, "session=s3cr3t");
+            EXPECT_EQ(reply.body.view(), "session=s3cr3t");
         }
 
         server().injectFault(Fault{.delay = 30s, .times = 0});
@@ -448,6 +448,31 @@ TEST_F(HttpClientTlsTest, TrustedCertificateOfAnotherHostIsRefused)
     std::string body;
     EXPECT_EQ(client.FetchQuotes(body), -1);
     EXPECT_EQ(client.lastError(), "open trade error=60");
+}
+
+} // namespace
+} // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(ReplyBody, KeepsEveryByteAcrossTheMoveToReservedPagesAndRefusesPastItsLimit)
+{
+    const std::size_t limit = 3 * ReplyBody::kMappedFrom;
+    ReplyBody body;
+    std::string expected;
+    std::string chunk(4093, '\0');
+    for (std::size_t i = 0; expected.size() + chunk.size() <= limit; ++i) {
+        for (std::size_t j = 0; j < chunk.size(); ++j)
+            chunk[j] = static_cast<char>('a' + (i + j) % 26);
+        ASSERT_TRUE(body.append(chunk.data(), chunk.size(), limit));
+        expected += chunk;
+    }
+    EXPECT_GT(body.size(), ReplyBody::kMappedFrom);
+    EXPECT_FALSE(body.append(chunk.data(), chunk.size(), limit)); // nothing of it is kept
+    ReplyBody moved = std::move(body);
+    EXPECT_TRUE(body.empty());
+    EXPECT_TRUE(moved.view() == expected);
 }
 
 } // namespace
