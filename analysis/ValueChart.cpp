@@ -368,7 +368,7 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
     // in memory, after every row has its list of bars.
     struct BarMarks {
         std::string text;
-        std::string label;
+        ShortText label;
         bool edgeBar = false;
     };
     std::vector<BarMarks> bars(static_cast<std::size_t>(n));
@@ -403,7 +403,7 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
             const BarMarks& marks = bars[static_cast<std::size_t>(j)];
             TpoCell& cell = grid.at(r, k + 1);
             Overwrite(cell.text, marks.text);
-            Overwrite(cell.label, marks.label);
+            cell.label = marks.label;
             cell.edgeBar = marks.edgeBar;
             cell.sequence = oldest + j;
         }

@@ -4,6 +4,7 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -27,11 +28,35 @@ struct YUnitOverride {
 // The process-wide memo; one record for every chart window.
 extern YUnitOverride yunitOverride;
 
+// A mark's label: a few characters of the bar's time, kept inside the cell, whose copies a
+// pass makes thousands of times.
+class ShortText {
+public:
+    static constexpr std::size_t kCapacity = 7;
+
+    // Keeps at most kCapacity characters.
+    ShortText& operator=(std::string_view text)
+    {
+        m_size = static_cast<std::uint8_t>(std::min(text.size(), kCapacity));
+        std::copy_n(text.data(), m_size, m_data.data());
+        return *this;
+    }
+    std::string_view view() const { return {m_data.data(), m_size}; }
+    operator std::string_view() const { return view(); }
+    bool empty() const { return m_size == 0; }
+    void clear() { m_size = 0; }
+    friend bool operator==(const ShortText& a, std::string_view b) { return a.view() == b; }
+
+private:
+    std::array<char, kCapacity> m_data{};
+    std::uint8_t m_size = 0;
+};
+
 // One cell of the grid. A mark's text is "%03d-" of the bar index, "U-" or "D-", then the
 // bar's time text; column 0 holds a price label instead.
 struct TpoCell {
     std::string text;
-    std::string label;    // what the chart shows for a mark
+    ShortText label;      // what the chart shows for a mark
     bool edgeBar = false; // one of the two oldest or two newest bars of the window: bold
     int sequence = 0;     // the bar's index in its series
 

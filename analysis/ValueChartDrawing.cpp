@@ -57,8 +57,9 @@ DrawList DrawValueChart(const ValueChartLayout& layout, const TpoGrid& grid, int
             const TpoCell& cell = grid.at(r, q);
             if (cell.empty())
                 continue;
-            list.add(TextOp{kChartMarkX + kChartColumnPitch * (q - 1), RowTop(r), cell.label,
-                            cell.isUp() ? kRed : kBlue, cell.edgeBar ? bold : normal});
+            list.add(TextOp{kChartMarkX + kChartColumnPitch * (q - 1), RowTop(r),
+                            std::string(cell.label.view()), cell.isUp() ? kRed : kBlue,
+                            cell.edgeBar ? bold : normal});
         }
     }
 

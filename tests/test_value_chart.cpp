@@ -321,7 +321,7 @@ TEST_F(ValueChartTest, CountsEdgeBarsAndLabels)
     std::vector<std::string> labels;
     std::vector<bool> bold;
     for (int q = 1; q <= 6; ++q) {
-        labels.push_back(cell(row, q).label);
+        labels.emplace_back(cell(row, q).label.view());
         bold.push_back(cell(row, q).edgeBar);
     }
     EXPECT_EQ(labels, (std::vector<std::string>{"09A", "09B", "10A", "10A", "10B", "A"}));

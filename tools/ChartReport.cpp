@@ -154,8 +154,9 @@ std::string ChartText(const ChartRun& run, const ValueChartState& state)
             const TpoCell& cell = state.grid.at(r, q);
             if (cell.empty())
                 break;
-            std::snprintf(line, sizeof line, " %c%-3s%c", cell.isUp() ? '+' : '-',
-                          cell.label.c_str(), cell.edgeBar ? '*' : ' ');
+            const std::string_view label = cell.label.view();
+            std::snprintf(line, sizeof line, " %c%-3.*s%c", cell.isUp() ? '+' : '-',
+                          static_cast<int>(label.size()), label.data(), cell.edgeBar ? '*' : ' ');
             out += line;
         }
         if (layout.longZ == r)
