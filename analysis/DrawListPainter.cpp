@@ -154,6 +154,14 @@ public:
                             .translated(-static_cast<int>(transform.dx()),
                                         -static_cast<int>(transform.dy()));
         }
+        // The rows a paint can change: a scrolled view shows a few of a page's hundreds.
+        const QPaintDevice* device = painter.device();
+        QRectF reach = painter.deviceTransform().inverted().mapRect(
+            QRectF(0, 0, device->width(), device->height()));
+        if (painter.hasClipping())
+            reach = reach.intersected(painter.clipBoundingRect());
+        m_rowsFrom = static_cast<int>(std::floor(reach.top()));
+        m_rowsTo = static_cast<int>(std::ceil(reach.bottom()));
     }
 
     void operator()(const RectOp& op)
@@ -196,6 +204,9 @@ public:
         if (op.text.empty() || op.font.height <= 0)
             return;
         FittedFont& font = fitted(op.font);
+        // A cell's glyphs may reach a little beyond it; a whole cell either way is ample.
+        if (op.y + 2 * font.cellHeight <= m_rowsFrom || op.y - font.cellHeight >= m_rowsTo)
+            return;
         ShapedText& shaped = shape(font, op.text);
         // Drawing a few glyphs costs far more than copying the pixels they leave.
         if (op.opaque && shaped.inkInCell && m_stampFormat != QImage::Format_Invalid &&
@@ -322,6 +333,8 @@ private:
     FittedFont* m_lastFont = nullptr;
     const QImage::Format m_stampFormat;
     QRect m_visible;
+    int m_rowsFrom = 0; // the painter's y range that reaches the device
+    int m_rowsTo = 0;
     Rgb m_textColour;
     bool m_textPen = false;
 };
