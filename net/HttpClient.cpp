@@ -424,8 +424,7 @@ std::size_t CHttpClient::AppendToString(char* data, std::size_t size, std::size_
     return n;
 }
 
-std::size_t CHttpClient::AppendToBody(char* data, std::size_t size, std::size_t count,
-                                      void* target)
+std::size_t CHttpClient::AppendToBody(char* data, std::size_t size, std::size_t count, void* target)
 {
     const std::size_t n = size * count;
     if (n == 0 || !static_cast<ReplyBody*>(target)->append(data, n, kMaxBodyBytes))

@@ -105,8 +105,7 @@ public:
     static std::size_t AppendToString(char* data, std::size_t size, std::size_t count,
                                       void* target);
     // The same for the ReplyBody of a started transfer.
-    static std::size_t AppendToBody(char* data, std::size_t size, std::size_t count,
-                                    void* target);
+    static std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* target);
 
     const std::string& headerText() const { return m_headerText; }
     const std::string& bodyText() const { return m_bodyText; }
