@@ -46,8 +46,8 @@ struct Pen {
 };
 
 struct Font {
-    std::string face;
-    int height = 0; // the text cell (ascent + descent) in pixels, as a positive GDI height
+    std::string_view face; // a face name the program names, such as kSongFace
+    int height = 0;        // the text cell (ascent + descent) in pixels, as a positive GDI height
     int weight = kNormalWeight;
     friend bool operator==(const Font&, const Font&) = default;
 };
@@ -100,7 +100,7 @@ struct DrawList {
     // The scrolled page the drawing lives on; none when the drawing fills the client area.
     std::optional<PageSize> page;
 
-    void add(DrawOp op) { ops.push_back(std::move(op)); }
+    template <typename Op> void add(Op&& op) { ops.emplace_back(std::forward<Op>(op)); }
 };
 
 } // namespace velmora

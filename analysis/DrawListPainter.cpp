@@ -33,7 +33,7 @@ QPen ToPen(const Pen& pen)
     return QPen(ToColor(pen.colour), pen.width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
 }
 
-QString ToText(const std::string& text)
+QString ToText(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -345,8 +345,7 @@ void InstallChartFontSubstitution()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        QFont::insertSubstitution(ToText(std::string(kSongFace)),
-                                  QStringLiteral("Noto Serif CJK SC"));
+        QFont::insertSubstitution(ToText(kSongFace), QStringLiteral("Noto Serif CJK SC"));
     });
 }
 

@@ -55,7 +55,7 @@ DrawList DrawQuoteBoard(const std::array<CommodityEntry, kCommodityCount>& commo
     const double cw = static_cast<double>(clientWidth) / kColumnBands;
     const double rh = static_cast<double>(clientHeight) / kRowBands;
     const int fh = static_cast<int>(0.45 * rh);
-    const Font font{std::string(kSongFace), fh, kNormalWeight};
+    const Font font{kSongFace, fh, kNormalWeight};
 
     const auto columnX = [cw](int k) { return static_cast<int>(cw * (k + 1) + cw * 0.05); };
     const auto lineY = [rh](int o) { return static_cast<int>((o + 1.0 / 3.0) * rh + rh); };

@@ -13,7 +13,7 @@ constexpr Pen kShortAveragePen{kBlue, 2};
 
 int RowTop(int row) { return kChartTextTop + kChartRowPitch * row; }
 
-Font ChartFont(int weight) { return {std::string(kSongFace), kChartFontHeight, weight}; }
+Font ChartFont(int weight) { return {kSongFace, kChartFontHeight, weight}; }
 
 // An average far outside the price range has a row number near the integer limits; its line
 // is kept far off the page instead of overflowing.
