@@ -1,5 +1,7 @@
 #include "analysis/DrawListPainter.h"
 
+#include "platform/QtText.h"
+
 #include <QCoreApplication>
 #include <QFont>
 #include <QFontMetrics>
@@ -31,11 +33,6 @@ QColor ToColor(Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); }
 QPen ToPen(const Pen& pen)
 {
     return QPen(ToColor(pen.colour), pen.width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-}
-
-QString ToText(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // An opaque text as the device shows it: its cell filled and its glyphs drawn on that.
@@ -97,7 +94,7 @@ constexpr double kEmAscent = 0.88;
 
 FittedFont Fit(const Font& spec, QPaintDevice*)
 {
-    QFont font(ToText(spec.face));
+    QFont font(ToQString(spec.face));
     font.setWeight(static_cast<QFont::Weight>(std::clamp(spec.weight, 100, 900)));
     if (spec.height <= 0)
         return {spec, font, 0, 0, {}, 0, 0}; // nothing to draw
@@ -259,7 +256,7 @@ private:
             return found->second;
         if (font.texts.size() >= kMaxTextsPerFont)
             font.texts.clear();
-        const QString qtext = ToText(text);
+        const QString qtext = ToQString(text);
         ShapedText shaped;
         shaped.advance = QFontMetrics(font.font, m_painter.device()).horizontalAdvance(qtext);
         QTextLayout layout(qtext, font.font, m_painter.device());
@@ -345,7 +342,7 @@ void InstallChartFontSubstitution()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        QFont::insertSubstitution(ToText(kSongFace), QStringLiteral("Noto Serif CJK SC"));
+        QFont::insertSubstitution(ToQString(kSongFace), QStringLiteral("Noto Serif CJK SC"));
     });
 }
 

@@ -3,6 +3,7 @@
 #include "app/AboutText.h"
 #include "app/AppState.h"
 #include "market/Catalogue.h"
+#include "platform/QtText.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -19,11 +20,6 @@
 namespace velmora {
 
 namespace {
-
-QString Utf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
 
 // The OK and Cancel buttons of the program's small dialogs.
 QDialogButtonBox* ConfirmButtons(QDialog* dialog)
@@ -43,19 +39,19 @@ QDialogButtonBox* ConfirmButtons(QDialog* dialog)
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
 {
-    setWindowTitle(Utf8(kAboutCaption));
+    setWindowTitle(ToQString(kAboutCaption));
     setObjectName(QStringLiteral("aboutDialog"));
 
     auto* icon = new QLabel(this);
     icon->setPixmap(windowIcon().pixmap(32, 32));
-    auto* product = new QLabel(Utf8(kAboutProduct), this);
+    auto* product = new QLabel(ToQString(kAboutProduct), this);
     product->setTextFormat(Qt::PlainText);
     m_version = new QLabel(QString::fromStdString(InstalledVersion()), this);
     m_version->setObjectName(QStringLiteral("versionLabel"));
     m_version->setMinimumWidth(160);
 
     // CR-LF pairs become plain line breaks on screen; the text is otherwise kept as is.
-    QString help = Utf8(AboutHelpText());
+    QString help = ToQString(AboutHelpText());
     help.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_help = new QPlainTextEdit(help, this);
     m_help->setObjectName(QStringLiteral("helpText"));
@@ -122,7 +118,7 @@ CAnalysisSelectDlg::CAnalysisSelectDlg(QWidget* parent) : QDialog(parent)
     m_periodBox = new QComboBox(this);
     m_periodBox->setObjectName(QStringLiteral("periodBox"));
     for (Period p = 0; p < kPeriodCount; ++p)
-        m_periodBox->addItem(Utf8(PeriodName(p)));
+        m_periodBox->addItem(ToQString(PeriodName(p)));
     // No initial choice: the user picks both.
     m_commodityBox->setCurrentIndex(-1);
     m_periodBox->setCurrentIndex(-1);

@@ -14,6 +14,7 @@
 #include "net/CurrentUser.h"
 #include "net/Endpoints.h"
 #include "platform/LockKeys.h"
+#include "platform/QtText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -28,11 +29,6 @@
 namespace velmora {
 
 namespace {
-
-QString Utf8(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
 
 constexpr int kQuoteTimerPeriod = 5000; // ms
 
@@ -111,7 +107,7 @@ QAction* CMainFrame::makeAction(int id, const QString& text)
 {
     auto* action = new QAction(text, this);
     action->setObjectName(QStringLiteral("command%1").arg(id));
-    action->setStatusTip(Utf8(CommandPrompt(id)));
+    action->setStatusTip(ToQString(CommandPrompt(id)));
     action->setData(id);
     connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     m_actions[id] = action;
@@ -172,7 +168,7 @@ void CMainFrame::buildToolBar()
             continue;
         }
         QAction* existing = action(id);
-        QAction* button = existing ? existing : makeAction(id, Utf8(CommandPrompt(id)));
+        QAction* button = existing ? existing : makeAction(id, ToQString(CommandPrompt(id)));
         m_toolBar->addAction(button);
     }
     addToolBar(Qt::TopToolBarArea, m_toolBar);

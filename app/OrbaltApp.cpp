@@ -8,6 +8,7 @@
 #include "app/framework/DocTemplate.h"
 #include "market/Catalogue.h"
 #include "net/CurrentUser.h"
+#include "platform/QtText.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -68,8 +69,7 @@ bool COrbaltApp::InitInstance()
     m_mainFrame = std::make_unique<CMainFrame>(*this);
     if (!m_mainFrame->OnCreate())
         return false;
-    m_mainFrame->setWindowTitle(
-        QString::fromUtf8(kProgramName.data(), qsizetype(kProgramName.size())));
+    m_mainFrame->setWindowTitle(ToQString(kProgramName));
     // Without a window manager "maximised" is only a hint; start at the screen's size anyway.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         m_mainFrame->setGeometry(screen->availableGeometry());

@@ -1,27 +1,24 @@
 #include "app/UserPrompts.h"
 
 #include "app/AppState.h"
+#include "platform/QtText.h"
 
 #include <QMessageBox>
 
 namespace velmora {
 
 namespace {
-QString Caption() { return QString::fromUtf8(kProgramName.data(), qsizetype(kProgramName.size())); }
-QString Text(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
-}
+QString Caption() { return ToQString(kProgramName); }
 } // namespace
 
 void MessageBoxPrompts::showMessage(std::string_view text)
 {
-    QMessageBox::information(m_parent, Caption(), Text(text));
+    QMessageBox::information(m_parent, Caption(), ToQString(text));
 }
 
 bool MessageBoxPrompts::askYesNo(std::string_view question)
 {
-    QMessageBox box(QMessageBox::Warning, Caption(), Text(question),
+    QMessageBox box(QMessageBox::Warning, Caption(), ToQString(question),
                     QMessageBox::Yes | QMessageBox::No, m_parent);
     return box.exec() == QMessageBox::Yes;
 }
