@@ -3,6 +3,7 @@
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
+#include "app/Translations.h"
 #include "app/UserPrompts.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    velmora::InstallQtTranslations(application);
 
     velmora::MessageBoxPrompts prompts;
     velmora::COrbaltApp app(prompts);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev libx11-dev
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n libx11-dev
   libcurl4-openssl-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev openssl ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -1,6 +1,8 @@
 // Entry point of the widget tests: one QApplication on the offscreen platform, with the
 // settings store and the configuration pointed at a temporary folder.
 
+#include "app/Translations.h"
+
 #include <QApplication>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +20,7 @@ int main(int argc, char** argv)
     setenv("XDG_CONFIG_HOME", home.c_str(), 1);
 
     QApplication application(argc, argv);
+    velmora::InstallQtTranslations(application);
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
     std::filesystem::remove_all(home);

@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -81,4 +83,14 @@ TEST_F(AccessCodeTest, OnlyTheExactCodeOpensTheConfiguration)
     prompt(code, true);
     EXPECT_EQ(configurations, 1);
     EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST(StandardDialogs, SpeakChinese)
+{
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Velmora"), QStringLiteral("?"),
+                    QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), QStringLiteral("确定"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("取消"));
+    EXPECT_TRUE(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("是")));
+    EXPECT_TRUE(box.button(QMessageBox::No)->text().contains(QStringLiteral("否")));
 }
