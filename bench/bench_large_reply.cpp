@@ -89,7 +89,7 @@ void BM_LargestReplyPeakMemory(benchmark::State& state)
     endpoints.dataServer.port = ntohs(address.sin_port);
     long peakKiB = 0;
     {
-        CHttpClient client(endpoints);
+        CHttpClient client(endpoints, std::filesystem::temp_directory_path());
         auto series = std::make_unique<BarSeries>();
         for (auto _ : state) {
             // Reset the high-water mark to what is resident now.

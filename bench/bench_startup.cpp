@@ -85,6 +85,7 @@ void BM_StartupToFirstPaintWithoutServer(benchmark::State& state)
     std::filesystem::current_path(dir);
     setenv("VELMORA_REGISTRY", (dir / "registry.ini").c_str(), 1);
     setenv("VELMORA_CONFIG", (dir / "velmora.ini").c_str(), 1);
+    setenv("XDG_STATE_HOME", dir.c_str(), 1);
     // The data server's port: nothing listens on a privileged one here.
     std::ofstream(dir / "velmora.ini") << "[data_server]\nport=1\n";
 
@@ -158,7 +159,7 @@ void BM_KeyLatencyDuringSlowPollAndSync(benchmark::State& state)
         static char name[] = "velmora";
         static char* argv[] = {name, nullptr};
         QApplication application(argc, argv);
-        new CHttpClient(endpoints);
+        new CHttpClient(endpoints, std::filesystem::temp_directory_path());
         ScriptedPrompts prompts;
         COrbaltApp app(prompts);
         auto live = std::make_unique<LiveData>(app, prompts);

@@ -49,7 +49,7 @@ void BM_SyncAllFromServer(benchmark::State& state)
     run.server->injectFault(latency);
     Endpoints endpoints;
     endpoints.dataServer.port = run.server->port();
-    CHttpClient client(endpoints);
+    CHttpClient client(endpoints, std::filesystem::temp_directory_path());
     InitCatalogue();
     RecordingMessageSink messages;
     for (auto _ : state) {
@@ -72,7 +72,7 @@ void BM_SyncAgainstASilentServer(benchmark::State& state)
     run.server->injectFault(silence);
     Endpoints endpoints;
     endpoints.dataServer.port = run.server->port();
-    CHttpClient client(endpoints);
+    CHttpClient client(endpoints, std::filesystem::temp_directory_path());
     client.setStallTimeout(std::chrono::seconds(1));
     InitCatalogue();
     RecordingMessageSink messages;
@@ -90,7 +90,7 @@ void BM_SyncAgainstARefusingServer(benchmark::State& state)
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(std::filesystem::temp_directory_path());
     {
-        CHttpClient client(endpoints);
+        CHttpClient client(endpoints, std::filesystem::temp_directory_path());
         InitCatalogue();
         RecordingMessageSink messages;
         for (auto _ : state) {
@@ -113,7 +113,7 @@ void BM_SyncAgainstABlackHole(benchmark::State& state)
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(std::filesystem::temp_directory_path());
     {
-        CHttpClient client(endpoints);
+        CHttpClient client(endpoints, std::filesystem::temp_directory_path());
         client.setTimeouts(std::chrono::seconds(1), std::chrono::seconds(120));
         InitCatalogue();
         RecordingMessageSink messages;

@@ -1,5 +1,7 @@
 #include "net/HttpClient.h"
 
+#include "platform/SettingsStore.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -362,12 +364,21 @@ struct CHttpClient::Engine {
     std::map<TransferId, std::unique_ptr<Transfer>> running;
 };
 
-CHttpClient::CHttpClient(Endpoints endpoints) : m_endpoints(std::move(endpoints))
+std::filesystem::path CHttpClient::DefaultCookieFolder()
+{
+    return UserDirectory("XDG_STATE_HOME", ".local/state");
+}
+
+CHttpClient::CHttpClient(Endpoints endpoints, const std::filesystem::path& cookieFolder)
+    : m_endpoints(std::move(endpoints))
 {
     g_pHttpClient = this;
     (void)curl_global_init(CURL_GLOBAL_ALL);
     m_userAgent = kDefaultUserAgent;
-    m_cookieFile = "Cookie" + std::to_string(g_instanceCounter++) + ".txt";
+    const std::string name = "Cookie" + std::to_string(g_instanceCounter++) + ".txt";
+    m_cookieFile = !cookieFolder.empty() && MakeDirectories(cookieFolder)
+                       ? (cookieFolder / name).string()
+                       : name;
     m_engine = std::make_unique<Engine>(FixedOptions{m_userAgent, m_endpoints.caFile});
     DeleteCookieFile();
     InitHandle();

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <curl/curl.h>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -47,10 +48,12 @@ using ReplyHandler = std::function<void(HttpReply&& reply)>;
 class CHttpClient {
 public:
     // Registers itself in g_pHttpClient, names its cookie file after the instance counter
-    // ("Cookie0.txt" for the first client), deletes any file of that name left by an earlier
-    // run, creates the handle and starts the network thread. A handle that cannot be created
-    // makes every request fail with code 43.
-    explicit CHttpClient(Endpoints endpoints = CurrentEndpoints());
+    // ("Cookie0.txt" for the first client) in `cookieFolder` (created owner-only; the current
+    // directory when it is empty or cannot be made), deletes any file of that name left by an
+    // earlier run, creates the handle and starts the network thread. A handle that cannot be
+    // created makes every request fail with code 43.
+    explicit CHttpClient(Endpoints endpoints = CurrentEndpoints(),
+                         const std::filesystem::path& cookieFolder = DefaultCookieFolder());
     // Aborts every transfer still running (their handlers see the abort), writes the cookie
     // file, stops the network thread and unregisters itself.
     ~CHttpClient();
@@ -122,6 +125,10 @@ public:
     std::chrono::milliseconds transferTimeout() const;
     // A transfer that receives nothing for this long (20 s, whole seconds) is given up.
     void setStallTimeout(std::chrono::seconds stall);
+
+    // $XDG_STATE_HOME/velmora (default ~/.local/state/velmora): the program's cookies are no
+    // document of the user's, and a program started from the desktop works in the home folder.
+    static std::filesystem::path DefaultCookieFolder();
 
     // The largest response body accepted, after content decoding.
     static constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;

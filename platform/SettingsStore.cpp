@@ -264,23 +264,6 @@ std::optional<Document> LoadDocument(const fs::path& file)
     return std::nullopt;
 }
 
-// Folders we create hold the saved password's file, so they are owner-only; folders that
-// already exist are left as the user set them up.
-bool MakeDirectories(const fs::path& dir)
-{
-    struct stat info {};
-    if (::stat(dir.c_str(), &info) == 0)
-        return S_ISDIR(info.st_mode);
-    if (errno != ENOENT)
-        return false;
-    const fs::path parent = dir.parent_path();
-    if (!parent.empty() && parent != dir && !MakeDirectories(parent))
-        return false;
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool WriteAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
@@ -358,21 +341,44 @@ SettingsStore::SettingsStore(fs::path file)
         m_file = std::move(file);
 }
 
-fs::path UserConfigFile(const char* overrideVariable, std::string_view fileName)
+// Folders we create hold the saved password's file, so they are owner-only; folders that
+// already exist are left as the user set them up.
+bool MakeDirectories(const fs::path& dir)
 {
-    if (const char* path = std::getenv(overrideVariable); path != nullptr && *path != '\0')
-        return path;
-    fs::path config;
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) == 0)
+        return S_ISDIR(info.st_mode);
+    if (errno != ENOENT)
+        return false;
+    const fs::path parent = dir.parent_path();
+    if (!parent.empty() && parent != dir && !MakeDirectories(parent))
+        return false;
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+fs::path UserDirectory(const char* xdgVariable, std::string_view homeFallback)
+{
+    fs::path base;
     // Relative values are to be ignored, as the base-directory convention asks.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        config = xdg;
+    if (const char* xdg = std::getenv(xdgVariable); xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
     } else {
         const std::string home = HomeDirectory();
         if (home.empty())
             return {};
-        config = fs::path(home) / ".config";
+        base = fs::path(home) / homeFallback;
     }
-    return config / "velmora" / fileName;
+    return base / "velmora";
+}
+
+fs::path UserConfigFile(const char* overrideVariable, std::string_view fileName)
+{
+    if (const char* path = std::getenv(overrideVariable); path != nullptr && *path != '\0')
+        return path;
+    const fs::path dir = UserDirectory("XDG_CONFIG_HOME", ".config");
+    return dir.empty() ? dir : dir / fileName;
 }
 
 fs::path SettingsStore::DefaultPath() { return UserConfigFile("VELMORA_REGISTRY", "registry.ini"); }

@@ -13,6 +13,14 @@ namespace velmora {
 // ~/.config/velmora); empty when there is no home directory.
 std::filesystem::path UserConfigFile(const char* overrideVariable, std::string_view fileName);
 
+// The program's folder in one of the user's base directories: $`xdgVariable`/velmora, or
+// ~/`homeFallback`/velmora when the variable is unset or relative; empty without a home.
+std::filesystem::path UserDirectory(const char* xdgVariable, std::string_view homeFallback);
+
+// Creates `dir` and its missing parents owner-only; folders that exist are left as they are.
+// Answers whether `dir` is a folder afterwards.
+bool MakeDirectories(const std::filesystem::path& dir);
+
 // One named value of a SettingsStore section.
 struct SettingsValue {
     std::string section;

@@ -26,7 +26,7 @@ echo "data server on 127.0.0.1:$port (log: $run/server.log)"
 
 printf '[data_server]\nhost=127.0.0.1\nport=%s\n' "$port" >"$run/velmora.ini"
 export VELMORA_CONFIG="$run/velmora.ini"
-cd "$run" # the program keeps its cookie file in its working directory
+cd "$run"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   "$root/build-release/app/velmora" "$@"
 else

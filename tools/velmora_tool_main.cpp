@@ -143,26 +143,22 @@ bool SeriesFetched(const SyncFailures& failures, int commodity, Period period)
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-// The HTTP client for one run against the configured data server, working in a temporary
-// folder so that its cookie file never lands in the user's.
+// The HTTP client for one run against the configured data server, with its cookie file in a
+// temporary folder: a run of the tool must not replace the program's cookies.
 class ServerSession {
 public:
     ServerSession()
     {
         std::string dir = (std::filesystem::temp_directory_path() / "velmora-tool-XXXXXX").string();
-        if (mkdtemp(dir.data()) != nullptr) {
+        if (mkdtemp(dir.data()) != nullptr)
             m_dir = dir;
-            m_previous = std::filesystem::current_path();
-            std::filesystem::current_path(m_dir);
-        }
-        m_client = std::make_unique<CHttpClient>();
+        m_client = std::make_unique<CHttpClient>(CurrentEndpoints(), m_dir);
     }
     ~ServerSession()
     {
         m_client.reset();
         if (!m_dir.empty()) {
             std::error_code ignored;
-            std::filesystem::current_path(m_previous, ignored);
             std::filesystem::remove_all(m_dir, ignored);
         }
     }
@@ -171,7 +167,6 @@ public:
 
 private:
     std::filesystem::path m_dir;
-    std::filesystem::path m_previous;
     std::unique_ptr<CHttpClient> m_client;
 };
 
@@ -211,10 +206,6 @@ int main(int argc, char** argv)
         return Usage(problem);
 
     InitCatalogue();
-    // Before a session moves to its own folder, so that a relative VELMORA_CONFIG (and a
-    // relative CA file in it) means what it meant where the user typed it.
-    if (options->server || options->command == "quotes")
-        (void)CurrentEndpoints();
     if (options->command == "quotes")
         return PrintQuotes();
     const int commodity = FindCommodity(options->get("--code"));
@@ -250,9 +241,7 @@ int main(int argc, char** argv)
     if (options->has("--yunit"))
         catalogue[commodity].yunit[*period] = options->get("--yunit");
 
-    // The client keeps its cookie file in the working directory, which a session moves.
-    const std::string pngPath =
-        options->has("--png") ? std::filesystem::absolute(options->get("--png")).string() : "";
+    const std::string pngPath = options->has("--png") ? options->get("--png") : "";
     StderrMessageSink messages;
     std::optional<ServerSession> session;
     bool fetched = true;

@@ -18,6 +18,7 @@ int main(int argc, char** argv)
     setenv("VELMORA_REGISTRY", (home + "/registry.ini").c_str(), 1);
     setenv("VELMORA_CONFIG", (home + "/velmora.ini").c_str(), 1);
     setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    setenv("XDG_STATE_HOME", home.c_str(), 1);
 
     QApplication application(argc, argv);
     velmora::InstallQtTranslations(application);

@@ -48,10 +48,11 @@ unsigned Mode(const fs::path& path)
     return info.st_mode & 07777;
 }
 
-// The cookie file lands in the current directory, so every test runs in a fresh one.
+// Every test runs in a fresh directory, which also holds the cookie files.
 class HttpClientTest : public ::testing::Test {
 protected:
     HttpClientTest() : m_previousDir(fs::current_path()) { fs::current_path(m_dir.path()); }
+    fs::path cookieFolder() const { return m_dir.path() / "velmora"; }
     ~HttpClientTest() override { fs::current_path(m_previousDir); }
 
     // A data server with its test pages, on an ephemeral port.
@@ -70,6 +71,7 @@ protected:
     std::string serverUrl(const std::string& path) { return server().url() + path; }
 
     test::TempDir m_dir;
+    test::ScopedEnv m_state{"XDG_STATE_HOME", m_dir.str()};
     fs::path m_previousDir;
     std::unique_ptr<DataServer> m_server;
 };
@@ -193,10 +195,14 @@ TEST_F(HttpClientTest, EachClientStartsWithoutCookiesOfAnEarlierRun)
     int number = 0;
     {
         CHttpClient first(OnLoopback(server().port()));
-        ASSERT_EQ(std::sscanf(first.cookieFile().c_str(), "Cookie%d.txt", &number), 1);
+        EXPECT_EQ(fs::path(first.cookieFile()).parent_path(), cookieFolder());
+        ASSERT_EQ(
+            std::sscanf(fs::path(first.cookieFile()).filename().c_str(), "Cookie%d.txt", &number),
+            1);
     }
     // A file the next client's name would find, left over from an earlier run.
-    const std::string next = "Cookie" + std::to_string(number + 1) + ".txt";
+    const std::string next =
+        (cookieFolder() / ("Cookie" + std::to_string(number + 1) + ".txt")).string();
     std::ofstream(next) << "127.0.0.1\tFALSE\t/\tFALSE\t0\tstale\tyes\n";
 
     CHttpClient second(OnLoopback(server().port()));

@@ -198,8 +198,7 @@ TEST(QuotePollerTest, APollWhileOneIsOutstandingIsSkipped)
 TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
 {
     const test::TempDir dir;
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    const test::ScopedEnv state("XDG_STATE_HOME", dir.str());
 
     services::DataServerOptions options;
     options.testRoutes = true;
@@ -249,7 +248,6 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
         }
     }
     server.stop();
-    std::filesystem::current_path(previous);
 }
 
 } // namespace
