@@ -18,6 +18,8 @@ int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    // The launcher's name, which desktops match the window and its icon by.
+    QGuiApplication::setDesktopFileName(QStringLiteral("net.velmora.Velmora"));
     velmora::InstallQtTranslations(application);
 
     velmora::MessageBoxPrompts prompts;

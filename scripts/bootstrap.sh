@@ -10,6 +10,7 @@ packages=(
   libcpp-httplib-dev libssl-dev zlib1g-dev openssl ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
+  appstream desktop-file-utils
   fontconfig fonts-noto-cjk
   xvfb xauth
   tzdata

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the build tree into a temporary prefix and checks what a desktop needs of it:
+# check_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d -t velmora-install-XXXXXX)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+id=net.velmora.Velmora
+for file in bin/velmora bin/velmora-tool bin/velmora-server \
+    share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
+    share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/48x48/apps/$id.png \
+    share/icons/hicolor/256x256/apps/$id.png share/fontconfig/conf.avail/60-velmora-songti.conf; do
+  [ -e "$prefix/$file" ] || { echo "missing: $file" >&2; exit 1; }
+done
+[ -x "$prefix/bin/velmora" ] || { echo "bin/velmora is not executable" >&2; exit 1; }
+grep -q '^Exec=velmora$' "$prefix/share/applications/$id.desktop"
+grep -q '^Categories=.*Finance' "$prefix/share/applications/$id.desktop"
+desktop-file-validate "$prefix/share/applications/$id.desktop"
+appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
+echo "install tree complete"
