@@ -3,6 +3,7 @@
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
+#include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
@@ -22,6 +23,7 @@ int main(int argc, char** argv)
     velmora::COrbaltApp app(prompts);
     app.hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
     velmora::LiveData live(app, prompts);
+    velmora::InstallUserCenter(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
