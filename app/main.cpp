@@ -4,6 +4,7 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/Translations.h"
+#include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
     velmora::COrbaltApp app(prompts);
     app.hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
     velmora::LiveData live(app, prompts);
+    velmora::InstallUserCenter(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());

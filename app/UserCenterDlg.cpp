@@ -1,0 +1,271 @@
+#include "app/UserCenterDlg.h"
+
+#include "app/MainFrame.h"
+#include "app/OrbaltApp.h"
+#include "app/UserPrompts.h"
+#include "platform/QtText.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+#include <chrono>
+#include <future>
+#include <memory>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::chrono::milliseconds kExitLogoutGrace{2000};
+
+std::string U(const QLineEdit* box) { return box->text().toStdString(); }
+
+// Stands in for the account's follow-us code until the real artwork is supplied.
+QPixmap FollowUsPicture()
+{
+    QPixmap picture(120, 120);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 12; ++x)
+            if ((x * 7 + y * 13 + x * y) % 3 == 0)
+                painter.drawRect(x * 10, y * 10, 10, 10);
+    return picture;
+}
+
+} // namespace
+
+CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
+    : QDialog(parent), m_prompts(prompts), m_userName(new QLineEdit), m_password(new QLineEdit),
+      m_mail(new QLineEdit), m_mobile(new QLineEdit), m_alias(new QLineEdit), m_code(new QLineEdit),
+      m_status(new QLineEdit), m_register(new QPushButton(QStringLiteral("注册"))),
+      m_login(new QPushButton(QStringLiteral("登陆"))),
+      m_modify(new QPushButton(QStringLiteral("更新"))),
+      m_logout(new QPushButton(QStringLiteral("注销"))),
+      m_sendCode(new QPushButton(QStringLiteral("获取验证码")))
+{
+    setWindowTitle(QStringLiteral("用户中心"));
+    m_password->setEchoMode(QLineEdit::Password);
+    const QRegularExpression digits(QStringLiteral("[0-9]*"));
+    m_mobile->setValidator(new QRegularExpressionValidator(digits, m_mobile));
+    m_code->setValidator(new QRegularExpressionValidator(digits, m_code));
+    m_status->setReadOnly(true);
+    m_status->setMinimumHeight(60);
+
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("用户名称"), m_userName);
+    form->addRow(QStringLiteral("用户密码"), m_password);
+    form->addRow(QStringLiteral("邮    箱"), m_mail);
+    form->addRow(QStringLiteral("手    机"), m_mobile);
+    form->addRow(QStringLiteral("用户昵称"), m_alias);
+    auto* codeRow = new QHBoxLayout;
+    codeRow->addWidget(m_code);
+    codeRow->addWidget(m_sendCode);
+    form->addRow(QStringLiteral("手机验证码"), codeRow);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {m_register, m_login, m_modify, m_logout})
+        buttons->addWidget(button);
+    auto* groupLayout = new QVBoxLayout;
+    groupLayout->addLayout(form);
+    groupLayout->addLayout(buttons);
+    groupLayout->addWidget(m_status);
+    auto* group = new QGroupBox(QStringLiteral("我的信息"));
+    group->setLayout(groupLayout);
+
+    auto* picture = new QLabel;
+    picture->setPixmap(FollowUsPicture());
+    auto* caption = new QLabel(QStringLiteral("扫码关注公众号\n\n投资理财更轻松"));
+    caption->setAlignment(Qt::AlignCenter);
+    auto* side = new QVBoxLayout;
+    side->addWidget(picture, 0, Qt::AlignCenter);
+    side->addWidget(caption);
+    side->addStretch();
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(group, 1);
+    layout->addLayout(side);
+
+    connect(m_login, &QPushButton::clicked, this, &CUserCenterDlg::onLogin);
+    connect(m_logout, &QPushButton::clicked, this, &CUserCenterDlg::onLogout);
+    connect(m_register, &QPushButton::clicked, this, &CUserCenterDlg::onRegister);
+    connect(m_modify, &QPushButton::clicked, this, &CUserCenterDlg::onModify);
+    connect(m_sendCode, &QPushButton::clicked, this, &CUserCenterDlg::onSendCode);
+
+    const AccountForm shown = OpeningForm(CurrentUser);
+    m_userName->setText(ToQString(shown.userName));
+    m_password->setText(ToQString(shown.password));
+    m_mail->setText(ToQString(shown.mail));
+    m_alias->setText(ToQString(shown.alias));
+    m_mobile->setText(ToQString(shown.telphone));
+}
+
+AccountForm CUserCenterDlg::typed() const
+{
+    return {U(m_userName), U(m_password), U(m_mail), U(m_mobile), U(m_alias), U(m_code)};
+}
+
+bool CUserCenterDlg::refused(const std::optional<std::string>& message)
+{
+    if (message)
+        m_prompts.showMessage(*message);
+    return message.has_value();
+}
+
+void CUserCenterDlg::apply(const AccountOutcome& outcome)
+{
+    if (outcome.showDetails) {
+        m_mail->setText(ToQString(CurrentUser.mail));
+        m_alias->setText(ToQString(CurrentUser.alias));
+        m_mobile->setText(ToQString(CurrentUser.telphone));
+    }
+    if (outcome.detailsReadOnly)
+        setDetailsReadOnly(*outcome.detailsReadOnly);
+    if (!outcome.message.empty())
+        m_prompts.showMessage(outcome.message);
+    if (outcome.status)
+        m_status->setText(ToQString(*outcome.status));
+    if (outcome.clearCode)
+        m_code->clear();
+}
+
+void CUserCenterDlg::setDetailsReadOnly(bool readOnly)
+{
+    for (QLineEdit* box : {m_userName, m_password, m_mail, m_alias, m_mobile})
+        box->setReadOnly(readOnly);
+}
+
+void CUserCenterDlg::setBusy(bool busy)
+{
+    m_busy = busy;
+    for (QPushButton* button : {m_register, m_login, m_modify, m_logout, m_sendCode})
+        button->setEnabled(!busy);
+}
+
+void CUserCenterDlg::run(const QString& label, CUserRequest::Start start, CUserRequest::Done done)
+{
+    if (g_pHttpClient == nullptr)
+        return;
+    setBusy(true);
+    CUserRequest::Run(this, label, start, [this, done = std::move(done)](HttpReply&& reply) {
+        setBusy(false);
+        done(std::move(reply));
+    });
+}
+
+void CUserCenterDlg::onLogin()
+{
+    const AccountForm form = typed();
+    if (refused(CheckLogin(form)))
+        return;
+    run(
+        QStringLiteral("正在登陆…"),
+        [body = AccountFormBody(AccountRequestKind::Login, form)](ReplyHandler handler) {
+            return g_pHttpClient->StartAccount(AccountRequestKind::Login, body, std::move(handler));
+        },
+        [this, form](HttpReply&& reply) { apply(LoginReply(reply, form, CurrentUser)); });
+}
+
+void CUserCenterDlg::onLogout()
+{
+    const AccountForm form = typed();
+    if (refused(CheckLogout(form)))
+        return;
+    run(
+        QStringLiteral("正在注销…"),
+        [body = AccountFormBody(AccountRequestKind::Logout, form)](ReplyHandler handler) {
+            return g_pHttpClient->StartAccount(AccountRequestKind::Logout, body,
+                                               std::move(handler));
+        },
+        [this](HttpReply&& reply) { apply(LogoutReply(reply, CurrentUser)); });
+}
+
+void CUserCenterDlg::onRegister()
+{
+    const AccountForm form = typed();
+    if (refused(CheckDetails(AccountRequestKind::Register, form, m_sms.code())))
+        return;
+    run(
+        QStringLiteral("正在注册…"),
+        [body = AccountFormBody(AccountRequestKind::Register, form)](ReplyHandler handler) {
+            return g_pHttpClient->StartAccount(AccountRequestKind::Register, body,
+                                               std::move(handler));
+        },
+        [this, form](HttpReply&& reply) {
+            const AccountOutcome outcome = RegisterReply(reply, form, CurrentUser);
+            apply(outcome);
+            if (!outcome.notifyStaff)
+                return;
+            run(
+                QStringLiteral("正在通知工作人员…"),
+                [url = StaffNotificationUrl(g_pHttpClient->endpoints(), form.userName)](
+                    ReplyHandler handler) {
+                    return g_pHttpClient->StartSms(url, std::move(handler));
+                },
+                [this](HttpReply&& staff) {
+                    m_prompts.showMessage(RegisteredMessage(SmsSent(staff)));
+                });
+        });
+}
+
+void CUserCenterDlg::onModify()
+{
+    const AccountForm form = typed();
+    if (refused(CheckDetails(AccountRequestKind::Modify, form, m_sms.code())))
+        return;
+    run(
+        QStringLiteral("正在更新…"),
+        [body = AccountFormBody(AccountRequestKind::Modify, form)](ReplyHandler handler) {
+            return g_pHttpClient->StartAccount(AccountRequestKind::Modify, body,
+                                               std::move(handler));
+        },
+        [this](HttpReply&& reply) { apply(ModifyReply(reply)); });
+}
+
+void CUserCenterDlg::onSendCode()
+{
+    if (g_pHttpClient == nullptr)
+        return;
+    const CSmsVerification::Request request = m_sms.Begin(g_pHttpClient->endpoints(), U(m_mobile));
+    if (!request.message.empty()) {
+        m_prompts.showMessage(request.message);
+        return;
+    }
+    run(
+        QStringLiteral("正在发送验证码…"),
+        [url = request.url](ReplyHandler handler) {
+            return g_pHttpClient->StartSms(url, std::move(handler));
+        },
+        [this](HttpReply&& reply) {
+            m_prompts.showMessage(CSmsVerification::ResultMessage(reply));
+        });
+}
+
+void InstallUserCenter(COrbaltApp& app, UserPrompts& prompts)
+{
+    app.hooks().userCenter = [&app, &prompts] {
+        CUserCenterDlg dialog(prompts, app.mainFrame());
+        dialog.exec();
+    };
+    // The program ends right after, and ending aborts what is still in flight: give the
+    // logout a moment to reach the server, but never hold the exit up for a slow one.
+    app.hooks().logout = [] {
+        if (g_pHttpClient == nullptr)
+            return;
+        auto sent = std::make_shared<std::promise<void>>();
+        std::future<void> done = sent->get_future();
+        g_pHttpClient->StartAccount(AccountRequestKind::Logout, ExitLogoutBody(CurrentUser),
+                                    [sent](HttpReply&&) { sent->set_value(); });
+        done.wait_for(kExitLogoutGrace);
+    };
+}
+
+} // namespace velmora

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "app/UserRequest.h"
+#include "net/Account.h"
+#include "net/SmsVerification.h"
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+namespace velmora {
+
+class COrbaltApp;
+class UserPrompts;
+
+// "用户中心": register, log in, change the account's details, log out, and the SMS code that
+// registration and changes need. The code lives with the dialog: closing it forgets the code.
+// While a request runs the buttons are disabled, so one dialog has one request at a time.
+class CUserCenterDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit CUserCenterDlg(UserPrompts& prompts, QWidget* parent = nullptr);
+
+    QLineEdit* userNameBox() const { return m_userName; }
+    QLineEdit* passwordBox() const { return m_password; }
+    QLineEdit* mailBox() const { return m_mail; }
+    QLineEdit* mobileBox() const { return m_mobile; }
+    QLineEdit* aliasBox() const { return m_alias; }
+    QLineEdit* codeBox() const { return m_code; }
+    QLineEdit* statusBox() const { return m_status; }
+    QPushButton* registerButton() const { return m_register; }
+    QPushButton* loginButton() const { return m_login; }
+    QPushButton* modifyButton() const { return m_modify; }
+    QPushButton* logoutButton() const { return m_logout; }
+    QPushButton* sendCodeButton() const { return m_sendCode; }
+    const CSmsVerification& verification() const { return m_sms; }
+    bool busy() const { return m_busy; }
+
+private:
+    void onLogin();
+    void onLogout();
+    void onRegister();
+    void onModify();
+    void onSendCode();
+
+    AccountForm typed() const;
+    // A refusal is shown and ends the handler.
+    bool refused(const std::optional<std::string>& message);
+    void apply(const AccountOutcome& outcome);
+    void setDetailsReadOnly(bool readOnly);
+    void setBusy(bool busy);
+    // Sends one request; `done` runs with its reply unless the dialog closes first.
+    void run(const QString& label, CUserRequest::Start start, CUserRequest::Done done);
+
+    UserPrompts& m_prompts;
+    CSmsVerification m_sms;
+    bool m_busy = false;
+    QLineEdit* m_userName;
+    QLineEdit* m_password;
+    QLineEdit* m_mail;
+    QLineEdit* m_mobile;
+    QLineEdit* m_alias;
+    QLineEdit* m_code;
+    QLineEdit* m_status;
+    QPushButton* m_register;
+    QPushButton* m_login;
+    QPushButton* m_modify;
+    QPushButton* m_logout;
+    QPushButton* m_sendCode;
+};
+
+// Plugs the dialog into the frame's "用户中心" command and the exit's logout into the app.
+void InstallUserCenter(COrbaltApp& app, UserPrompts& prompts);
+
+} // namespace velmora

@@ -1,0 +1,397 @@
+#include "net/Account.h"
+#include "net/SmsVerification.h"
+#include "platform/RegistryKey.h"
+#include "platform/TextCodec.h"
+#include "tests/net/support/RawHttpServer.h"
+#include "tests/support/TestSupport.h"
+
+#include <algorithm>
+#include <future>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RawHttpServer;
+
+std::string Body(const std::string& request)
+{
+    return request.substr(request.find("\r\n\r\n") + 4);
+}
+std::string RequestLine(const std::string& request)
+{
+    return request.substr(0, request.find("\r\n"));
+}
+
+std::string Saved(std::string_view name)
+{
+    CRegistryKey key(RegistryRoot::LocalMachine);
+    std::string text = "<none>";
+    if (key.Open(kRegistry.subKey))
+        key.ReadString(name, text);
+    return text;
+}
+
+AccountForm Filled() { return {"zhang", "pw", "z@example.cn", "13812345678", "小张", ""}; }
+
+// Each test talks to a canned server on loopback from a fresh directory (the client's cookie
+// file lands there) and a registry of its own.
+class AccountTest : public ::testing::Test {
+protected:
+    AccountTest() : m_previousDir(fs::current_path()) { fs::current_path(m_dir.path()); }
+    ~AccountTest() override { fs::current_path(m_previousDir); }
+
+    Endpoints endpoints(int port) const
+    {
+        Endpoints e;
+        e.website.port = port;
+        e.smsGateway.port = port;
+        return e;
+    }
+
+    // The reply of one account request, as the dialog receives it.
+    HttpReply post(int port, AccountRequestKind kind, const std::string& form)
+    {
+        CHttpClient client(endpoints(port));
+        std::promise<HttpReply> done;
+        client.StartAccount(kind, form, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
+        return done.get_future().get();
+    }
+    HttpReply answer(std::string_view body, AccountRequestKind kind = AccountRequestKind::Login,
+                     const std::string& form = "username=zhang&channel=ORBALT")
+    {
+        m_server.setResponse(RawHttpServer::Response(200, body));
+        return post(m_server.port(), kind, form);
+    }
+    HttpReply sms(const std::string& url)
+    {
+        CHttpClient client(endpoints(m_server.port()));
+        std::promise<HttpReply> done;
+        client.StartSms(url, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
+        return done.get_future().get();
+    }
+
+    test::TempDir m_dir;
+    fs::path m_previousDir;
+    test::ScopedEnv m_registry{"VELMORA_REGISTRY", (m_dir / "registry.ini").string()};
+    RawHttpServer m_server;
+};
+
+TEST_F(AccountTest, FormValuesAreEncodedGbkSoTypedSyntaxStaysInsideItsField)
+{
+    m_server.setResponse(RawHttpServer::Response(200, ""));
+    AccountForm form = Filled();
+    form.userName = "张三";
+    form.password = "a&b=c+d%e f#";
+    post(m_server.port(), AccountRequestKind::Login,
+         AccountFormBody(AccountRequestKind::Login, form));
+
+    const auto requests = m_server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(RequestLine(requests[0]), "POST /weborbalt/chklogin.asp?getcode=4827 HTTP/1.0");
+    EXPECT_EQ(Body(requests[0]),
+              "username=%D5%C5%C8%FD&password=a%26b%3Dc%2Bd%25e%20f%23&channel=ORBALT");
+
+    EXPECT_EQ(AccountFormBody(AccountRequestKind::Register, form),
+              "username=%D5%C5%C8%FD&password=a%26b%3Dc%2Bd%25e%20f%23&alias=%D0%A1%D5%C5"
+              "&mail=z%40example.cn&telphone=13812345678&channel=ORBALT");
+    EXPECT_EQ(AccountFormBody(AccountRequestKind::Modify, form),
+              AccountFormBody(AccountRequestKind::Register, form));
+    EXPECT_EQ(AccountFormBody(AccountRequestKind::Logout, form),
+              "username=%D5%C5%C8%FD&channel=ORBALT");
+    UserInfo user;
+    user.userName = "a&channel=X";
+    EXPECT_EQ(ExitLogoutBody(user), "username=a%26channel%3DX&channel=ORBALT");
+}
+
+TEST(ExtractField, SkipsOneSeparatorAndKeepsTheOldValueWithoutATerminator)
+{
+    std::string target = "old";
+    EXPECT_TRUE(ExtractField("x|mail=a@b|", "mail", target));
+    EXPECT_EQ(target, "a@b");
+    EXPECT_TRUE(ExtractField("mailXY|", "mail", target)); // the separator is any character
+    EXPECT_EQ(target, "Y");
+    EXPECT_TRUE(ExtractField("alias：小张|", "alias", target)); // a separator of several bytes
+    EXPECT_EQ(target, "小张");
+    EXPECT_TRUE(ExtractField("type:|", "type", target));
+    EXPECT_EQ(target, "");
+
+    target = "old";
+    EXPECT_FALSE(ExtractField("mail=a@b", "mail", target));
+    EXPECT_FALSE(ExtractField("alias=x|", "mail", target));
+    EXPECT_FALSE(ExtractField("mail", "mail", target));
+    EXPECT_EQ(target, "old");
+    // The first occurrence counts, even inside another word.
+    EXPECT_TRUE(ExtractField("email=1|mail=2|", "mail", target));
+    EXPECT_EQ(target, "1");
+}
+
+TEST(AccountChecks, RefuseInTheirOrderBeforeAnythingIsSent)
+{
+    EXPECT_EQ(CheckLogin({}), "用户名称不能为空!");
+    EXPECT_EQ(CheckLogin({"u", "", "", "", "", ""}), "用户密码不能为空!");
+    EXPECT_EQ(CheckLogin({"u", "p", "", "", "", ""}), std::nullopt);
+    EXPECT_EQ(CheckLogout({}), "用户名称不能为空!");
+    EXPECT_EQ(CheckLogout({"u", "", "", "", "", ""}), std::nullopt);
+
+    for (const auto kind : {AccountRequestKind::Register, AccountRequestKind::Modify}) {
+        AccountForm form;
+        const auto check = [&] { return CheckDetails(kind, form, "123456"); };
+        EXPECT_EQ(check(), "用户名称不能为空!");
+        form.userName = "u";
+        EXPECT_EQ(check(), "用户密码不能为空!");
+        form.password = "p";
+        EXPECT_EQ(check(), "呢称不能为空!");
+        form.alias = "a";
+        EXPECT_EQ(check(), "邮箱不能为空或格式不对!");
+        form.mail = "no-at-sign";
+        EXPECT_EQ(check(), "邮箱不能为空或格式不对!");
+        form.mail = "a@b";
+        EXPECT_EQ(check(),
+                  kind == AccountRequestKind::Register ? "手机不能为空!" : "电话不能为空!");
+        form.telphone = "138";
+        EXPECT_EQ(check(), "手机验证码不能为空!");
+        form.code = "654321";
+        EXPECT_EQ(check(), "手机验证码错误");
+        form.code = "123456";
+        EXPECT_EQ(check(), std::nullopt);
+        // Without a code sent from this dialog, nothing is accepted.
+        EXPECT_EQ(CheckDetails(kind, form, ""), "手机验证码错误");
+    }
+}
+
+TEST_F(AccountTest, LoginSuccessFillsTheUserLocksTheBoxesAndSavesTheLogin)
+{
+    UserInfo user;
+    user.mail = "earlier@mail";
+    const std::string reply =
+        Utf8ToGbk("login success|alias=小张|telphone=138|type=1|valid=2025|mail=x");
+    const AccountOutcome outcome =
+        LoginReply(answer(reply), {"zhang", "p&w", "", "", "", "9"}, user);
+
+    EXPECT_TRUE(user.loggedIn);
+    EXPECT_EQ(user.userName, "zhang");
+    EXPECT_EQ(user.password, "p&w");
+    EXPECT_EQ(user.alias, "小张");
+    EXPECT_EQ(user.telphone, "138");
+    EXPECT_EQ(user.type, "1");
+    EXPECT_EQ(user.valid, "2025");
+    EXPECT_EQ(user.mail, "earlier@mail"); // no "|" after its value
+    EXPECT_EQ(outcome.message, "登陆成功");
+    EXPECT_EQ(outcome.status, GbkToUtf8(reply));
+    EXPECT_TRUE(outcome.clearCode);
+    EXPECT_TRUE(outcome.showDetails);
+    EXPECT_EQ(outcome.detailsReadOnly, true);
+    EXPECT_EQ(Saved(kRegistry.loginUser), "zhang");
+    EXPECT_EQ(Saved(kRegistry.loginPassword), "p&w");
+}
+
+TEST_F(AccountTest, LoginRefusedOrUnreachableFailsSilently)
+{
+    UserInfo user;
+    AccountOutcome outcome = LoginReply(answer("retcode:[wrong password]"), Filled(), user);
+    EXPECT_FALSE(user.loggedIn);
+    EXPECT_EQ(user.userName, "");
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.status, "retcode:[wrong password]");
+    EXPECT_TRUE(outcome.clearCode);
+    EXPECT_EQ(outcome.detailsReadOnly, std::nullopt);
+
+    outcome = LoginReply(post(test::UnusedPort(), AccountRequestKind::Login, "x"), Filled(), user);
+    EXPECT_FALSE(user.loggedIn);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.status, "");
+    EXPECT_EQ(Saved(kRegistry.loginUser), "<none>");
+}
+
+TEST_F(AccountTest, LogoutNeedsTheServersEmptyReply)
+{
+    UserInfo user;
+    user.loggedIn = true;
+    AccountOutcome outcome = LogoutReply(answer("some text", AccountRequestKind::Logout), user);
+    EXPECT_TRUE(user.loggedIn);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.status, "retcode:[User logout success!]");
+    EXPECT_EQ(outcome.detailsReadOnly, false);
+
+    outcome = LogoutReply(answer("", AccountRequestKind::Logout), user);
+    EXPECT_FALSE(user.loggedIn);
+    EXPECT_EQ(outcome.message, "注销成功");
+    EXPECT_EQ(outcome.status, "retcode:[User logout success!]");
+    EXPECT_EQ(outcome.detailsReadOnly, false);
+}
+
+TEST_F(AccountTest, LogoutThatNeverReachedTheServerKeepsTheUserLoggedIn)
+{
+    UserInfo user;
+    user.loggedIn = true;
+    const AccountOutcome outcome =
+        LogoutReply(post(test::UnusedPort(), AccountRequestKind::Logout, "x"), user);
+    EXPECT_TRUE(user.loggedIn);
+    EXPECT_EQ(outcome.message, "注销失败，无法连接账户服务器!");
+    ASSERT_TRUE(outcome.status);
+    EXPECT_EQ(outcome.status->rfind("注销失败: open trade error=", 0), 0u) << *outcome.status;
+    EXPECT_EQ(outcome.detailsReadOnly, std::nullopt);
+}
+
+TEST_F(AccountTest, RegisterReplies)
+{
+    const AccountForm form = Filled();
+    UserInfo user;
+    AccountOutcome outcome = RegisterReply(
+        answer("<p>retcode:[User registration success!]</p>", AccountRequestKind::Register), form,
+        user);
+    EXPECT_TRUE(outcome.notifyStaff);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.status, "retcode:[User registration success!]</p>");
+    EXPECT_FALSE(user.loggedIn);
+    EXPECT_EQ(user.userName, "zhang");
+    EXPECT_EQ(user.password, "pw");
+    EXPECT_EQ(user.mail, "z@example.cn");
+    EXPECT_EQ(user.alias, "小张");
+    EXPECT_EQ(user.telphone, "13812345678");
+    EXPECT_NE(RegisteredMessage(true), RegisteredMessage(false));
+    EXPECT_NE(RegisteredMessage(true).find("12小时"), std::string::npos);
+
+    UserInfo other;
+    outcome =
+        RegisterReply(answer("x retcode:[name taken]", AccountRequestKind::Register), form, other);
+    EXPECT_FALSE(outcome.notifyStaff);
+    EXPECT_EQ(outcome.message, "由于系统原因，注册失败！");
+    EXPECT_EQ(outcome.status, "retcode:[name taken]");
+    EXPECT_EQ(other.userName, "");
+
+    // The success text alone, without "retcode", is no answer at all.
+    outcome = RegisterReply(answer("[User registration success!]", AccountRequestKind::Register),
+                            form, other);
+    EXPECT_FALSE(outcome.notifyStaff);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.status, std::nullopt);
+    EXPECT_EQ(other.userName, "");
+}
+
+TEST_F(AccountTest, ModifyShowsTheReplyFromRetcodeOnly)
+{
+    EXPECT_EQ(ModifyReply(answer("ok retcode:[done]", AccountRequestKind::Modify)).status,
+              "retcode:[done]");
+    const AccountOutcome none = ModifyReply(answer("error page", AccountRequestKind::Modify));
+    EXPECT_EQ(none.status, std::nullopt);
+    EXPECT_EQ(none.message, "");
+}
+
+TEST_F(AccountTest, OpeningShowsTheLoggedInUserOrTheSavedLogin)
+{
+    UserInfo user;
+    user.userName = "kept";
+    user.password = "kept-pw";
+    AccountForm form = OpeningForm(user); // nothing saved: the fields stay
+    EXPECT_EQ(form.userName, "kept");
+    EXPECT_EQ(form.password, "kept-pw");
+
+    SaveLogin("李四", "secret");
+    user.mail = "m@x";
+    form = OpeningForm(user);
+    EXPECT_EQ(user.userName, "李四");
+    EXPECT_EQ(form.userName, "李四");
+    EXPECT_EQ(form.password, "secret");
+    EXPECT_EQ(form.mail, ""); // a user not logged in sees only the saved login
+
+    user = {true, "me", "alias", "pw", "m@x", "139", "", ""};
+    form = OpeningForm(user);
+    EXPECT_EQ(user.userName, "me");
+    EXPECT_EQ(form.userName, "me");
+    EXPECT_EQ(form.password, "pw");
+    EXPECT_EQ(form.mail, "m@x");
+    EXPECT_EQ(form.alias, "alias");
+    EXPECT_EQ(form.telphone, "139");
+}
+
+TEST_F(AccountTest, GatewayUrlEncodesEveryValueAsUtf8)
+{
+    m_server.setResponse(RawHttpServer::Response(200, "<string>Sucess</string>"));
+    CSmsVerification verification;
+    const auto request = verification.Begin(endpoints(m_server.port()), "138&SendType=9#x");
+    ASSERT_EQ(request.message, "");
+    const HttpReply reply = sms(request.url);
+    EXPECT_EQ(CSmsVerification::ResultMessage(reply), "发送手机验证码成功!");
+
+    const auto requests = m_server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(RequestLine(requests[0]),
+              "GET /GateWay/Services.asmx/DirectSend?UserID=602318&Account=vlmsg&Password=K7Q2ZD"
+              "&Phones=138%26SendType%3D9%23x%3B"
+              "&Content=%E9%AA%8C%E8%AF%81%E7%A0%81%EF%BC%9A" +
+                  verification.code() +
+                  "%E3%80%90Tessaly%E3%80%91&SendTime=&SendType=1&PostFixNumber= HTTP/1.0");
+
+    const std::string staff = StaffNotificationUrl(endpoints(m_server.port()), "a b&c");
+    EXPECT_NE(staff.find("&Phones=13000000000%3B&Content=Velmora%E7%94%A8%E6%88%B7%5Ba%20b%26c%5D"),
+              std::string::npos)
+        << staff;
+}
+
+TEST_F(AccountTest, CodesAreKeptPerDialogAndOnlyTheLastCounts)
+{
+    const Endpoints unreachable = endpoints(test::UnusedPort());
+    CSmsVerification verification;
+    EXPECT_FALSE(verification.Accepts(""));
+    EXPECT_EQ(verification.Begin(unreachable, "").message, "手机不能为空!");
+    EXPECT_EQ(verification.code(), "");
+
+    const auto first = verification.Begin(unreachable, "138");
+    const std::string firstCode = verification.code();
+    // A failed send keeps the code.
+    EXPECT_EQ(CSmsVerification::ResultMessage(sms(first.url)), "发送手机验证码失败!");
+    EXPECT_TRUE(verification.Accepts(firstCode));
+
+    m_server.setResponse(RawHttpServer::Response(200, "Error"));
+    EXPECT_EQ(CSmsVerification::ResultMessage(sms(first.url)), "发送手机验证码失败!");
+
+    // An empty number leaves the stored code.
+    EXPECT_EQ(verification.Begin(unreachable, "").message, "手机不能为空!");
+    EXPECT_EQ(verification.code(), firstCode);
+
+    do
+        verification.Begin(unreachable, "138");
+    while (verification.code() == firstCode);
+    EXPECT_FALSE(verification.Accepts(firstCode));
+    EXPECT_TRUE(verification.Accepts(verification.code()));
+    EXPECT_FALSE(CSmsVerification().Accepts(verification.code()));
+}
+
+TEST(VerificationCode, SixDigitsInRangeAndUnpredictableFromAnotherProcess)
+{
+    for (int i = 0; i < 300; ++i) {
+        const int code = DrawVerificationCode();
+        ASSERT_GE(code, 108080);
+        ASSERT_LE(code, 108080 + 32767);
+    }
+    // A forked copy shares all of the process's state: a generator kept in it would draw the
+    // same codes in both.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    int codes[4];
+    if (child == 0) {
+        for (int& c : codes)
+            c = DrawVerificationCode();
+        const bool written = ::write(fds[1], codes, sizeof codes) == sizeof codes;
+        ::_exit(written ? 0 : 1);
+    }
+    int theirs[4] = {};
+    const bool read = ::read(fds[0], theirs, sizeof theirs) == sizeof theirs;
+    ::waitpid(child, nullptr, 0);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    ASSERT_TRUE(read);
+    for (int& c : codes)
+        c = DrawVerificationCode();
+    EXPECT_FALSE(std::equal(std::begin(codes), std::end(codes), std::begin(theirs)));
+}
+
+} // namespace
+} // namespace velmora
