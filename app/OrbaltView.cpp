@@ -9,7 +9,12 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -158,6 +163,91 @@ void COrbaltView::OnFilePrintPreview()
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* printer) { PrintTo(*printer); });
     preview.exec();
+}
+
+bool COrbaltView::isQuoteBoard() const { return document()->kind == kQuoteBoardKind; }
+
+DrawList COrbaltView::exportPass(QSize& size)
+{
+    DrawList drawing = drawPass(viewport()->size());
+    size = drawing.page ? QSize(drawing.page->width, drawing.page->height) : viewport()->size();
+    return drawing;
+}
+
+QImage COrbaltView::RenderImage()
+{
+    QSize size;
+    const DrawList drawing = exportPass(size);
+    if (drawing.ops.empty())
+        return {};
+    return RenderDrawList(drawing, size.width(), size.height());
+}
+
+void COrbaltView::CopyImage()
+{
+    const QImage image = RenderImage();
+    if (!image.isNull())
+        QGuiApplication::clipboard()->setImage(image);
+}
+
+bool COrbaltView::ExportImage(const QString& path, ImageFormat format, std::string& error)
+{
+    QSize size;
+    const DrawList drawing = exportPass(size);
+    if (drawing.ops.empty()) {
+        error = "nothing is drawn";
+        return false;
+    }
+    return WriteDrawListImage(drawing, size.width(), size.height(), path, format, error);
+}
+
+void COrbaltView::SaveImage()
+{
+    const QString png = QStringLiteral("PNG 图片 (*.png)");
+    const QString svg = QStringLiteral("SVG 矢量图 (*.svg)");
+    QString filter = png;
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("另存为图片"),
+        QDir::home().filePath(isQuoteBoard() ? QStringLiteral("行情.png")
+                                             : QStringLiteral("价值图.png")),
+        png + QStringLiteral(";;") + svg, &filter);
+    if (path.isEmpty())
+        return;
+    // The name decides; a name without a known suffix gets the chosen filter's.
+    if (!path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive) &&
+        !path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
+        path += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
+    std::string error;
+    if (!ExportImage(path, ImageFormatOf(path), error))
+        m_prompts.showMessage("图片保存失败：" + path.toStdString());
+}
+
+QMenu* COrbaltView::MakeContextMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("viewMenu"));
+    const bool board = isQuoteBoard();
+    auto add = [menu](const QString& text, const char* name, auto handler) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(QString::fromLatin1(name));
+        QObject::connect(action, &QAction::triggered, menu, handler);
+    };
+    add(board ? QStringLiteral("复制") : QStringLiteral("复制图表"), "copyImage",
+        [this] { CopyImage(); });
+    add(QStringLiteral("另存为图片..."), "saveImage", [this] { SaveImage(); });
+    if (!board) {
+        menu->addSeparator();
+        add(QStringLiteral("打印..."), "print", [this] { OnFilePrint(); });
+        add(QStringLiteral("打印预览..."), "printPreview", [this] { OnFilePrintPreview(); });
+    }
+    return menu;
+}
+
+void COrbaltView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu* menu = MakeContextMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
 }
 
 } // namespace velmora

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "analysis/DrawList.h"
+#include "analysis/DrawListExport.h"
 #include "analysis/ValueChart.h"
 #include "app/framework/View.h"
 
 #include <memory>
 #include <string>
 
+class QMenu;
 class QPrinter;
 
 namespace velmora {
@@ -37,16 +39,32 @@ public:
     void OnFilePrint();
     void OnFilePrintPreview();
 
+    // What the view shows, as a white image through the same drawing pass as the screen: a
+    // chart's whole page, the quote board at the window's size. Null when nothing is drawn.
+    QImage RenderImage();
+    // The image on the clipboard.
+    void CopyImage();
+    // Asks for a file and writes the image there, PNG or SVG by the chosen name.
+    void SaveImage();
+    // Writes the image to `path`; false with the reason in `error`.
+    bool ExportImage(const QString& path, ImageFormat format, std::string& error);
+    // The right button's menu: copy and save for every view, print and preview for charts.
+    QMenu* MakeContextMenu(QWidget* parent);
+
     // What the last paint drew, in page coordinates; for tests and printing.
     const DrawList& lastDrawing() const { return m_lastDrawing; }
     const ValueChartState& chartState() const { return *m_chart; }
 
 protected:
     void OnDraw(QPainter& painter) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     // Computes what to draw for a device of the given size; shows failures.
     DrawList drawPass(QSize clientSize);
+    // The pass for an export, with the size of the image it fills.
+    DrawList exportPass(QSize& size);
+    bool isQuoteBoard() const;
     void reportOnce(std::string_view message);
 
     UserPrompts& m_prompts;

@@ -12,7 +12,7 @@
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
 #include "platform/MessageSink.h"
-#include "tools/ChartPng.h"
+#include "tools/ChartImage.h"
 #include "tools/ChartReport.h"
 
 #include <algorithm>
@@ -32,7 +32,7 @@ using namespace velmora;
 namespace {
 
 constexpr int kBadArguments = 2;
-constexpr int kPngFailed = 3;
+constexpr int kImageFailed = 3;
 constexpr int kMaxPasses = 3;
 
 constexpr const char* kUsage =
@@ -40,7 +40,7 @@ constexpr const char* kUsage =
     "  velmora-tool bars  (--hst DIR | --server) --code CODE --period P [--history N]\n"
     "  velmora-tool chart (--hst DIR | --server) --code CODE --period P [--cursor K] [--tpo N]\n"
     "                     [--long M] [--short M] [--history N] [--yunit TEXT]\n"
-    "                     [--format json|text] [--png FILE [--screen-width W]]\n"
+    "                     [--format json|text] [--png FILE] [--svg FILE] [--screen-width W]\n"
     "\n"
     "  velmora-tool quotes\n"
     "\n"
@@ -48,9 +48,9 @@ constexpr const char* kUsage =
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
     "  CODE    catalogue code, e.g. EURUSD or LLGUSD\n"
     "  P       period: 0 half-hour, 1 day, 2 week, 3 month (or half, day, week, month)\n"
-    "  FILE    PNG of the drawn chart's page; W is the screen width it is laid out for\n"
+    "  FILE    PNG or SVG of the drawn chart's page; W is the screen width it is laid out for\n"
     "          (default 1280, the page is W - 20 wide)\n"
-    "exit status: 0 chart drawn, 1 message or suggestion, 2 bad arguments, 3 PNG not written\n";
+    "exit status: 0 chart drawn, 1 message or suggestion, 2 bad arguments, 3 image not written\n";
 
 int Usage(const std::string& problem)
 {
@@ -90,7 +90,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
         {"bars", {"--hst", "--server", "--code", "--period", "--history"}},
         {"chart",
          {"--hst", "--server", "--code", "--period", "--cursor", "--tpo", "--long", "--short",
-          "--history", "--yunit", "--format", "--png", "--screen-width"}},
+          "--history", "--yunit", "--format", "--png", "--svg", "--screen-width"}},
         {"quotes", {"--server"}},
     };
     const auto command = allowed.find(options.command);
@@ -241,7 +241,6 @@ int main(int argc, char** argv)
     if (options->has("--yunit"))
         catalogue[commodity].yunit[*period] = options->get("--yunit");
 
-    const std::string pngPath = options->has("--png") ? options->get("--png") : "";
     StderrMessageSink messages;
     std::optional<ServerSession> session;
     bool fetched = true;
@@ -292,12 +291,15 @@ int main(int argc, char** argv)
     Write(format == "json" ? ChartJson(run, *state) : ChartText(run, *state));
     if (run.pass.outcome != ChartOutcome::Drawn)
         return 1;
-    if (options->has("--png")) {
-        std::fflush(stdout);
+    std::fflush(stdout);
+    for (const auto& [option, format] :
+         {std::pair{"--png", ImageFormat::Png}, std::pair{"--svg", ImageFormat::Svg}}) {
+        if (!options->has(option))
+            continue;
         std::string error;
-        if (!WriteChartPng(*state, screenWidth, pngPath, error)) {
+        if (!WriteChartImage(*state, screenWidth, options->get(option), format, error)) {
             std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
-            return kPngFailed;
+            return kImageFailed;
         }
     }
     return 0;

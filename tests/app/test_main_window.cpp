@@ -18,11 +18,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QHelpEvent>
+#include <QImage>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
 #include <QStatusBar>
@@ -34,6 +37,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 
 using namespace velmora;
 
@@ -333,6 +337,40 @@ TEST_F(MainWindowTest, ChartViewDrawsTheEngineResultAndReportsFailuresOnce)
     view->document()->period = 7;
     paint(view);
     EXPECT_EQ(prompts.messages.back(), "商品参数异常");
+}
+
+// Copy, save and print reach the same drawing as the screen; the board has no printing.
+TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
+{
+    COrbaltView* chart = openChart(kGold, kDay);
+    std::unique_ptr<QMenu> menu(chart->MakeContextMenu(nullptr));
+    QStringList names;
+    for (QAction* action : menu->actions())
+        if (!action->isSeparator())
+            names << action->objectName();
+    EXPECT_EQ(names, QStringList({QStringLiteral("copyImage"), QStringLiteral("saveImage"),
+                                  QStringLiteral("print"), QStringLiteral("printPreview")}));
+
+    const PageSize page = *chart->lastDrawing().page;
+    menu->findChild<QAction*>(QStringLiteral("copyImage"))->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(page.width, page.height));
+
+    const velmora::test::TempDir dir;
+    std::string error;
+    const QString png = QString::fromStdString((dir / "c.png").string());
+    ASSERT_TRUE(chart->ExportImage(png, ImageFormat::Png, error)) << error;
+    EXPECT_EQ(QImage(png).size(), QSize(page.width, page.height));
+    const QString svg = QString::fromStdString((dir / "c.svg").string());
+    ASSERT_TRUE(chart->ExportImage(svg, ImageFormat::Svg, error)) << error;
+    EXPECT_GT(std::filesystem::file_size((dir / "c.svg")), 1000u);
+    EXPECT_FALSE(chart->ExportImage(QStringLiteral("/nonexistent/c.png"), ImageFormat::Png, error));
+
+    frame->OnCommand(ID_SHOW_QUOTES);
+    COrbaltView* board = activeView();
+    ASSERT_NE(board, chart);
+    std::unique_ptr<QMenu> boardMenu(board->MakeContextMenu(nullptr));
+    EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("print")), nullptr);
+    EXPECT_EQ(board->RenderImage().size(), board->viewport()->size());
 }
 
 TEST_F(MainWindowTest, SuggestionEnlargesTheUnitAndRepaints)

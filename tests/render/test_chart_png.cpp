@@ -73,6 +73,22 @@ TEST_F(ChartPngTest, DrawnChartIsSavedAsItsPage)
     EXPECT_GT(ink, 10);
 }
 
+// The same page as vector graphics, with its texts as text.
+TEST_F(ChartPngTest, SvgHoldsThePageWithItsTexts)
+{
+    ASSERT_EQ(run("--tpo 20 --svg '" + (dir / "c.svg").string() + "' --png '" +
+                  (dir / "c.png").string() + "'"),
+              0);
+    std::ifstream in(dir / "c.svg");
+    const std::string svg{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(svg.find("<svg"), std::string::npos);
+    const QSize page = image("c.png").size();
+    EXPECT_NE(svg.find("viewBox=\"0 0 " + std::to_string(page.width()) + " " +
+                       std::to_string(page.height()) + "\""),
+              std::string::npos);
+    EXPECT_NE(svg.find("<text"), std::string::npos);
+}
+
 TEST_F(ChartPngTest, ScreenWidthSetsThePageWidth)
 {
     ASSERT_EQ(run("--tpo 20 --screen-width 800 --png '" + (dir / "c.png").string() + "'"), 0);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "analysis/DrawList.h"
+
+#include <QImage>
+#include <QString>
+#include <string>
+
+namespace velmora {
+
+// A drawing list on a white image of the given size, through the same painter as the
+// windows; a null image when the size is empty or too large to allocate.
+QImage RenderDrawList(const DrawList& list, int width, int height);
+
+enum class ImageFormat { Png, Svg };
+
+// The format a file name asks for: SVG for ".svg", else PNG.
+ImageFormat ImageFormatOf(const QString& path);
+
+// Writes the drawing as an image file; SVG goes through Qt's SVG generator with the same
+// painter. On failure answers false and says why in `error`. Needs a running
+// QGuiApplication (fonts).
+bool WriteDrawListImage(const DrawList& list, int width, int height, const QString& path,
+                        ImageFormat format, std::string& error);
+
+} // namespace velmora

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "analysis/DrawListExport.h"
+#include "analysis/ValueChart.h"
+
+#include <string>
+
+namespace velmora {
+
+// The screen width a chart page is laid out for when none is given.
+inline constexpr int kDefaultScreenWidth = 1280;
+
+// The drawn chart of `state` on its page (page width and height) as PNG or SVG, through the
+// same drawing list and painter as the windows. Starts an
+// offscreen QGuiApplication for the duration when there is none. On failure answers false
+// and says why in `error`.
+bool WriteChartImage(const ValueChartState& state, int screenWidth, const std::string& path,
+                     ImageFormat format, std::string& error);
+
+} // namespace velmora
