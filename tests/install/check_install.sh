@@ -18,4 +18,15 @@ grep -q '^Exec=velmora$' "$prefix/share/applications/$id.desktop"
 grep -q '^Categories=.*Finance' "$prefix/share/applications/$id.desktop"
 desktop-file-validate "$prefix/share/applications/$id.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
+# The installed programs run: the tool answers its usage, the program starts and keeps
+# running until stopped, both with the user's folders in the temporary prefix.
+export HOME="$prefix/home" XDG_CONFIG_HOME="$prefix/home/config" XDG_STATE_HOME="$prefix/home/state"
+mkdir -p "$HOME"
+status=0
+"$prefix/bin/velmora-tool" >/dev/null 2>&1 || status=$?
+[ "$status" = 2 ] || { echo "velmora-tool answered $status, not its usage" >&2; exit 1; }
+status=0
+QT_QPA_PLATFORM=offscreen timeout 3 "$prefix/bin/velmora" >/dev/null 2>&1 || status=$?
+[ "$status" = 124 ] || { echo "velmora ended with $status instead of running" >&2; exit 1; }
+[ -f "$XDG_STATE_HOME/velmora/Cookie0.txt" ] || { echo "no cookie file in the state folder" >&2; exit 1; }
 echo "install tree complete"

@@ -185,6 +185,8 @@ TEST_F(HttpClientTest, CookiesComeBackOnLaterRequestsAndAreSavedOwnerOnly)
     EXPECT_EQ(g_pHttpClient, nullptr);
 
     EXPECT_EQ(Mode(cookieFile), 0600u);
+    EXPECT_EQ(fs::path(cookieFile).parent_path(), cookieFolder()); // not the working directory
+    EXPECT_EQ(Mode(cookieFolder()), 0700u);
     std::ifstream in(cookieFile);
     const std::string saved{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_NE(saved.find("session\ts3cr3t"), std::string::npos) << saved;
