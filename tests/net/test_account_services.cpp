@@ -1,0 +1,224 @@
+#include "platform/TextCodec.h"
+#include "services/AccountServer.h"
+#include "services/AccountStore.h"
+#include "tests/support/TestSupport.h"
+
+#include <atomic>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <iterator>
+
+namespace velmora {
+namespace {
+
+using namespace services;
+
+const std::string kForm = "application/x-www-form-urlencoded";
+const std::string kLogin = "/weborbalt/chklogin.asp?getcode=" + Endpoints{}.accountAccessCode;
+const std::string kRegister = "/weborbalt/register.asp?action=add";
+const std::string kModify = "/weborbalt/register.asp?action=mod";
+const std::string kLogout = "/weborbalt/logout.asp";
+
+std::string ReadAll(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The bodies as the program builds them: raw GBK, nothing percent-encoded.
+std::string Details(const std::string& name, const std::string& password, const std::string& alias,
+                    const std::string& mail = "a@b.cn", const std::string& telphone = "13800000000")
+{
+    return Utf8ToGbk("username=" + name + "&password=" + password + "&alias=" + alias +
+                     "&mail=" + mail + "&telphone=" + telphone + "&channel=ORBALT");
+}
+
+std::string Credentials(const std::string& name, const std::string& password)
+{
+    return Utf8ToGbk("username=" + name + "&password=" + password + "&channel=ORBALT");
+}
+
+class AccountServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AccountServerOptions options;
+        options.db = dir / "accounts.db";
+        options.hashCost = HashCost::Minimum;
+        options.clock = [this] { return clock.load(); };
+        server = std::make_unique<AccountServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+        store = AccountStore::Open(dir / "accounts.db", error);
+        ASSERT_TRUE(store) << error;
+    }
+
+    // The reply body in UTF-8; empty when the request failed.
+    std::string post(const std::string& path, const std::string& body,
+                     httplib::Headers headers = {})
+    {
+        auto result = client->Post(path.c_str(), headers, body, kForm.c_str());
+        last.reset();
+        if (result)
+            last = *result;
+        return last ? GbkToUtf8(last->body) : std::string();
+    }
+
+    void addActive(const std::string& name, const std::string& password)
+    {
+        ASSERT_TRUE(
+            Has(post(kRegister, Details(name, password, name)), "[User registration success!]"));
+        ASSERT_TRUE(store->activate(name));
+    }
+
+    test::TempDir dir;
+    std::atomic<std::int64_t> clock{1000};
+    std::unique_ptr<AccountServer> server;
+    std::unique_ptr<httplib::Client> client;
+    std::unique_ptr<AccountStore> store;
+    std::optional<httplib::Response> last;
+};
+
+TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
+{
+    std::string reply = post(kRegister, Details("张三", "pw1", "小张"));
+    EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "[User registration success!]")) << reply;
+    // The name is taken whatever its letter case.
+    reply = post(kRegister, Details("张三", "other", "x"));
+    EXPECT_TRUE(Has(reply, "retcode") && !Has(reply, "success") && Has(reply, "已被使用")) << reply;
+
+    // Inactive until an operator switches it on; the password must still be right to learn so.
+    reply = post(kLogin, Credentials("张三", "pw1"));
+    EXPECT_FALSE(Has(reply, "login success"));
+    EXPECT_TRUE(Has(reply, "激活")) << reply;
+    EXPECT_FALSE(last->has_header("Set-Cookie"));
+    ASSERT_TRUE(store->activate("张三"));
+
+    reply = post(kLogin, Credentials("张三", "pw1"));
+    ASSERT_TRUE(Has(reply, "login success")) << reply;
+    EXPECT_TRUE(Has(reply, "alias=小张|mail=a@b.cn|telphone=13800000000|type=1|valid=20")) << reply;
+    const std::string cookie = last->get_header_value("Set-Cookie");
+    EXPECT_TRUE(cookie.starts_with("vsid=") && Has(cookie, "HttpOnly")) << cookie;
+    const std::string session = cookie.substr(0, cookie.find(';'));
+
+    reply = post(kModify, Details("张三", "wrong", "老张", "z@z.cn", "13900000000"));
+    EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "密码错误")) << reply;
+    reply = post(kModify, Details("张三", "pw1", "老张", "z@z.cn", "13900000000"));
+    EXPECT_TRUE(Has(reply, "retcode=0")) << reply;
+    reply = post(kLogin, Credentials("张三", "pw1"));
+    EXPECT_TRUE(Has(reply, "alias=老张|mail=z@z.cn|telphone=13900000000|")) << reply;
+
+    EXPECT_EQ(post(kLogout, Utf8ToGbk("username=张三&channel=ORBALT"), {{"Cookie", session}}), "");
+    ASSERT_TRUE(last && last->status == 200);
+    EXPECT_TRUE(Has(last->get_header_value("Set-Cookie"), "Max-Age=0"));
+    // The session is gone: the same cookie ends nothing any more.
+    EXPECT_EQ(post(kLogout, "username=x&channel=ORBALT", {{"Cookie", session}}), "");
+    EXPECT_FALSE(last->has_header("Set-Cookie"));
+}
+
+TEST_F(AccountServerTest, RefusesWrongPasswordsUnknownNamesAndAWrongAccessCode)
+{
+    addActive("li", "right");
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "wrong")), "密码错误"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("nobody", "right")), "密码错误"));
+    EXPECT_FALSE(Has(post(kLogin, Credentials("li", "")), "login success"));
+    // The access code is the program's: without it nobody gets to try a password.
+    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp?getcode=0000", Credentials("li", "right")),
+                     "login success"));
+    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp", Credentials("li", "right")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "right")), "login success"));
+}
+
+TEST_F(AccountServerTest, RepeatedWrongPasswordsMakeTheAccountAndTheAddressWait)
+{
+    addActive("wang", "right");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "wrong")), "密码错误"));
+    // Even the right password is not looked at while the account waits.
+    std::string reply = post(kLogin, Credentials("wang", "wrong"));
+    reply = post(kLogin, Credentials("wang", "right"));
+    EXPECT_TRUE(Has(reply, "尝试次数过多")) << reply;
+    EXPECT_TRUE(Has(post(kModify, Details("wang", "right", "w")), "尝试次数过多"));
+    clock += 3;
+    EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "right")), "login success"));
+
+    // Guessing across many names counts against the address.
+    addActive("zhao", "right");
+    for (int i = 0; i < 11; ++i)
+        post(kLogin, Credentials("guess" + std::to_string(i), "x"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "尝试次数过多"));
+    clock += 600;
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "login success"));
+}
+
+TEST_F(AccountServerTest, QuotesInFieldsAreTakenLiterally)
+{
+    addActive("victim", "secret");
+    const std::string attack = "' OR 1=1 --";
+    const std::string reply =
+        post(kRegister, Details(attack, attack, attack, attack + "@x.cn", "13800000000"));
+    EXPECT_TRUE(Has(reply, "[User registration success!]")) << reply;
+    // Not a number, so refused, not run.
+    EXPECT_TRUE(Has(post(kRegister, Details("n2", "p", "a", "a@b.cn", attack)), "retcode=2"));
+
+    for (const std::string& name : {attack, std::string("victim' --"), std::string("victim")}) {
+        EXPECT_FALSE(Has(post(kLogin, Credentials(name, attack)), "login success")) << name;
+        EXPECT_FALSE(Has(post(kLogin, Credentials(name, "' OR '1'='1")), "login success"));
+        clock += 1000;
+    }
+    EXPECT_TRUE(Has(post(kModify, Details("victim", attack, "x")), "密码错误"));
+    clock += 1000;
+
+    ASSERT_TRUE(store->activate(attack));
+    EXPECT_TRUE(
+        Has(post(kLogin, Credentials(attack, attack)), "alias=' OR 1=1 --|mail=' OR 1=1 --@x.cn|"));
+    const std::vector<Account> accounts = store->all();
+    ASSERT_EQ(accounts.size(), 2u);
+    EXPECT_EQ(store->find("victim")->alias, "victim");
+}
+
+TEST_F(AccountServerTest, PercentEncodedAndChineseValuesArriveIntact)
+{
+    // "张三" in GBK, percent-encoded; '+' is a space, %2B a plus.
+    const std::string body = "username=%D5%C5%C8%FD&password=p%26q%3Dr%2Bs%25t+u"
+                             "&alias=a%26b%3Dc%2Bd%25e+f&mail=m%40n.cn&telphone=13800000000"
+                             "&channel=ORBALT";
+    ASSERT_TRUE(Has(post(kRegister, body), "[User registration success!]"));
+    ASSERT_TRUE(store->find("张三"));
+    ASSERT_TRUE(store->activate("张三"));
+    const std::string reply = post(kLogin, "username=%D5%C5%C8%FD&password=p%26q%3Dr%2Bs%25t+u");
+    EXPECT_TRUE(Has(reply, "alias=a&b=c+d%e f|mail=m@n.cn|")) << reply;
+    // The same password typed raw, as the program sends it, with the space it decodes to.
+    EXPECT_TRUE(Has(post(kLogin, Credentials("张三", "p%26q%3Dr%2Bs%25t u")), "login success"));
+}
+
+TEST_F(AccountServerTest, RefusesFieldsThatWouldBreakTheLoginReply)
+{
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x|mail=evil")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x%0Ay")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x", "no-at-sign")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("", "p", "x")), "retcode=2"));
+    EXPECT_TRUE(store->all().empty());
+}
+
+TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
+{
+    ASSERT_TRUE(Has(post(kRegister, Details("zhou", "Plain-Pa55word-密码", "z")),
+                    "[User registration success!]"));
+    server->stop();
+    store.reset();
+    const std::string bytes = ReadAll(dir / "accounts.db");
+    EXPECT_TRUE(Has(bytes, "$argon2id$"));
+    EXPECT_FALSE(Has(bytes, "Plain-Pa55word"));
+    EXPECT_FALSE(Has(bytes, Utf8ToGbk("Plain-Pa55word-密码")));
+}
+
+} // namespace
+} // namespace velmora
