@@ -1,13 +1,19 @@
 #include "platform/TextCodec.h"
 #include "services/AccountServer.h"
 #include "services/AccountStore.h"
+#include "services/SmsGateway.h"
 #include "tests/support/TestSupport.h"
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <iterator>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace velmora {
 namespace {
@@ -218,6 +224,164 @@ TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
     EXPECT_TRUE(Has(bytes, "$argon2id$"));
     EXPECT_FALSE(Has(bytes, "Plain-Pa55word"));
     EXPECT_FALSE(Has(bytes, Utf8ToGbk("Plain-Pa55word-密码")));
+}
+
+class SmsGatewayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SmsGatewayOptions options;
+        options.outbox = dir / "outbox.txt";
+        gateway = std::make_unique<SmsGateway>(options);
+        std::string error;
+        ASSERT_TRUE(gateway->start(error)) << error;
+        client = std::make_unique<httplib::Client>("127.0.0.1", gateway->port());
+    }
+
+    std::string send(const std::string& credentials, const std::string& rest)
+    {
+        const auto reply =
+            client->Get(("/GateWay/Services.asmx/DirectSend?" + credentials + rest).c_str());
+        return reply ? reply->body : "(no reply)";
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<SmsGateway> gateway;
+    std::unique_ptr<httplib::Client> client;
+    const Endpoints defaults;
+    const std::string good = "UserID=" + defaults.smsUserId + "&Account=" + defaults.smsAccount +
+                             "&Password=" + defaults.smsPassword;
+};
+
+TEST_F(SmsGatewayTest, AcceptsOnlyTheConfiguredCredentialsAndStoresWhatItAccepts)
+{
+    const std::string message = "&Phones=13000000000;&Content=验证码：108123【Tessaly】"
+                                "&SendTime=&SendType=1&PostFixNumber=";
+    EXPECT_FALSE(Has(send("UserID=" + defaults.smsUserId + "&Account=" + defaults.smsAccount +
+                              "&Password=WRONG1",
+                          message),
+                     "Sucess"));
+    EXPECT_FALSE(Has(
+        send("UserID=000000&Account=" + defaults.smsAccount + "&Password=" + defaults.smsPassword,
+             message),
+        "Sucess"));
+    EXPECT_FALSE(Has(send("", message), "Sucess"));
+    EXPECT_EQ(ReadAll(dir / "outbox.txt"), "");
+
+    EXPECT_EQ(send(good, message), "Sucess");
+    EXPECT_FALSE(Has(send(good, "&Phones=12ab;&Content=x"), "Sucess"));
+    EXPECT_FALSE(Has(send(good, "&Phones=13000000000;&Content="), "Sucess"));
+    // Percent-encoded, with a line break that must not start a record of its own.
+    EXPECT_EQ(send(good, "&Phones=13100000000;13200000000&Content=a%26b%3D%2B%25%0A<i>"), "Sucess");
+
+    const std::string outbox = ReadAll(dir / "outbox.txt");
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 2) << outbox;
+    EXPECT_TRUE(Has(outbox, "\t13000000000;\t验证码：108123【Tessaly】\n")) << outbox;
+    EXPECT_TRUE(Has(outbox, "\t13100000000;13200000000\ta&b=+%\\n<i>\n")) << outbox;
+
+    const auto page = client->Get("/outbox");
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(Has(page->body, "验证码：108123【Tessaly】"));
+    EXPECT_TRUE(Has(page->body, "a&amp;b=+%\\n&lt;i&gt;"));
+    EXPECT_FALSE(Has(page->body, "<i>"));
+    // Newest first.
+    EXPECT_LT(page->body.find("13100000000"), page->body.find("13000000000"));
+}
+
+// A raw connection to 127.0.0.1:port; -1 when it cannot be made.
+int Connect(int port)
+{
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+// Whether the server closed the connection within `wait`.
+bool ClosedByServer(int sock, int waitMs)
+{
+    pollfd entry{sock, POLLIN, 0};
+    char buffer[256];
+    while (::poll(&entry, 1, waitMs) > 0) {
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return true;
+    }
+    return false;
+}
+
+TEST(GuardedServerTest, ATricklingClientIsCutOffAndDoesNotHoldUpOthers)
+{
+    test::TempDir dir;
+    SmsGatewayOptions options;
+    options.outbox = dir / "outbox.txt";
+    options.limits = {.requestTime = std::chrono::milliseconds(800), .perAddress = 2};
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+
+    // A byte at a time, always well inside the per-read timeout: only the whole-request
+    // deadline ends it.
+    const int slow = Connect(gateway.port());
+    ASSERT_GE(slow, 0);
+    const std::string request = "GET /outbox HTTP/1.1\r\nHost: x\r\nX-Filler: ";
+    bool cut = false;
+    for (std::size_t i = 0; i < 200 && !cut; ++i) {
+        const char byte = i < request.size() ? request[i] : 'a';
+        cut = ::send(slow, &byte, 1, MSG_NOSIGNAL) != 1 || ClosedByServer(slow, 50);
+        if (i == 3) {
+            // Meanwhile another client is served.
+            httplib::Client other("127.0.0.1", gateway.port());
+            const auto page = other.Get("/outbox");
+            EXPECT_TRUE(page && page->status == 200);
+        }
+    }
+    EXPECT_TRUE(cut);
+    ::close(slow);
+}
+
+TEST(GuardedServerTest, OneAddressGetsItsShareAndStopBreaksOffWhatItHolds)
+{
+    test::TempDir dir;
+    SmsGatewayOptions options;
+    options.outbox = dir / "outbox.txt";
+    // Long enough that only stopping can end the connections below.
+    options.limits = {.requestTime = std::chrono::seconds(60),
+                      .perRead = std::chrono::seconds(60),
+                      .perAddress = 2};
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+
+    // Two connections of one address are all it gets; the third is closed unanswered.
+    const int first = Connect(gateway.port());
+    const int second = Connect(gateway.port());
+    ASSERT_TRUE(first >= 0 && second >= 0);
+    ASSERT_EQ(::send(first, "GET", 3, MSG_NOSIGNAL), 3);
+    ASSERT_EQ(::send(second, "GET", 3, MSG_NOSIGNAL), 3);
+    ASSERT_FALSE(ClosedByServer(first, 100)); // both are being read
+    const int third = Connect(gateway.port());
+    ASSERT_GE(third, 0);
+    ASSERT_EQ(::send(third, "GET /outbox HTTP/1.0\r\n\r\n", 24, MSG_NOSIGNAL), 24);
+    std::string answer;
+    char buffer[512];
+    for (ssize_t n; (n = ::recv(third, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, static_cast<std::size_t>(n));
+    EXPECT_EQ(answer, "");
+    ::close(third);
+
+    // Stopping breaks off the two that are still sending.
+    gateway.stop();
+    EXPECT_TRUE(ClosedByServer(first, 5000));
+    EXPECT_TRUE(ClosedByServer(second, 5000));
+    ::close(first);
+    ::close(second);
 }
 
 } // namespace
