@@ -91,6 +91,13 @@ std::string FieldProblem(const std::string& name, const std::string& password,
         return "手机号码必须是5到20位数字";
     if (!Printable(name) || !Printable(password) || !Printable(alias) || !Printable(mail))
         return "各项内容不能含有“|”或控制字符";
+    // The program takes each field from the first place its key appears anywhere in the login
+    // reply, and the alias and the mail come before the keys after them.
+    for (const std::string_view key : {"mail", "telphone", "type", "valid"}) {
+        if (alias.find(key) != std::string::npos ||
+            (key != "mail" && mail.find(key) != std::string::npos))
+            return "呢称和邮箱不能含有mail、telphone、type或valid字样";
+    }
     return {};
 }
 

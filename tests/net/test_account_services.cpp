@@ -210,8 +210,13 @@ TEST_F(AccountServerTest, RefusesFieldsThatWouldBreakTheLoginReply)
     EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x|mail=evil")), "retcode=2"));
     EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x%0Ay")), "retcode=2"));
     EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x", "no-at-sign")), "retcode=2"));
+    // The program would read the mail from inside the alias, the type from inside the mail.
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "mailman")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x", "type@b.cn")), "retcode=2"));
     EXPECT_TRUE(Has(post(kRegister, Details("", "p", "x")), "retcode=2"));
     EXPECT_TRUE(store->all().empty());
+    EXPECT_TRUE(
+        Has(post(kRegister, Details("a", "p", "x", "x@mail.cn")), "[User registration success!]"));
 }
 
 TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
