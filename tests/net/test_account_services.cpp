@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace velmora {
@@ -381,10 +382,11 @@ TEST(GuardedServerTest, OneAddressGetsItsShareAndStopBreaksOffWhatItHolds)
     EXPECT_EQ(answer, "");
     ::close(third);
 
-    // Stopping breaks off the two that are still sending.
-    gateway.stop();
+    // Stopping breaks off the two that are still sending, long before their own time is up.
+    std::thread stopping([&gateway] { gateway.stop(); });
     EXPECT_TRUE(ClosedByServer(first, 5000));
     EXPECT_TRUE(ClosedByServer(second, 5000));
+    stopping.join();
     ::close(first);
     ::close(second);
 }
