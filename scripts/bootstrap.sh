@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libx11-dev
   libcurl4-openssl-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev openssl ca-certificates
+  libsqlite3-dev libsodium-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   appstream desktop-file-utils

@@ -1,6 +1,7 @@
 #include "services/DataServer.h"
 
 #include "market/Catalogue.h"
+#include "services/GuardedServer.h"
 #include "services/MarketSource.h"
 #include "services/WireFormat.h"
 
@@ -123,7 +124,7 @@ bool DataServer::start(std::string& error)
         m_server = std::make_unique<httplib::SSLServer>(m_options.certFile.c_str(),
                                                         m_options.keyFile.c_str());
     } else {
-        m_server = std::make_unique<httplib::Server>();
+        m_server = std::make_unique<GuardedServer>(m_options.limits);
     }
     if (!m_server->is_valid()) {
         error = "cannot use the certificate " + m_options.certFile.string() + " and key " +

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/Endpoints.h"
+#include "services/ConnectionLimits.h"
 #include "services/FaultInjector.h"
 
 #include <atomic>
@@ -41,6 +42,9 @@ struct DataServerOptions {
     // Seconds since 1970 UTC; the system clock when empty. Quotes, the simulated market and a
     // series query without datetime= go by it.
     std::function<std::int64_t()> clock;
+    // Over plain HTTP; a client's synchronisation opens many connections at once, so by
+    // default there is no cap per address.
+    ConnectionLimits limits{};
 };
 
 // The reference data server: the quote page and the series query on "/testone.php", from the

@@ -1,11 +1,16 @@
-// velmora-server: the reference data server on loopback, for demonstrations, tests and any
-// deployment that needs one.
+// velmora-server: the reference services on loopback (the data server, the website's account
+// pages and the SMS gateway), for demonstrations, tests and any deployment that needs them;
+// and the operator's commands on the account database.
 
 #include "market/TextNumbers.h"
 #include "net/Endpoints.h"
 #include "platform/PosixFile.h"
 #include "platform/SettingsStore.h"
+#include "platform/TextCodec.h"
+#include "services/AccountServer.h"
+#include "services/AccountStore.h"
 #include "services/DataServer.h"
+#include "services/SmsGateway.h"
 
 #include <charconv>
 #include <csignal>
@@ -14,17 +19,101 @@
 #include <pthread.h>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
 
 int usage()
 {
-    std::fputs("usage: velmora-server [--host ADDR] [--port N] [--hst DIR] [--seed N]\n"
+    std::fputs("usage: velmora-server [--host ADDR] [--port N] [--website-port N] [--sms-port N]\n"
+               "                      [--db FILE] [--outbox FILE] [--hst DIR] [--seed N]\n"
                "                      [--history-days N] [--config FILE]\n"
-               "                      [--cert PEM --key PEM] [--test-routes]\n",
+               "                      [--cert PEM --key PEM] [--test-routes] [--fast-hashing]\n"
+               "       velmora-server accounts list [--db FILE]\n"
+               "       velmora-server accounts activate NAME [--db FILE]\n"
+               "       velmora-server accounts add NAME PASSWORD [--active] [--db FILE]\n",
                stderr);
     return 2;
+}
+
+bool ParsePort(std::string_view text, int& port)
+{
+    return velmora::ParseExactNumber(text, port) && port >= 0 && port <= 65535;
+}
+
+// The operator's commands: names and passwords are UTF-8 here, as typed in a terminal.
+int RunAccountCommand(int argc, char** argv)
+{
+    using velmora::services::Account;
+    using velmora::services::AccountStore;
+    std::vector<std::string> words;
+    std::filesystem::path db = velmora::services::DefaultDataFile("accounts.db");
+    bool active = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--db" && i + 1 < argc)
+            db = argv[++i];
+        else if (word == "--active")
+            active = true;
+        else if (word.starts_with("--"))
+            return usage();
+        else
+            words.emplace_back(word);
+    }
+    const bool list = words.size() == 1 && words[0] == "list";
+    const bool activate = words.size() == 2 && words[0] == "activate";
+    const bool add = words.size() == 3 && words[0] == "add";
+    if (!list && !activate && !add)
+        return usage();
+    if (active && !add)
+        return usage();
+
+    std::string error;
+    const std::unique_ptr<AccountStore> store = AccountStore::Open(db, error);
+    if (!store) {
+        std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
+        return 1;
+    }
+    if (list) {
+        for (const Account& account : store->all()) {
+            std::printf(
+                "%s\t%s\t%s\t%s\t%s\t%s\n", velmora::EscapeControlBytes(account.name).c_str(),
+                account.active ? "active" : "inactive",
+                velmora::EscapeControlBytes(account.alias).c_str(),
+                velmora::EscapeControlBytes(account.mail).c_str(),
+                velmora::EscapeControlBytes(account.telphone).c_str(), account.created.c_str());
+        }
+        return 0;
+    }
+    const std::string& name = words[1];
+    if (activate) {
+        if (!store->activate(name)) {
+            std::fprintf(stderr, "velmora-server: no account %s\n",
+                         velmora::EscapeControlBytes(name).c_str());
+            return 1;
+        }
+        std::printf("activated %s\n", velmora::EscapeControlBytes(name).c_str());
+        return 0;
+    }
+    Account account;
+    account.name = name;
+    account.alias = name;
+    account.active = active;
+    account.passwordHash =
+        velmora::services::HashPassword(words[2], velmora::services::HashCost::Interactive);
+    const AccountStore::Added added =
+        account.passwordHash.empty() ? AccountStore::Added::Failed : store->add(account);
+    if (added != AccountStore::Added::Ok) {
+        std::fprintf(stderr, "velmora-server: %s: %s\n", velmora::EscapeControlBytes(name).c_str(),
+                     added == AccountStore::Added::NameTaken ? "the name is taken"
+                                                             : "the account cannot be stored");
+        return 1;
+    }
+    std::printf("added %s (%s)\n", velmora::EscapeControlBytes(name).c_str(),
+                active ? "active" : "inactive");
+    return 0;
 }
 
 } // namespace
@@ -34,13 +123,32 @@ int main(int argc, char** argv)
     using velmora::services::DataServer;
     using velmora::services::DataServerOptions;
 
+    using velmora::services::AccountServer;
+    using velmora::services::AccountServerOptions;
+    using velmora::services::SmsGateway;
+    using velmora::services::SmsGatewayOptions;
+
+    if (argc >= 2 && std::string_view(argv[1]) == "accounts")
+        return RunAccountCommand(argc - 2, argv + 2);
+
     DataServerOptions options;
+    AccountServerOptions website;
+    SmsGatewayOptions sms;
+    website.db = velmora::services::DefaultDataFile("accounts.db");
+    sms.outbox = velmora::services::DefaultDataFile("sms-outbox.txt");
     std::string configFile;
-    int port = -1; // the configured data-server port unless given
+    // The configured ports unless given.
+    int port = -1;
+    int websitePort = -1;
+    int smsPort = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         if (option == "--test-routes") {
             options.testRoutes = true;
+            continue;
+        }
+        if (option == "--fast-hashing") {
+            website.hashCost = velmora::services::HashCost::Minimum;
             continue;
         }
         if (i + 1 >= argc)
@@ -48,9 +156,16 @@ int main(int argc, char** argv)
         const std::string_view value = argv[++i];
         if (option == "--host")
             options.host = value;
-        else if (option == "--port" && velmora::ParseExactNumber(value, port) && port >= 0 &&
-                 port <= 65535)
+        else if (option == "--port" && ParsePort(value, port))
             continue;
+        else if (option == "--website-port" && ParsePort(value, websitePort))
+            continue;
+        else if (option == "--sms-port" && ParsePort(value, smsPort))
+            continue;
+        else if (option == "--db")
+            website.db = value;
+        else if (option == "--outbox")
+            sms.outbox = value;
         else if (option == "--hst")
             options.historyDir = value;
         else if (option == "--seed" && velmora::ParseExactNumber(value, options.seed))
@@ -93,6 +208,14 @@ int main(int argc, char** argv)
     options.account = endpoints.dataAccount;
     options.token = endpoints.dataToken;
     options.port = port >= 0 ? port : endpoints.dataServer.port;
+    website.host = options.host;
+    website.port = websitePort >= 0 ? websitePort : endpoints.website.port;
+    website.accessCode = endpoints.accountAccessCode;
+    sms.host = options.host;
+    sms.port = smsPort >= 0 ? smsPort : endpoints.smsGateway.port;
+    sms.userId = endpoints.smsUserId;
+    sms.account = endpoints.smsAccount;
+    sms.password = endpoints.smsPassword;
 
     // The serving threads inherit this mask, so the signals reach only sigwait below.
     sigset_t stopSignals;
@@ -102,16 +225,28 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     DataServer server(options);
+    AccountServer accounts(website);
+    SmsGateway gateway(sms);
     std::string error;
-    if (!server.start(error)) {
+    if (!server.start(error) || !accounts.start(error) || !gateway.start(error)) {
         std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
         return 1;
     }
-    std::printf("listening on %s\n", server.url().c_str());
+    std::printf("data listening on %s\nwebsite listening on %s\nsms listening on %s\n",
+                server.url().c_str(), accounts.url().c_str(), gateway.url().c_str());
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    // Every service breaks off its connections at once; this only guards against one that
+    // does not (a TLS connection, whose reads the guard does not see).
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        std::fputs("velmora-server: connections still open; leaving them\n", stderr);
+        ::_exit(0);
+    }).detach();
+    gateway.stop();
+    accounts.stop();
     server.stop();
     std::fprintf(stderr, "velmora-server: stopped by signal %d\n", signal);
     return 0;

@@ -1,17 +1,21 @@
 #include "market/Catalogue.h"
 #include "market/MarketSimulator.h"
 #include "platform/TextCodec.h"
+#include "services/AccountServer.h"
 #include "services/DataServer.h"
 #include "services/FaultInjector.h"
 #include "services/WireFormat.h"
 #include "tests/net/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <iterator>
 #include <map>
 #include <poll.h>
 #include <spawn.h>
@@ -243,14 +247,16 @@ TEST(DataServerHistoryTest, ServesTheBarsOfMt4Files)
     EXPECT_NE(error.find("none"), std::string::npos) << error;
 }
 
-// The program itself: prints its address, takes the account from its configuration and stops
-// cleanly on either signal.
+// The program itself: prints where each service listens, takes the accounts from its
+// configuration and stops cleanly on either signal.
 TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
 {
     test::TempDir dir;
     const std::string config = (dir / "velmora.ini").string();
     std::ofstream(config) << "[data_server]\naccount=abcd\n"
                              "token=0123456789abcdef0123456789abcdef\n";
+    const std::string db = (dir / "accounts.db").string();
+    const std::string outbox = (dir / "outbox.txt").string();
 
     for (int signal : {SIGTERM, SIGINT}) {
         int out[2];
@@ -259,8 +265,23 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {VELMORA_SERVER, "--port",       "0",    "--history-days", "2",
-                              "--config",     config.c_str(), nullptr};
+        const char* argv[] = {VELMORA_SERVER,
+                              "--port",
+                              "0",
+                              "--website-port",
+                              "0",
+                              "--sms-port",
+                              "0",
+                              "--db",
+                              db.c_str(),
+                              "--outbox",
+                              outbox.c_str(),
+                              "--history-days",
+                              "2",
+                              "--fast-hashing",
+                              "--config",
+                              config.c_str(),
+                              nullptr};
         pid_t pid = 0;
         ASSERT_EQ(posix_spawn(&pid, VELMORA_SERVER, &actions, nullptr,
                               const_cast<char* const*>(argv), environ),
@@ -268,16 +289,23 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
 
-        std::string line;
+        std::string lines;
         pollfd entry{out[0], POLLIN, 0};
         char c = 0;
-        while (line.find('\n') == std::string::npos && ::poll(&entry, 1, 30000) > 0 &&
+        while (std::count(lines.begin(), lines.end(), '\n') < 3 && ::poll(&entry, 1, 30000) > 0 &&
                ::read(out[0], &c, 1) == 1)
-            line += c;
+            lines += c;
         ::close(out[0]);
         int port = 0;
-        EXPECT_EQ(std::sscanf(line.c_str(), "listening on http://127.0.0.1:%d\n", &port), 1)
-            << line;
+        int websitePort = 0;
+        int smsPort = 0;
+        EXPECT_EQ(std::sscanf(lines.c_str(),
+                              "data listening on http://127.0.0.1:%d\n"
+                              "website listening on http://127.0.0.1:%d\n"
+                              "sms listening on http://127.0.0.1:%d\n",
+                              &port, &websitePort, &smsPort),
+                  3)
+            << lines;
 
         httplib::Client client("127.0.0.1", port);
         const auto accepted =
@@ -285,6 +313,20 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
         EXPECT_TRUE(accepted && accepted->status == 200);
         const auto refused = client.Get(kBase.c_str());
         EXPECT_TRUE(refused && refused->status == 403);
+
+        httplib::Client website("127.0.0.1", websitePort);
+        const auto registered =
+            website.Post("/weborbalt/register.asp?action=add",
+                         "username=u" + std::to_string(signal) +
+                             "&password=p&alias=a&mail=a@b.cn&telphone=13800000000",
+                         "application/x-www-form-urlencoded");
+        EXPECT_TRUE(registered &&
+                    registered->body.find("[User registration success!]") != std::string::npos);
+
+        httplib::Client sms("127.0.0.1", smsPort);
+        const auto sent = sms.Get("/GateWay/Services.asmx/DirectSend?UserID=602318&Account=vlmsg"
+                                  "&Password=K7Q2ZD&Phones=13000000000;&Content=hi");
+        EXPECT_TRUE(sent && sent->body == "Sucess");
 
         ::kill(pid, signal);
         int status = 0;
@@ -296,6 +338,7 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
 struct Exit {
     int status = -1; // -1: killed after the time limit
     std::string err;
+    std::string out;
 };
 
 // Runs velmora-server with `arguments`, for at most 20 seconds.
@@ -311,6 +354,10 @@ Exit RunServer(std::vector<std::string> arguments)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawn_file_actions_addclose(&actions, err[0]);
+    test::TempDir outDir;
+    const std::string outFile = (outDir / "out.txt").string();
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     EXPECT_EQ(posix_spawn(&pid, VELMORA_SERVER, &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
@@ -333,7 +380,47 @@ Exit RunServer(std::vector<std::string> arguments)
     ::waitpid(pid, &status, 0);
     if (ended && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
+    std::ifstream out(outFile);
+    result.out.assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
     return result;
+}
+
+// The operator's commands work on the file the servers use, and say when they cannot.
+TEST(DataServerProgramTest, AccountCommandsAddListAndActivate)
+{
+    test::TempDir dir;
+    const std::string db = (dir / "accounts.db").string();
+    Exit exit = RunServer({"accounts", "add", "bob", "s3cret", "--active", "--db", db});
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    exit = RunServer({"accounts", "add", "carol", "pw", "--db", db});
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    exit = RunServer({"accounts", "add", "BOB", "other", "--db", db});
+    EXPECT_EQ(exit.status, 1);
+    EXPECT_NE(exit.err.find("taken"), std::string::npos) << exit.err;
+
+    exit = RunServer({"accounts", "list", "--db", db});
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    EXPECT_NE(exit.out.find("bob\tactive\t"), std::string::npos) << exit.out;
+    EXPECT_NE(exit.out.find("carol\tinactive\t"), std::string::npos) << exit.out;
+
+    EXPECT_EQ(RunServer({"accounts", "activate", "carol", "--db", db}).status, 0);
+    exit = RunServer({"accounts", "list", "--db", db});
+    EXPECT_NE(exit.out.find("carol\tactive\t"), std::string::npos) << exit.out;
+    EXPECT_EQ(RunServer({"accounts", "activate", "nobody", "--db", db}).status, 1);
+    EXPECT_EQ(RunServer({"accounts", "remove", "bob", "--db", db}).status, 2);
+
+    // The password of an added account works against the website.
+    AccountServerOptions options;
+    options.db = db;
+    AccountServer website(options);
+    std::string error;
+    ASSERT_TRUE(website.start(error)) << error;
+    httplib::Client client("127.0.0.1", website.port());
+    const auto login =
+        client.Post("/weborbalt/chklogin.asp?getcode=4827", "username=bob&password=s3cret",
+                    "application/x-www-form-urlencoded");
+    ASSERT_TRUE(login);
+    EXPECT_NE(login->body.find("login success"), std::string::npos) << login->body;
 }
 
 // A FIFO would block the server's open until some writer came; it must refuse it and stop.

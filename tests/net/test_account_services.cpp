@@ -1,0 +1,395 @@
+#include "platform/TextCodec.h"
+#include "services/AccountServer.h"
+#include "services/AccountStore.h"
+#include "services/SmsGateway.h"
+#include "tests/support/TestSupport.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <iterator>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace velmora {
+namespace {
+
+using namespace services;
+
+const std::string kForm = "application/x-www-form-urlencoded";
+const std::string kLogin = "/weborbalt/chklogin.asp?getcode=" + Endpoints{}.accountAccessCode;
+const std::string kRegister = "/weborbalt/register.asp?action=add";
+const std::string kModify = "/weborbalt/register.asp?action=mod";
+const std::string kLogout = "/weborbalt/logout.asp";
+
+std::string ReadAll(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Has(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The bodies as the program builds them: raw GBK, nothing percent-encoded.
+std::string Details(const std::string& name, const std::string& password, const std::string& alias,
+                    const std::string& mail = "a@b.cn", const std::string& telphone = "13800000000")
+{
+    return Utf8ToGbk("username=" + name + "&password=" + password + "&alias=" + alias +
+                     "&mail=" + mail + "&telphone=" + telphone + "&channel=ORBALT");
+}
+
+std::string Credentials(const std::string& name, const std::string& password)
+{
+    return Utf8ToGbk("username=" + name + "&password=" + password + "&channel=ORBALT");
+}
+
+class AccountServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        AccountServerOptions options;
+        options.db = dir / "accounts.db";
+        options.hashCost = HashCost::Minimum;
+        options.clock = [this] { return clock.load(); };
+        server = std::make_unique<AccountServer>(options);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+        store = AccountStore::Open(dir / "accounts.db", error);
+        ASSERT_TRUE(store) << error;
+    }
+
+    // The reply body in UTF-8; empty when the request failed.
+    std::string post(const std::string& path, const std::string& body,
+                     httplib::Headers headers = {})
+    {
+        auto result = client->Post(path.c_str(), headers, body, kForm.c_str());
+        last.reset();
+        if (result)
+            last = *result;
+        return last ? GbkToUtf8(last->body) : std::string();
+    }
+
+    void addActive(const std::string& name, const std::string& password)
+    {
+        ASSERT_TRUE(
+            Has(post(kRegister, Details(name, password, name)), "[User registration success!]"));
+        ASSERT_TRUE(store->activate(name));
+    }
+
+    test::TempDir dir;
+    std::atomic<std::int64_t> clock{1000};
+    std::unique_ptr<AccountServer> server;
+    std::unique_ptr<httplib::Client> client;
+    std::unique_ptr<AccountStore> store;
+    std::optional<httplib::Response> last;
+};
+
+TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
+{
+    std::string reply = post(kRegister, Details("张三", "pw1", "小张"));
+    EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "[User registration success!]")) << reply;
+    // The name is taken whatever its letter case.
+    reply = post(kRegister, Details("张三", "other", "x"));
+    EXPECT_TRUE(Has(reply, "retcode") && !Has(reply, "success") && Has(reply, "已被使用")) << reply;
+
+    // Inactive until an operator switches it on; the password must still be right to learn so.
+    reply = post(kLogin, Credentials("张三", "pw1"));
+    EXPECT_FALSE(Has(reply, "login success"));
+    EXPECT_TRUE(Has(reply, "激活")) << reply;
+    EXPECT_FALSE(last->has_header("Set-Cookie"));
+    ASSERT_TRUE(store->activate("张三"));
+
+    reply = post(kLogin, Credentials("张三", "pw1"));
+    ASSERT_TRUE(Has(reply, "login success")) << reply;
+    EXPECT_TRUE(Has(reply, "alias=小张|mail=a@b.cn|telphone=13800000000|type=1|valid=20")) << reply;
+    const std::string cookie = last->get_header_value("Set-Cookie");
+    EXPECT_TRUE(cookie.starts_with("vsid=") && Has(cookie, "HttpOnly")) << cookie;
+    const std::string session = cookie.substr(0, cookie.find(';'));
+
+    reply = post(kModify, Details("张三", "wrong", "老张", "z@z.cn", "13900000000"));
+    EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "密码错误")) << reply;
+    reply = post(kModify, Details("张三", "pw1", "老张", "z@z.cn", "13900000000"));
+    EXPECT_TRUE(Has(reply, "retcode=0")) << reply;
+    reply = post(kLogin, Credentials("张三", "pw1"));
+    EXPECT_TRUE(Has(reply, "alias=老张|mail=z@z.cn|telphone=13900000000|")) << reply;
+
+    EXPECT_EQ(post(kLogout, Utf8ToGbk("username=张三&channel=ORBALT"), {{"Cookie", session}}), "");
+    ASSERT_TRUE(last && last->status == 200);
+    EXPECT_TRUE(Has(last->get_header_value("Set-Cookie"), "Max-Age=0"));
+    // The session is gone: the same cookie ends nothing any more.
+    EXPECT_EQ(post(kLogout, "username=x&channel=ORBALT", {{"Cookie", session}}), "");
+    EXPECT_FALSE(last->has_header("Set-Cookie"));
+}
+
+TEST_F(AccountServerTest, RefusesWrongPasswordsUnknownNamesAndAWrongAccessCode)
+{
+    addActive("li", "right");
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "wrong")), "密码错误"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("nobody", "right")), "密码错误"));
+    EXPECT_FALSE(Has(post(kLogin, Credentials("li", "")), "login success"));
+    // The access code is the program's: without it nobody gets to try a password.
+    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp?getcode=0000", Credentials("li", "right")),
+                     "login success"));
+    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp", Credentials("li", "right")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "right")), "login success"));
+}
+
+TEST_F(AccountServerTest, RepeatedWrongPasswordsMakeTheAccountAndTheAddressWait)
+{
+    addActive("wang", "right");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "wrong")), "密码错误"));
+    // Even the right password is not looked at while the account waits.
+    std::string reply = post(kLogin, Credentials("wang", "wrong"));
+    reply = post(kLogin, Credentials("wang", "right"));
+    EXPECT_TRUE(Has(reply, "尝试次数过多")) << reply;
+    EXPECT_TRUE(Has(post(kModify, Details("wang", "right", "w")), "尝试次数过多"));
+    clock += 3;
+    EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "right")), "login success"));
+
+    // Guessing across many names counts against the address.
+    addActive("zhao", "right");
+    for (int i = 0; i < 11; ++i)
+        post(kLogin, Credentials("guess" + std::to_string(i), "x"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "尝试次数过多"));
+    clock += 600;
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "login success"));
+}
+
+TEST_F(AccountServerTest, QuotesInFieldsAreTakenLiterally)
+{
+    addActive("victim", "secret");
+    const std::string attack = "' OR 1=1 --";
+    const std::string reply =
+        post(kRegister, Details(attack, attack, attack, attack + "@x.cn", "13800000000"));
+    EXPECT_TRUE(Has(reply, "[User registration success!]")) << reply;
+    // Not a number, so refused, not run.
+    EXPECT_TRUE(Has(post(kRegister, Details("n2", "p", "a", "a@b.cn", attack)), "retcode=2"));
+
+    for (const std::string& name : {attack, std::string("victim' --"), std::string("victim")}) {
+        EXPECT_FALSE(Has(post(kLogin, Credentials(name, attack)), "login success")) << name;
+        EXPECT_FALSE(Has(post(kLogin, Credentials(name, "' OR '1'='1")), "login success"));
+        clock += 1000;
+    }
+    EXPECT_TRUE(Has(post(kModify, Details("victim", attack, "x")), "密码错误"));
+    clock += 1000;
+
+    ASSERT_TRUE(store->activate(attack));
+    EXPECT_TRUE(
+        Has(post(kLogin, Credentials(attack, attack)), "alias=' OR 1=1 --|mail=' OR 1=1 --@x.cn|"));
+    const std::vector<Account> accounts = store->all();
+    ASSERT_EQ(accounts.size(), 2u);
+    EXPECT_EQ(store->find("victim")->alias, "victim");
+}
+
+TEST_F(AccountServerTest, PercentEncodedAndChineseValuesArriveIntact)
+{
+    // "张三" in GBK, percent-encoded; '+' is a space, %2B a plus.
+    const std::string body = "username=%D5%C5%C8%FD&password=p%26q%3Dr%2Bs%25t+u"
+                             "&alias=a%26b%3Dc%2Bd%25e+f&mail=m%40n.cn&telphone=13800000000"
+                             "&channel=ORBALT";
+    ASSERT_TRUE(Has(post(kRegister, body), "[User registration success!]"));
+    ASSERT_TRUE(store->find("张三"));
+    ASSERT_TRUE(store->activate("张三"));
+    const std::string reply = post(kLogin, "username=%D5%C5%C8%FD&password=p%26q%3Dr%2Bs%25t+u");
+    EXPECT_TRUE(Has(reply, "alias=a&b=c+d%e f|mail=m@n.cn|")) << reply;
+    // The same password typed raw, as the program sends it, with the space it decodes to.
+    EXPECT_TRUE(Has(post(kLogin, Credentials("张三", "p%26q%3Dr%2Bs%25t u")), "login success"));
+}
+
+TEST_F(AccountServerTest, RefusesFieldsThatWouldBreakTheLoginReply)
+{
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x|mail=evil")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x%0Ay")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x", "no-at-sign")), "retcode=2"));
+    // The program would read the mail from inside the alias, the type from inside the mail.
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "mailman")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x", "type@b.cn")), "retcode=2"));
+    EXPECT_TRUE(Has(post(kRegister, Details("", "p", "x")), "retcode=2"));
+    EXPECT_TRUE(store->all().empty());
+    EXPECT_TRUE(
+        Has(post(kRegister, Details("a", "p", "x", "x@mail.cn")), "[User registration success!]"));
+}
+
+TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
+{
+    ASSERT_TRUE(Has(post(kRegister, Details("zhou", "Plain-Pa55word-密码", "z")),
+                    "[User registration success!]"));
+    server->stop();
+    store.reset();
+    const std::string bytes = ReadAll(dir / "accounts.db");
+    EXPECT_TRUE(Has(bytes, "$argon2id$"));
+    EXPECT_FALSE(Has(bytes, "Plain-Pa55word"));
+    EXPECT_FALSE(Has(bytes, Utf8ToGbk("Plain-Pa55word-密码")));
+}
+
+class SmsGatewayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SmsGatewayOptions options;
+        options.outbox = dir / "outbox.txt";
+        gateway = std::make_unique<SmsGateway>(options);
+        std::string error;
+        ASSERT_TRUE(gateway->start(error)) << error;
+        client = std::make_unique<httplib::Client>("127.0.0.1", gateway->port());
+    }
+
+    std::string send(const std::string& credentials, const std::string& rest)
+    {
+        const auto reply =
+            client->Get(("/GateWay/Services.asmx/DirectSend?" + credentials + rest).c_str());
+        return reply ? reply->body : "(no reply)";
+    }
+
+    test::TempDir dir;
+    std::unique_ptr<SmsGateway> gateway;
+    std::unique_ptr<httplib::Client> client;
+    const Endpoints defaults;
+    const std::string good = "UserID=" + defaults.smsUserId + "&Account=" + defaults.smsAccount +
+                             "&Password=" + defaults.smsPassword;
+};
+
+TEST_F(SmsGatewayTest, AcceptsOnlyTheConfiguredCredentialsAndStoresWhatItAccepts)
+{
+    const std::string message = "&Phones=13000000000;&Content=验证码：108123【Tessaly】"
+                                "&SendTime=&SendType=1&PostFixNumber=";
+    EXPECT_FALSE(Has(send("UserID=" + defaults.smsUserId + "&Account=" + defaults.smsAccount +
+                              "&Password=WRONG1",
+                          message),
+                     "Sucess"));
+    EXPECT_FALSE(Has(
+        send("UserID=000000&Account=" + defaults.smsAccount + "&Password=" + defaults.smsPassword,
+             message),
+        "Sucess"));
+    EXPECT_FALSE(Has(send("", message), "Sucess"));
+    EXPECT_EQ(ReadAll(dir / "outbox.txt"), "");
+
+    EXPECT_EQ(send(good, message), "Sucess");
+    EXPECT_FALSE(Has(send(good, "&Phones=12ab;&Content=x"), "Sucess"));
+    EXPECT_FALSE(Has(send(good, "&Phones=13000000000;&Content="), "Sucess"));
+    // Percent-encoded, with a line break that must not start a record of its own.
+    EXPECT_EQ(send(good, "&Phones=13100000000;13200000000&Content=a%26b%3D%2B%25%0A<i>"), "Sucess");
+
+    const std::string outbox = ReadAll(dir / "outbox.txt");
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 2) << outbox;
+    EXPECT_TRUE(Has(outbox, "\t13000000000;\t验证码：108123【Tessaly】\n")) << outbox;
+    EXPECT_TRUE(Has(outbox, "\t13100000000;13200000000\ta&b=+%\\n<i>\n")) << outbox;
+
+    const auto page = client->Get("/outbox");
+    ASSERT_TRUE(page);
+    EXPECT_TRUE(Has(page->body, "验证码：108123【Tessaly】"));
+    EXPECT_TRUE(Has(page->body, "a&amp;b=+%\\n&lt;i&gt;"));
+    EXPECT_FALSE(Has(page->body, "<i>"));
+    // Newest first.
+    EXPECT_LT(page->body.find("13100000000"), page->body.find("13000000000"));
+}
+
+// A raw connection to 127.0.0.1:port; -1 when it cannot be made.
+int Connect(int port)
+{
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(sock);
+        return -1;
+    }
+    return sock;
+}
+
+// Whether the server closed the connection within `wait`.
+bool ClosedByServer(int sock, int waitMs)
+{
+    pollfd entry{sock, POLLIN, 0};
+    char buffer[256];
+    while (::poll(&entry, 1, waitMs) > 0) {
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            return true;
+    }
+    return false;
+}
+
+TEST(GuardedServerTest, ATricklingClientIsCutOffAndDoesNotHoldUpOthers)
+{
+    test::TempDir dir;
+    SmsGatewayOptions options;
+    options.outbox = dir / "outbox.txt";
+    options.limits = {.requestTime = std::chrono::milliseconds(800), .perAddress = 2};
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+
+    // A byte at a time, always well inside the per-read timeout: only the whole-request
+    // deadline ends it.
+    const int slow = Connect(gateway.port());
+    ASSERT_GE(slow, 0);
+    const std::string request = "GET /outbox HTTP/1.1\r\nHost: x\r\nX-Filler: ";
+    bool cut = false;
+    for (std::size_t i = 0; i < 200 && !cut; ++i) {
+        const char byte = i < request.size() ? request[i] : 'a';
+        cut = ::send(slow, &byte, 1, MSG_NOSIGNAL) != 1 || ClosedByServer(slow, 50);
+        if (i == 3) {
+            // Meanwhile another client is served.
+            httplib::Client other("127.0.0.1", gateway.port());
+            const auto page = other.Get("/outbox");
+            EXPECT_TRUE(page && page->status == 200);
+        }
+    }
+    EXPECT_TRUE(cut);
+    ::close(slow);
+}
+
+TEST(GuardedServerTest, OneAddressGetsItsShareAndStopBreaksOffWhatItHolds)
+{
+    test::TempDir dir;
+    SmsGatewayOptions options;
+    options.outbox = dir / "outbox.txt";
+    // Long enough that only stopping can end the connections below.
+    options.limits = {.requestTime = std::chrono::seconds(60),
+                      .perRead = std::chrono::seconds(60),
+                      .perAddress = 2};
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+
+    // Two connections of one address are all it gets; the third is closed unanswered.
+    const int first = Connect(gateway.port());
+    const int second = Connect(gateway.port());
+    ASSERT_TRUE(first >= 0 && second >= 0);
+    ASSERT_EQ(::send(first, "GET", 3, MSG_NOSIGNAL), 3);
+    ASSERT_EQ(::send(second, "GET", 3, MSG_NOSIGNAL), 3);
+    ASSERT_FALSE(ClosedByServer(first, 100)); // both are being read
+    const int third = Connect(gateway.port());
+    ASSERT_GE(third, 0);
+    ASSERT_EQ(::send(third, "GET /outbox HTTP/1.0\r\n\r\n", 24, MSG_NOSIGNAL), 24);
+    std::string answer;
+    char buffer[512];
+    for (ssize_t n; (n = ::recv(third, buffer, sizeof buffer, 0)) > 0;)
+        answer.append(buffer, static_cast<std::size_t>(n));
+    EXPECT_EQ(answer, "");
+    ::close(third);
+
+    // Stopping breaks off the two that are still sending, long before their own time is up.
+    std::thread stopping([&gateway] { gateway.stop(); });
+    EXPECT_TRUE(ClosedByServer(first, 5000));
+    EXPECT_TRUE(ClosedByServer(second, 5000));
+    stopping.join();
+    ::close(first);
+    ::close(second);
+}
+
+} // namespace
+} // namespace velmora
