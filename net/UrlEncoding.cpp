@@ -1,5 +1,7 @@
 #include "net/UrlEncoding.h"
 
+#include "platform/TextCodec.h"
+
 namespace velmora {
 
 std::string PercentEncode(std::string_view bytes)
@@ -18,6 +20,25 @@ std::string PercentEncode(std::string_view bytes)
             out += '%';
             out += kHex[b >> 4];
             out += kHex[b & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string PercentDecode(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '+') {
+            out += ' ';
+        } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                   HexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += c;
         }
     }
     return out;

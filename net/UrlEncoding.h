@@ -10,4 +10,8 @@ namespace velmora {
 // bytes were, and "&", "=", "+", "%", "#" or ";" inside it never reach the parser as syntax.
 std::string PercentEncode(std::string_view bytes);
 
+// The bytes of a form or query value: "%XX" decoded, "+" a blank; a "%" that starts no
+// escape stays as it came.
+std::string PercentDecode(std::string_view text);
+
 } // namespace velmora

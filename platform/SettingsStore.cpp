@@ -1,6 +1,7 @@
 #include "platform/SettingsStore.h"
 
 #include "platform/PosixFile.h"
+#include "platform/TextCodec.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -133,17 +134,6 @@ void Escape(std::string_view text, bool isName, std::string& out)
     }
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool Unescape(std::string_view text, std::string& out)
 {
     out.clear();
@@ -170,8 +160,8 @@ bool Unescape(std::string_view text, std::string& out)
         case 'x': {
             if (i + 2 >= text.size())
                 return false;
-            const int high = HexValue(text[i + 1]);
-            const int low = HexValue(text[i + 2]);
+            const int high = HexDigitValue(text[i + 1]);
+            const int low = HexDigitValue(text[i + 2]);
             if (high < 0 || low < 0)
                 return false;
             out += static_cast<char>(high * 16 + low);

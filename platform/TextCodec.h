@@ -21,4 +21,7 @@ void ToUtf8(std::string& text);
 // DEL \xHH, so that one record always stays one line and the escapes read back unambiguously.
 std::string EscapeControlBytes(std::string_view text);
 
+// The value of a hexadecimal digit of either case, or -1.
+int HexDigitValue(char c);
+
 } // namespace velmora

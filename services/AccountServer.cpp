@@ -1,5 +1,6 @@
 #include "services/AccountServer.h"
 
+#include "net/UrlEncoding.h"
 #include "platform/TextCodec.h"
 
 #include <algorithm>
@@ -14,36 +15,6 @@ constexpr std::string_view kReplyType = "text/html; charset=GBK";
 constexpr std::string_view kSessionCookie = "vsid";
 constexpr std::int64_t kSessionSeconds = 12 * 3600;
 constexpr std::size_t kMaxForm = 16 * 1024;
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string Decode(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '+') {
-            out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-                   HexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
-            i += 2;
-        } else {
-            out += c; // a stray '%' stays as it came
-        }
-    }
-    return out;
-}
 
 std::string Value(const AccountServer::Form& form, const std::string& key)
 {
@@ -141,9 +112,9 @@ AccountServer::Form DecodeForm(std::string_view text)
         const std::string_view pair = text.substr(start, end - start);
         if (!pair.empty()) {
             const std::size_t equals = pair.find('=');
-            form.emplace(Decode(pair.substr(0, equals)), equals == std::string_view::npos
-                                                             ? std::string()
-                                                             : Decode(pair.substr(equals + 1)));
+            form.emplace(PercentDecode(pair.substr(0, equals)),
+                         equals == std::string_view::npos ? std::string()
+                                                          : PercentDecode(pair.substr(equals + 1)));
         }
         start = end + 1;
     }
