@@ -18,14 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::RawHttpServer;
 
-std::string Body(const std::string& request)
-{
-    return request.substr(request.find("\r\n\r\n") + 4);
-}
-std::string RequestLine(const std::string& request)
-{
-    return request.substr(0, request.find("\r\n"));
-}
+using test::RequestBody;
+using test::RequestLine;
 
 // A dialog whose client talks to a canned server on loopback, from a fresh directory.
 class UserCenterTest : public ::testing::Test {
@@ -116,7 +110,7 @@ TEST_F(UserCenterTest, RegisterNeedsTheCodeSentFromThisDialogThenNotifiesTheStaf
     const auto requests = m_server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(RequestLine(requests[1]), "POST /weborbalt/register.asp?action=add HTTP/1.0");
-    EXPECT_EQ(Body(requests[1]),
+    EXPECT_EQ(RequestBody(requests[1]),
               "username=zhang&password=p%26w&alias=z&mail=z%40x.cn&telphone=138&channel=ORBALT");
     EXPECT_NE(RequestLine(requests[2]).find("Phones=13000000000%3B"), std::string::npos);
 }
@@ -163,7 +157,7 @@ TEST_F(UserCenterTest, ExitLogsTheUserOutThroughTheHook)
     const auto requests = m_server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(RequestLine(requests[0]), "POST /weborbalt/logout.asp HTTP/1.0");
-    EXPECT_EQ(Body(requests[0]), "username=%D5%C5%C8%FD&channel=ORBALT");
+    EXPECT_EQ(RequestBody(requests[0]), "username=%D5%C5%C8%FD&channel=ORBALT");
 }
 
 } // namespace

@@ -17,14 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::RawHttpServer;
 
-std::string Body(const std::string& request)
-{
-    return request.substr(request.find("\r\n\r\n") + 4);
-}
-std::string RequestLine(const std::string& request)
-{
-    return request.substr(0, request.find("\r\n"));
-}
+using test::RequestBody;
+using test::RequestLine;
 
 std::string Saved(std::string_view name)
 {
@@ -92,7 +86,7 @@ TEST_F(AccountTest, FormValuesAreEncodedGbkSoTypedSyntaxStaysInsideItsField)
     const auto requests = m_server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(RequestLine(requests[0]), "POST /weborbalt/chklogin.asp?getcode=4827 HTTP/1.0");
-    EXPECT_EQ(Body(requests[0]),
+    EXPECT_EQ(RequestBody(requests[0]),
               "username=%D5%C5%C8%FD&password=a%26b%3Dc%2Bd%25e%20f%23&channel=ORBALT");
 
     EXPECT_EQ(AccountFormBody(AccountRequestKind::Register, form),

@@ -200,4 +200,15 @@ std::string Exchange(int port, const std::string& request)
     return response;
 }
 
+std::string RequestLine(const std::string& request)
+{
+    return request.substr(0, request.find("\r\n"));
+}
+
+std::string RequestBody(const std::string& request)
+{
+    const std::size_t head = request.find("\r\n\r\n");
+    return head == std::string::npos ? std::string() : request.substr(head + 4);
+}
+
 } // namespace velmora::test

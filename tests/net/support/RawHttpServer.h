@@ -60,6 +60,10 @@ private:
     std::vector<int> m_fillers;
 };
 
+// The parts of a request as RawHttpServer keeps it.
+std::string RequestLine(const std::string& request);
+std::string RequestBody(const std::string& request);
+
 // A loopback port on which nothing listens.
 int UnusedPort();
 
