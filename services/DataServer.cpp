@@ -241,7 +241,7 @@ DataServer::Handler DataServer::withFaults(Handler handler)
     if (!m_options.testRoutes)
         return handler;
     return [this, handler](const httplib::Request& request, httplib::Response& response) {
-        const std::optional<Fault> fault = m_faults.take();
+        const std::optional<Fault> fault = m_faults.take(request.get_param_value("code"));
         if (fault && fault->delay.count() > 0 && !sleepUnlessStopping(fault->delay)) {
             Answer(response, 503, "stopping\n");
             return;

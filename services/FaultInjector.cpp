@@ -53,6 +53,7 @@ std::optional<Fault> ParseFault(const ParamFn& param, std::string& error)
     fault.closeAfter = closeAfter;
     fault.bytesPerSecond = rate.value_or(0);
     fault.times = static_cast<int>(times.value_or(1));
+    fault.code = param("only_code").value_or("");
     return fault;
 }
 
@@ -70,10 +71,10 @@ void FaultInjector::clear()
     m_remaining = 0;
 }
 
-std::optional<Fault> FaultInjector::take()
+std::optional<Fault> FaultInjector::take(std::string_view code)
 {
     const std::lock_guard lock(m_mutex);
-    if (!m_fault)
+    if (!m_fault || (!m_fault->code.empty() && m_fault->code != code))
         return std::nullopt;
     std::optional<Fault> fault = m_fault;
     if (m_remaining > 0 && --m_remaining == 0)

@@ -22,10 +22,13 @@ struct Fault {
     std::optional<std::size_t> closeAfter{};
     std::size_t bytesPerSecond = 0; // the body drips at this rate; 0 is full speed
     int times = 1;                  // requests it applies to; 0 until cleared
+    // Only requests for this commodity code (the query's code=); empty: every request.
+    std::string code{};
 };
 
 // Reads a fault from the query parameters of the control page:
 //   delay_ms=N  status=N  body=TEXT  truncate=N  close_after=N  slow_bytes_per_s=N  times=N
+//   only_code=CODE
 // `param` answers a parameter's value, nullopt when absent. Answers nullopt, with the reason
 // in `error`, for a malformed value.
 std::optional<Fault>
@@ -38,8 +41,9 @@ public:
     // Replaces any fault still waiting.
     void set(const Fault& fault);
     void clear();
-    // The fault for the request now being answered, if any; counts the request against it.
-    std::optional<Fault> take();
+    // The fault for the request now being answered (for commodity `code`, empty when it
+    // names none), if any; counts the request against it.
+    std::optional<Fault> take(std::string_view code);
 
 private:
     std::mutex m_mutex;

@@ -279,8 +279,8 @@ TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
         << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
     const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
 
-    // Only the first request fails: another commodity's, so EURUSD is all there.
-    server.injectFault({.status = 503, .times = 1});
+    // Only another commodity's first request fails, so EURUSD is all there.
+    server.injectFault({.status = 503, .times = 1, .code = "SGY15KG"});
     Result result = run("bars --server --code EURUSD --period week", config);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("以下数据同步失败"), std::string::npos);
