@@ -2,6 +2,7 @@
 
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
+#include "app/QrCode.h"
 #include "app/UserPrompts.h"
 #include "platform/QtText.h"
 
@@ -10,8 +11,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
@@ -27,19 +28,12 @@ constexpr std::chrono::milliseconds kExitLogoutGrace{2000};
 
 std::string U(const QLineEdit* box) { return box->text().toStdString(); }
 
-// Stands in for the account's follow-us code until the real artwork is supplied.
+// The code to scan leads to the maker's website.
 QPixmap FollowUsPicture()
 {
-    QPixmap picture(120, 120);
-    picture.fill(Qt::white);
-    QPainter painter(&picture);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::black);
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 12; ++x)
-            if ((x * 7 + y * 13 + x * y) % 3 == 0)
-                painter.drawRect(x * 10, y * 10, 10, 10);
-    return picture;
+    const std::string site =
+        WebsiteUrl(g_pHttpClient ? g_pHttpClient->endpoints() : Endpoints{}, "/");
+    return QPixmap::fromImage(QrCodeImage(site, 3));
 }
 
 } // namespace
@@ -106,6 +100,21 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
     m_mail->setText(ToQString(shown.mail));
     m_alias->setText(ToQString(shown.alias));
     m_mobile->setText(ToQString(shown.telphone));
+    if (!CurrentUser.loggedIn)
+        offerKeptPassword(shown);
+}
+
+// The keyring answers later; its password fills the box unless the user has typed meanwhile.
+void CUserCenterDlg::offerKeptPassword(const AccountForm& shown)
+{
+    ReadSavedPassword(shown.userName, [dialog = QPointer<CUserCenterDlg>(this),
+                                       shown](std::optional<std::string> kept) {
+        if (!dialog || !kept || CurrentUser.loggedIn || U(dialog->m_userName) != shown.userName ||
+            U(dialog->m_password) != shown.password)
+            return;
+        CurrentUser.password = *kept;
+        dialog->m_password->setText(ToQString(*kept));
+    });
 }
 
 AccountForm CUserCenterDlg::typed() const

@@ -46,6 +46,7 @@ private:
     void onSendCode();
 
     AccountForm typed() const;
+    void offerKeptPassword(const AccountForm& shown);
     // A refusal is shown and ends the handler.
     bool refused(const std::optional<std::string>& message);
     void apply(const AccountOutcome& outcome);

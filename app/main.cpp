@@ -1,5 +1,6 @@
 // velmora: the desktop program.
 
+#include "app/KeyringVault.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv)
     velmora::COrbaltApp app(prompts);
     app.hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
     velmora::LiveData live(app, prompts);
+    velmora::KeyringVault keyring;
+    velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
     if (!app.InitInstance())
         return 0;
@@ -42,5 +45,6 @@ int main(int argc, char** argv)
     const int status = QApplication::exec();
     // Quitting aborts whatever is still in flight; nothing waits for a server.
     delete velmora::g_pHttpClient;
+    velmora::SetPasswordVault(nullptr);
     return status;
 }

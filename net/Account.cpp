@@ -218,13 +218,42 @@ AccountForm OpeningForm(UserInfo& user)
     return form;
 }
 
-void SaveLogin(std::string_view userName, std::string_view password)
+namespace {
+
+PasswordVault* g_vault = nullptr;
+
+void WriteSaved(std::string_view name, std::string_view text)
 {
     CRegistryKey key(RegistryRoot::LocalMachine);
-    if (key.Open(kRegistry.subKey)) {
-        key.WriteString(kRegistry.loginUser, userName);
-        key.WriteString(kRegistry.loginPassword, password);
+    if (key.Open(kRegistry.subKey))
+        key.WriteString(name, text);
+}
+
+} // namespace
+
+void SetPasswordVault(PasswordVault* vault) { g_vault = vault; }
+
+void SaveLogin(std::string_view userName, std::string_view password)
+{
+    WriteSaved(kRegistry.loginUser, userName);
+    if (!g_vault) {
+        WriteSaved(kRegistry.loginPassword, password);
+        return;
     }
+    g_vault->store(std::string(userName), std::string(password),
+                   [secret = std::string(password)](bool kept) {
+                       WriteSaved(kRegistry.loginPassword, kept ? std::string_view() : secret);
+                   });
+}
+
+void ReadSavedPassword(const std::string& userName,
+                       std::function<void(std::optional<std::string>)> done)
+{
+    if (!g_vault || userName.empty()) {
+        done(std::nullopt);
+        return;
+    }
+    g_vault->read(userName, std::move(done));
 }
 
 } // namespace velmora

@@ -2,6 +2,7 @@
 
 #include "net/CurrentUser.h"
 #include "net/HttpClient.h"
+#include "platform/PasswordVault.h"
 
 #include <optional>
 #include <string>
@@ -81,10 +82,22 @@ AccountOutcome ModifyReply(const HttpReply& reply);
 
 // The boxes of a dialog that opens now. A logged-in user's details are shown; otherwise the
 // saved login is read into `user` (a value that cannot be read leaves its field) and only the
-// user name and password are shown.
+// user name and password are shown. A password kept in the keyring is not in the form: see
+// ReadSavedPassword.
 AccountForm OpeningForm(UserInfo& user);
 
-// The saved login, written after a successful login; failures are ignored.
+// The keyring for saved passwords; nullptr (the default) keeps them in the settings store.
+// The vault must outlive every account call.
+void SetPasswordVault(PasswordVault* vault);
+
+// The saved login, written after a successful login; failures are ignored. The password goes
+// to the keyring when one takes it, and VELMORA_LOGINP is then emptied; otherwise it is kept
+// in VELMORA_LOGINP (the owner-only settings store).
 void SaveLogin(std::string_view userName, std::string_view password);
+
+// Asks the keyring for the saved password of `userName`: `done` gets it, or nullopt when there
+// is no keyring or nothing kept (then the form's password from the settings store stands).
+void ReadSavedPassword(const std::string& userName,
+                       std::function<void(std::optional<std::string>)> done);
 
 } // namespace velmora

@@ -8,12 +8,12 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-translations-l10n libx11-dev
   libcurl4-openssl-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev openssl ca-certificates
-  libsqlite3-dev libsodium-dev
+  libsqlite3-dev libsodium-dev qtkeychain-qt6-dev libqrencode-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   appstream desktop-file-utils
   fontconfig fonts-noto-cjk
-  xvfb xauth
+  xvfb xauth dbus gnome-keyring
   tzdata
 )
 

@@ -120,18 +120,11 @@ bool DataServer::start(std::string& error)
         (void)m_market->quotes(now());
     }
 
-    if (!m_options.certFile.empty() && !m_options.keyFile.empty()) {
-        m_server = std::make_unique<httplib::SSLServer>(m_options.certFile.c_str(),
-                                                        m_options.keyFile.c_str());
-    } else {
-        m_server = std::make_unique<GuardedServer>(m_options.limits);
-    }
-    if (!m_server->is_valid()) {
-        error = "cannot use the certificate " + m_options.certFile.string() + " and key " +
-                m_options.keyFile.string();
-        m_server.reset();
+    auto guarded = std::make_unique<GuardedServer>(m_options.limits);
+    if (!m_options.certFile.empty() && !m_options.keyFile.empty() &&
+        !guarded->useTls(m_options.certFile, m_options.keyFile, error))
         return false;
-    }
+    m_server = std::move(guarded);
     // Short, so that stop() never waits long for an idle connection.
     m_server->set_keep_alive_timeout(1);
     m_server->set_read_timeout(5);

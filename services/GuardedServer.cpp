@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -54,19 +57,49 @@ bool WaitFor(socket_t sock, short events, Clock::time_point until, const Guarded
     }
 }
 
+// Runs one non-blocking TLS call to its end: waits for the socket whenever the session
+// wants it, until `until`. The call's result, or -1 when the time ran out or it failed.
+template <typename Call>
+int TlsCall(SSL* tls, socket_t sock, Clock::time_point until, const GuardedServer& server,
+            Call call)
+{
+    for (;;) {
+        const int result = call();
+        if (result > 0)
+            return result;
+        const int reason = SSL_get_error(tls, result);
+        if (reason == SSL_ERROR_ZERO_RETURN)
+            return 0;
+        if ((reason != SSL_ERROR_WANT_READ && reason != SSL_ERROR_WANT_WRITE) ||
+            !WaitFor(sock, reason == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, until, server))
+            return -1;
+    }
+}
+
+// Reads and writes of one connection, plain or through its TLS session, each bounded in time
+// and the request's reads together by the request's deadline.
 class DeadlineStream final : public httplib::Stream {
 public:
-    DeadlineStream(socket_t sock, const GuardedServer& server, Clock::time_point readDeadline,
-                   std::chrono::milliseconds perRead)
-        : m_sock(sock), m_server(server), m_readDeadline(readDeadline), m_perRead(perRead)
+    DeadlineStream(socket_t sock, SSL* tls, const GuardedServer& server,
+                   Clock::time_point readDeadline, std::chrono::milliseconds perRead)
+        : m_sock(sock), m_tls(tls), m_server(server), m_readDeadline(readDeadline),
+          m_perRead(perRead)
     {
     }
 
-    bool is_readable() const override { return wait(POLLIN, readUntil()); }
+    bool is_readable() const override
+    {
+        return (m_tls && SSL_pending(m_tls) > 0) || wait(POLLIN, readUntil());
+    }
     bool is_writable() const override { return wait(POLLOUT, Clock::now() + m_perRead); }
 
     ssize_t read(char* ptr, std::size_t size) override
     {
+        if (m_tls) {
+            const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+            return TlsCall(m_tls, m_sock, readUntil(), m_server,
+                           [&] { return SSL_read(m_tls, ptr, chunk); });
+        }
         if (!wait(POLLIN, readUntil()))
             return -1;
         ssize_t n = 0;
@@ -78,6 +111,11 @@ public:
 
     ssize_t write(const char* ptr, std::size_t size) override
     {
+        if (m_tls) {
+            const int chunk = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+            return TlsCall(m_tls, m_sock, Clock::now() + m_perRead, m_server,
+                           [&] { return SSL_write(m_tls, ptr, chunk); });
+        }
         if (!wait(POLLOUT, Clock::now() + m_perRead))
             return -1;
         ssize_t n = 0;
@@ -110,6 +148,7 @@ private:
 
 private:
     socket_t m_sock;
+    SSL* m_tls;
     const GuardedServer& m_server;
     Clock::time_point m_readDeadline;
     std::chrono::milliseconds m_perRead;
@@ -118,6 +157,27 @@ private:
 } // namespace
 
 GuardedServer::~GuardedServer() { stopServing(); }
+
+bool GuardedServer::useTls(const std::filesystem::path& certFile,
+                           const std::filesystem::path& keyFile, std::string& error)
+{
+    std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> context(SSL_CTX_new(TLS_server_method()),
+                                                         &SSL_CTX_free);
+    if (!context || SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION) != 1 ||
+        SSL_CTX_use_certificate_chain_file(context.get(), certFile.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context.get(), keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_check_private_key(context.get()) != 1) {
+        ERR_clear_error();
+        error = "cannot use the certificate " + certFile.string() + " and key " + keyFile.string();
+        return false;
+    }
+    SSL_CTX_set_mode(context.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // The session writes with write(2), which raises SIGPIPE on a connection the client has
+    // closed; the server takes that as a failed write instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    m_tls = std::move(context);
+    return true;
+}
 
 bool GuardedServer::startServing(const std::string& host, int port, std::string& error)
 {
@@ -153,7 +213,7 @@ void GuardedServer::stopServing()
 std::string GuardedServer::url(const std::string& host) const
 {
     const std::string shown = host.find(':') == std::string::npos ? host : "[" + host + "]";
-    return "http://" + shown + ":" + std::to_string(m_port);
+    return (m_tls ? "https://" : "http://") + shown + ":" + std::to_string(m_port);
 }
 
 bool GuardedServer::takeSlot(const std::string& address)
@@ -178,6 +238,26 @@ void GuardedServer::releaseSlot(const std::string& address)
         m_perAddress.erase(found);
 }
 
+bool GuardedServer::serveRequests(socket_t sock, SSL* tls)
+{
+    const auto perRead = m_limits.perRead;
+    const auto keepAlive = std::chrono::seconds(keep_alive_timeout_sec_);
+    bool served = false;
+    bool closed = false;
+    for (std::size_t left = std::max<std::size_t>(keep_alive_max_count_, 1); left > 0 && !closed;
+         --left) {
+        // The first request comes at once; later ones may keep the client waiting idle.
+        const auto idle = served ? std::chrono::milliseconds(keepAlive) : perRead;
+        if (!(tls && SSL_pending(tls) > 0) && !WaitFor(sock, POLLIN, Clock::now() + idle, *this))
+            break;
+        DeadlineStream stream(sock, tls, *this, Clock::now() + m_limits.requestTime, perRead);
+        if (!process_request(stream, left == 1, closed, nullptr))
+            break;
+        served = true;
+    }
+    return served;
+}
+
 bool GuardedServer::process_and_close_socket(socket_t sock)
 {
     std::string address;
@@ -185,19 +265,19 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
     AddressOf(sock, true, address, port);
     bool served = false;
     if (takeSlot(address)) {
-        const auto perRead = m_limits.perRead;
-        const auto keepAlive = std::chrono::seconds(keep_alive_timeout_sec_);
-        bool closed = false;
-        for (std::size_t left = std::max<std::size_t>(keep_alive_max_count_, 1);
-             left > 0 && !closed; --left) {
-            // The first request comes at once; later ones may keep the client waiting idle.
-            const auto idle = served ? std::chrono::milliseconds(keepAlive) : perRead;
-            if (!WaitFor(sock, POLLIN, Clock::now() + idle, *this))
-                break;
-            DeadlineStream stream(sock, *this, Clock::now() + m_limits.requestTime, perRead);
-            if (!process_request(stream, left == 1, closed, nullptr))
-                break;
-            served = true;
+        if (!m_tls) {
+            served = serveRequests(sock, nullptr);
+        } else if (std::unique_ptr<SSL, void (*)(SSL*)> tls(SSL_new(m_tls.get()), &SSL_free);
+                   tls && SSL_set_fd(tls.get(), sock) == 1 &&
+                   ::fcntl(sock, F_SETFL, ::fcntl(sock, F_GETFL) | O_NONBLOCK) == 0) {
+            // The handshake counts against the time a request may take to arrive.
+            const auto until = Clock::now() + m_limits.requestTime;
+            if (TlsCall(tls.get(), sock, until, *this, [&] { return SSL_accept(tls.get()); }) ==
+                1) {
+                served = serveRequests(sock, tls.get());
+                SSL_shutdown(tls.get());
+            }
+            ERR_clear_error();
         }
         releaseSlot(address);
     }

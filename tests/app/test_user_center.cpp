@@ -1,4 +1,5 @@
 #include "app/OrbaltApp.h"
+#include "app/QrCode.h"
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
 #include "net/CurrentUser.h"
@@ -158,6 +159,32 @@ TEST_F(UserCenterTest, ExitLogsTheUserOutThroughTheHook)
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(RequestLine(requests[0]), "POST /weborbalt/logout.asp HTTP/1.0");
     EXPECT_EQ(RequestBody(requests[0]), "username=%D5%C5%C8%FD&channel=ORBALT");
+}
+
+} // namespace
+} // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Scanners find a code by its three finder squares inside a white quiet zone.
+TEST(QrCodeTest, HasItsQuietZoneAndFinderSquares)
+{
+    const QImage image = QrCodeImage("http://127.0.0.1:18081/", 2);
+    ASSERT_FALSE(image.isNull());
+    ASSERT_EQ(image.width(), image.height());
+    const int modules = image.width() / 2 - 8;
+    const auto black = [&](int x, int y) {
+        return qGray(image.pixel((x + 4) * 2, (y + 4) * 2)) < 128;
+    };
+    EXPECT_FALSE(black(-1, -1));
+    EXPECT_FALSE(black(modules, modules));
+    for (const auto& [ox, oy] : {std::pair{0, 0}, {modules - 7, 0}, {0, modules - 7}})
+        for (int i = 0; i < 7; ++i) {
+            EXPECT_TRUE(black(ox + i, oy) && black(ox, oy + i) && black(ox + 6, oy + i));
+            EXPECT_TRUE(black(ox + 3, oy + 3)); // the centre
+            EXPECT_FALSE(black(ox + 1, oy + 1));
+        }
 }
 
 } // namespace

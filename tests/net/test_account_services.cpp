@@ -1,6 +1,7 @@
 #include "platform/TextCodec.h"
 #include "services/AccountServer.h"
 #include "services/AccountStore.h"
+#include "services/GuardedServer.h"
 #include "services/SmsGateway.h"
 #include "tests/support/TestSupport.h"
 
@@ -350,6 +351,36 @@ TEST(GuardedServerTest, ATricklingClientIsCutOffAndDoesNotHoldUpOthers)
     }
     EXPECT_TRUE(cut);
     ::close(slow);
+}
+
+// Over TLS the handshake is part of the request's time: a client that starts one and never
+// finishes it is cut off like a trickling request, and HTTPS clients are served meanwhile.
+TEST(GuardedServerTest, AStalledTlsHandshakeIsCutOffAtTheRequestDeadline)
+{
+    GuardedServer server({.requestTime = std::chrono::milliseconds(800)});
+    std::string error;
+    const std::filesystem::path tls(VELMORA_TLS_DIR);
+    ASSERT_FALSE(server.useTls(tls / "missing.pem", tls / "server-key.pem", error));
+    ASSERT_TRUE(server.useTls(tls / "server-cert.pem", tls / "server-key.pem", error)) << error;
+    server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    EXPECT_EQ(server.url("127.0.0.1").rfind("https://", 0), 0u);
+
+    const int stalled = Connect(server.boundPort());
+    ASSERT_GE(stalled, 0);
+    bool cut = false;
+    for (int i = 0; i < 40 && !cut; ++i) {
+        const char byte = i == 0 ? '\x16' : '\x03'; // a handshake record that never completes
+        cut = ::send(stalled, &byte, 1, MSG_NOSIGNAL) != 1 || ClosedByServer(stalled, 50);
+        if (i == 2) {
+            httplib::SSLClient other("127.0.0.1", server.boundPort());
+            other.enable_server_certificate_verification(false);
+            const auto page = other.Get("/x");
+            EXPECT_TRUE(page && page->body == "ok");
+        }
+    }
+    EXPECT_TRUE(cut);
+    ::close(stalled);
 }
 
 TEST(GuardedServerTest, OneAddressGetsItsShareAndStopBreaksOffWhatItHolds)
