@@ -1,10 +1,16 @@
 #include "tools/ChartReport.h"
 
+#include "platform/QtText.h"
 #include "platform/TextCodec.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -23,9 +29,15 @@ std::string_view OutcomeName(ChartOutcome outcome)
     return "message";
 }
 
-std::string OptionalInt(const std::optional<int>& value)
+QJsonValue OptionalInt(const std::optional<int>& value)
 {
-    return value ? std::to_string(*value) : std::string("null");
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+// Non-finite numbers have no JSON form: null.
+QJsonValue NumberValue(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
 }
 
 std::string Number(double value)
@@ -35,102 +47,70 @@ std::string Number(double value)
     return std::string(text, result.ptr);
 }
 
+// One JSON value as Qt writes it, compact.
+std::string JsonText(const QJsonValue& value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2).toStdString(); // without the array's brackets
+}
+
+// A JSON object with its keys in the order given (QJsonObject would sort them).
+std::string OrderedObject(std::initializer_list<std::pair<const char*, QJsonValue>> members)
+{
+    std::string out = "{";
+    for (const auto& [key, value] : members)
+        out += (out.size() > 1 ? ",\"" : "\"") + std::string(key) + "\":" + JsonText(value);
+    return out + "}";
+}
+
 } // namespace
-
-std::string JsonNumber(double value)
-{
-    if (!std::isfinite(value))
-        return "null";
-    return Number(value);
-}
-
-std::string JsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-    return out;
-}
-
-std::string CsvText(std::string_view text) { return EscapeControlBytes(text); }
 
 std::string ChartJson(const ChartRun& run, const ValueChartState& state)
 {
     const ValueChartLayout& layout = state.layout;
     const bool isMessage = run.pass.outcome == ChartOutcome::Message;
-    std::string out = "{";
-    out += "\"outcome\":" + JsonString(OutcomeName(run.pass.outcome));
-    out += ",\"message\":" + JsonString(isMessage ? run.pass.message : std::string());
-    out += ",\"title\":" + JsonString(run.pass.title);
-    out += ",\"passes\":" + std::to_string(run.passes);
-    out += ",\"yunit\":" + JsonNumber(layout.yunit);
-    out += ",\"ymax\":" + JsonNumber(layout.ymax);
-    out += ",\"ymin\":" + JsonNumber(layout.ymin);
-    out += ",\"retMax\":" + JsonNumber(layout.retMax);
-    out += ",\"retMin\":" + JsonNumber(layout.retMin);
-    out += ",\"rows\":" + std::to_string(layout.rows);
-    out += ",\"widest\":" + std::to_string(layout.widest);
-    out += ",\"u\":" + std::to_string(layout.upCount);
-    out += ",\"d\":" + std::to_string(layout.downCount);
-    out += ",\"longZ\":" + OptionalInt(layout.longZ);
-    out += ",\"shortZ\":" + OptionalInt(layout.shortZ);
-
-    out += ",\"labels\":[";
-    bool first = true;
+    QJsonArray labels;
+    std::vector<std::string> cells;
     for (int r = 0; r < kTpoRows; ++r) {
-        const TpoCell& cell = state.grid.at(r, 0);
-        if (cell.empty())
-            continue;
-        out += first ? "" : ",";
-        first = false;
-        out += JsonString(cell.text);
-    }
-    out += "],\"cells\":[";
-    first = true;
-    for (int r = 0; r < kTpoRows; ++r) {
+        if (const TpoCell& label = state.grid.at(r, 0); !label.empty())
+            labels.append(ToQString(label.text));
         for (int q = 1; q < kTpoColumns; ++q) {
             const TpoCell& cell = state.grid.at(r, q);
             if (cell.empty())
                 continue;
-            out += first ? "{" : ",{";
-            first = false;
-            out += "\"row\":" + std::to_string(r) + ",\"col\":" + std::to_string(q);
-            out += ",\"text\":" + JsonString(cell.text);
-            out += ",\"label\":" + JsonString(cell.label);
-            out += ",\"bold\":";
-            out += cell.edgeBar ? "true" : "false";
-            out += "}";
+            cells.push_back(OrderedObject({{"row", r},
+                                           {"col", q},
+                                           {"text", ToQString(cell.text)},
+                                           {"label", ToQString(cell.label.view())},
+                                           {"bold", cell.edgeBar}}));
         }
     }
-    out += "]}\n";
-    return out;
+    std::string cellList = "[";
+    for (const std::string& cell : cells)
+        cellList += (cellList.size() > 1 ? "," : "") + cell;
+    cellList += "]";
+    std::string out =
+        OrderedObject({{"outcome", ToQString(OutcomeName(run.pass.outcome))},
+                       {"message", ToQString(isMessage ? run.pass.message : std::string())},
+                       {"title", ToQString(run.pass.title)},
+                       {"passes", run.passes},
+                       {"yunit", NumberValue(layout.yunit)},
+                       {"ymax", NumberValue(layout.ymax)},
+                       {"ymin", NumberValue(layout.ymin)},
+                       {"retMax", NumberValue(layout.retMax)},
+                       {"retMin", NumberValue(layout.retMin)},
+                       {"rows", layout.rows},
+                       {"widest", layout.widest},
+                       {"u", layout.upCount},
+                       {"d", layout.downCount},
+                       {"longZ", OptionalInt(layout.longZ)},
+                       {"shortZ", OptionalInt(layout.shortZ)},
+                       {"labels", labels}});
+    out.pop_back(); // the closing brace: the cells follow
+    return out + ",\"cells\":" + cellList + "}\n";
 }
+
+std::string CsvText(std::string_view text) { return EscapeControlBytes(text); }
 
 std::string ChartText(const ChartRun& run, const ValueChartState& state)
 {

@@ -6,17 +6,13 @@
 
 namespace velmora {
 
-// The shortest text that reads back as the same double; "null" for NaN and infinities.
-std::string JsonNumber(double value);
-// A JSON string literal of UTF-8 text.
-std::string JsonString(std::string_view text);
-
 struct ChartRun {
     ValueChartPass pass;
     int passes = 0;
 };
 
-// One JSON object describing the last pass of a run.
+// One JSON object describing the last pass of a run, on one line. Texts that are not valid
+// UTF-8 show U+FFFD for the bytes that are not.
 std::string ChartJson(const ChartRun& run, const ValueChartState& state);
 
 // The grid as aligned text, for people.
