@@ -18,7 +18,6 @@
 #include <QSaveFile>
 #include <QStringList>
 #include <QSvgRenderer>
-#include <cstdint>
 #include <cstdio>
 
 namespace {
@@ -26,7 +25,6 @@ namespace {
 constexpr int kCell = 32;
 constexpr QRgb kKey = 0xffff00ff;        // RGB(255,0,255)
 constexpr QRgb kBackground = 0xffececf0; // RGB(236,236,240)
-constexpr int kBmpHeaderSize = 54;
 
 void fail(const QString& message)
 {
@@ -84,109 +82,28 @@ QImage buildStrip(const QStringList& svgs, bool* ok)
     return strip;
 }
 
-void putLe16(QByteArray& out, int offset, uint16_t v)
-{
-    out[offset] = char(v & 0xff);
-    out[offset + 1] = char(v >> 8);
-}
-
-void putLe32(QByteArray& out, int offset, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out[offset + i] = char((v >> (8 * i)) & 0xff);
-}
-
-uint32_t getLe32(const QByteArray& in, int offset)
-{
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | uint8_t(in.at(offset + i));
-    return v;
-}
-
-uint16_t getLe16(const QByteArray& in, int offset)
-{
-    return uint16_t(uint8_t(in.at(offset)) | (uint8_t(in.at(offset + 1)) << 8));
-}
-
-int bmpRowStride(int width) { return (width * 3 + 3) & ~3; }
-
-// 24-bit uncompressed BMP: BITMAPFILEHEADER + BITMAPINFOHEADER, rows bottom-up, BGR, each row
-// padded with zeros to a multiple of four bytes.
-QByteArray encodeBmp(const QImage& image)
-{
-    const int w = image.width();
-    const int h = image.height();
-    const int stride = bmpRowStride(w);
-    const int dataSize = stride * h;
-    QByteArray out(kBmpHeaderSize + dataSize, '\0');
-    out[0] = 'B';
-    out[1] = 'M';
-    putLe32(out, 2, uint32_t(out.size()));
-    putLe32(out, 10, kBmpHeaderSize);
-    putLe32(out, 14, 40);
-    putLe32(out, 18, uint32_t(w));
-    putLe32(out, 22, uint32_t(h)); // positive height: bottom-up
-    putLe16(out, 26, 1);
-    putLe16(out, 28, 24);
-    putLe32(out, 30, 0); // BI_RGB
-    putLe32(out, 34, uint32_t(dataSize));
-    putLe32(out, 38, 2835); // 72 dpi
-    putLe32(out, 42, 2835);
-    for (int row = 0; row < h; ++row) {
-        const int y = h - 1 - row;
-        int at = kBmpHeaderSize + row * stride;
-        for (int x = 0; x < w; ++x) {
-            const QRgb p = image.pixel(x, y);
-            out[at++] = char(qBlue(p));
-            out[at++] = char(qGreen(p));
-            out[at++] = char(qRed(p));
-        }
-    }
-    return out;
-}
-
-// Reads the file back with its own parser and checks what the toolbar relies on.
+// Reads the file back and checks what the toolbar relies on: 24 bits per pixel, one row of
+// 32x32 cells, each with something drawn, and the key colour in the bottom-left pixel.
 bool checkBmp(const QString& path, QImage* decoded)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        fail(QStringLiteral("cannot open %1").arg(path));
-        return false;
-    }
-    const QByteArray in = file.readAll();
     const auto bad = [&path](const QString& why) {
         fail(QStringLiteral("%1: %2").arg(path, why));
         return false;
     };
-    if (in.size() < kBmpHeaderSize || in.at(0) != 'B' || in.at(1) != 'M')
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return bad(QStringLiteral("cannot open the file"));
+    const QByteArray header = file.read(30);
+    QImage image;
+    if (header.size() < 30 || !header.startsWith("BM") || !image.load(path, "BMP"))
         return bad(QStringLiteral("not a BMP file"));
-    if (getLe32(in, 2) != uint32_t(in.size()))
-        return bad(QStringLiteral("file size field does not match the file"));
-    if (getLe32(in, 10) != kBmpHeaderSize || getLe32(in, 14) != 40)
-        return bad(QStringLiteral("expected a 54-byte header with BITMAPINFOHEADER"));
-    const auto w = int32_t(getLe32(in, 18));
-    const auto h = int32_t(getLe32(in, 22));
-    if (getLe16(in, 26) != 1 || getLe16(in, 28) != 24 || getLe32(in, 30) != 0)
-        return bad(QStringLiteral("expected 24 bits per pixel, uncompressed"));
+    if (header.at(28) != 24 || header.at(29) != 0)
+        return bad(QStringLiteral("expected 24 bits per pixel"));
+    const int w = image.width();
+    const int h = image.height();
     if (h != kCell || w <= 0 || w % kCell != 0)
         return bad(QStringLiteral("size %1x%2 is not a row of 32x32 cells").arg(w).arg(h));
-    const int stride = bmpRowStride(w);
-    if (in.size() != kBmpHeaderSize + stride * h)
-        return bad(QStringLiteral("pixel data has the wrong length"));
-    QImage image(w, h, QImage::Format_RGB32);
-    for (int row = 0; row < h; ++row) {
-        const int base = kBmpHeaderSize + row * stride;
-        for (int x = 0; x < w; ++x) {
-            const int at = base + 3 * x;
-            image.setPixel(
-                x, h - 1 - row,
-                qRgb(uint8_t(in.at(at + 2)), uint8_t(in.at(at + 1)), uint8_t(in.at(at))));
-        }
-        for (int pad = base + 3 * w; pad < base + stride; ++pad)
-            if (in.at(pad) != 0)
-                return bad(QStringLiteral("non-zero row padding"));
-    }
+    image = image.convertToFormat(QImage::Format_RGB32);
     if (image.pixel(0, h - 1) != kKey)
         return bad(QStringLiteral("the bottom-left pixel is not the key colour"));
     for (int cell = 0; cell < w / kCell; ++cell) {
@@ -303,9 +220,12 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // An image without alpha is written as a 24-bit bottom-up BMP, rows padded with zeros.
+    QImage bmp = strip.convertToFormat(QImage::Format_RGB888);
+    bmp.setDotsPerMeterX(2835); // 72 dpi
+    bmp.setDotsPerMeterY(2835);
     QSaveFile out(outPath);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        out.write(encodeBmp(strip)) != kBmpHeaderSize + bmpRowStride(strip.width()) * kCell ||
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || !bmp.save(&out, "BMP") ||
         !out.commit()) {
         fail(QStringLiteral("cannot write %1").arg(outPath));
         return 1;
