@@ -2,12 +2,7 @@
 
 #include "market/Catalogue.h"
 
-#include <array>
-#include <cstdint>
-
 namespace velmora {
-
-using PeriodValues = std::array<std::int32_t, kPeriodCount>;
 
 // Per-period numbers that shape the value chart and the amount of history loaded. They live
 // for the run only; every start begins with the defaults.

@@ -1,5 +1,6 @@
 #include "app/LiveData.h"
 
+#include "analysis/AnalysisParams.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
@@ -80,7 +81,7 @@ void LiveData::syncAll()
     m_sink = std::make_unique<ClosingSink>(dialog, m_prompts);
 
     m_run = std::make_unique<SyncRun>(
-        *m_transport, *m_sink,
+        *m_transport, analysisParams.historyCount, *m_sink,
         [&dialog](int settled, int total) {
             dialog.setLabelText(QStringLiteral("正在同步数据（%1/%2）").arg(settled).arg(total));
             dialog.setValue(settled);

@@ -29,7 +29,7 @@ void BM_ImportAllFromMt4(benchmark::State& state)
     analysisParams = AnalysisParams{};
     RecordingMessageSink messages;
     for (auto _ : state) {
-        const SyncFailures failures = ImportAllFromMt4(dir, messages);
+        const SyncFailures failures = ImportAllFromMt4(dir, analysisParams.historyCount, messages);
         benchmark::DoNotOptimize(failures);
     }
     if (messages.messages.back() != "完成数据同步")

@@ -2,6 +2,7 @@
 // latency injected into every reply, against a server that accepts and then says nothing,
 // and against one that refuses connections.
 
+#include "analysis/AnalysisParams.h"
 #include "market/Catalogue.h"
 #include "market/live/ServerSync.h"
 #include "net/HttpClient.h"
@@ -53,7 +54,7 @@ void BM_SyncAllFromServer(benchmark::State& state)
     InitCatalogue();
     RecordingMessageSink messages;
     for (auto _ : state) {
-        const SyncFailures failures = SyncAllFromServer(messages);
+        const SyncFailures failures = SyncAllFromServer(analysisParams.historyCount, messages);
         if (!failures.empty())
             state.SkipWithError("requests failed");
     }
@@ -77,7 +78,7 @@ void BM_SyncAgainstASilentServer(benchmark::State& state)
     InitCatalogue();
     RecordingMessageSink messages;
     for (auto _ : state) {
-        if (SyncAllFromServer(messages).size() != kCommodityCount)
+        if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
             state.SkipWithError("expected every commodity to fail");
     }
 }
@@ -94,7 +95,7 @@ void BM_SyncAgainstARefusingServer(benchmark::State& state)
         InitCatalogue();
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(messages).size() != kCommodityCount)
+            if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }
@@ -118,7 +119,7 @@ void BM_SyncAgainstABlackHole(benchmark::State& state)
         InitCatalogue();
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(messages).size() != kCommodityCount)
+            if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }

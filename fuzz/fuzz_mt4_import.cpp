@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fclose(file);
     }
     velmora::RecordingMessageSink messages;
-    velmora::ImportMt4Series(velmora::catalogue[5], velmora::kHalfHour, dir, messages);
+    velmora::ImportMt4Series(velmora::catalogue[5], velmora::kHalfHour, dir, 200, messages);
     const velmora::BarSeries& series = velmora::Series(5, velmora::kHalfHour);
     if (series.count < 0 || series.count > velmora::kMaxBars || series.cursor >= velmora::kMaxBars)
         std::abort();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,9 @@ inline constexpr Period kHalfHour = 0;
 inline constexpr Period kDay = 1;
 inline constexpr Period kWeek = 2;
 inline constexpr Period kMonth = 3;
+
+// One number for each period, in period order.
+using PeriodValues = std::array<std::int32_t, kPeriodCount>;
 
 inline bool IsValidPeriod(int p) { return p >= 0 && p < kPeriodCount; }
 inline bool IsValidCommodity(int s) { return s >= 0 && s < kCommodityCount; }

@@ -1,6 +1,5 @@
 #include "market/Mt4Import.h"
 
-#include "analysis/AnalysisParams.h"
 #include "market/BarStore.h"
 #include "market/HstFile.h"
 #include "platform/MessageSink.h"
@@ -86,7 +85,7 @@ std::string Mt4HistoryPath(const std::string& directory, std::string_view code, 
 }
 
 int ImportMt4Series(const CommodityEntry& entry, Period period, const std::string& directory,
-                    MessageSink& messages)
+                    int historyCount, MessageSink& messages)
 {
     const int index = FindCommodity(entry.code);
     if (!IsValidCommodity(index)) {
@@ -126,7 +125,7 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
         available = (size - hst::kHeaderSize) / recordSize;
     }
 
-    const int wanted = std::clamp(analysisParams.historyCount[period], 0, kMaxBars);
+    const int wanted = std::clamp(historyCount, 0, kMaxBars);
     const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, available));
     const off_t first = static_cast<off_t>(hst::kHeaderSize + (available - n) * recordSize);
 
@@ -148,14 +147,16 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
     return 0;
 }
 
-SyncFailures ImportAllFromMt4(const std::string& directory, MessageSink& messages)
+SyncFailures ImportAllFromMt4(const std::string& directory, const PeriodValues& historyCount,
+                              MessageSink& messages)
 {
     SyncFailures failures;
     if (directory.empty())
         return failures;
     for (int index = 0; index < kCommodityCount; ++index) {
         for (Period period = 0; period < kPeriodCount; ++period) {
-            if (ImportMt4Series(catalogue[index], period, directory, messages) != 0) {
+            if (ImportMt4Series(catalogue[index], period, directory, historyCount[period],
+                                messages) != 0) {
                 failures.push_back({index, period});
                 break;
             }

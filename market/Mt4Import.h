@@ -16,14 +16,15 @@ extern std::string mt4Directory;
 std::string Mt4HistoryPath(const std::string& directory, std::string_view code, Period period);
 
 // Replaces the series of the entry's commodity at `period` with the newest bars of its MT4
-// history file (at most the period's history count). Answers 0 on success, -1 on failure;
+// history file (at most `historyCount` of them). Answers 0 on success, -1 on failure;
 // failures the user must know of go to `messages`.
 int ImportMt4Series(const CommodityEntry& entry, Period period, const std::string& directory,
-                    MessageSink& messages);
+                    int historyCount, MessageSink& messages);
 
 // Imports every catalogue commodity, period by period until one fails, then reports
 // completion, naming the failed series. Does nothing for an empty directory. Answers the
 // failures.
-SyncFailures ImportAllFromMt4(const std::string& directory, MessageSink& messages);
+SyncFailures ImportAllFromMt4(const std::string& directory, const PeriodValues& historyCount,
+                              MessageSink& messages);
 
 } // namespace velmora

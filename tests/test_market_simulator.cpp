@@ -211,7 +211,7 @@ TEST_F(SampleHistoryTest, ImportReadsTheNewestBars)
     InitCatalogue();
     analysisParams = AnalysisParams{};
     RecordingMessageSink sink;
-    ImportAllFromMt4(s_dir->str(), sink);
+    ImportAllFromMt4(s_dir->str(), analysisParams.historyCount, sink);
     EXPECT_EQ(sink.messages, std::vector<std::string>{"完成数据同步"});
 
     for (int c = 0; c < kCommodityCount; ++c) {

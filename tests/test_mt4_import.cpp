@@ -59,7 +59,8 @@ protected:
 
     int import(const char* code, Period period)
     {
-        return ImportMt4Series(catalogue[FindCommodity(code)], period, dir.str(), messages);
+        return ImportMt4Series(catalogue[FindCommodity(code)], period, dir.str(),
+                               analysisParams.historyCount[period], messages);
     }
 
     TempDir dir;
@@ -182,9 +183,9 @@ TEST_F(Mt4ImportTest, RefusalsLeaveTheSeriesUntouched)
 
     CommodityEntry stranger;
     stranger.code = "SGY50KG";
-    EXPECT_EQ(ImportMt4Series(stranger, kHalfHour, dir.str(), messages), -1);
+    EXPECT_EQ(ImportMt4Series(stranger, kHalfHour, dir.str(), 200, messages), -1);
     EXPECT_EQ(messages.messages.back(), "MT4数据自动同步失败：商品代码错");
-    EXPECT_EQ(ImportMt4Series(catalogue[5], 4, dir.str(), messages), -1);
+    EXPECT_EQ(ImportMt4Series(catalogue[5], 4, dir.str(), 200, messages), -1);
     EXPECT_EQ(messages.messages.back(), "MT4数据自动同步失败：数据类型错");
 }
 
@@ -222,7 +223,8 @@ TEST_F(Mt4ImportTest, AllCommoditiesStopAtTheFirstMissingPeriod)
     for (const char* suffix : {"30", "1440", "10080", "43200"})
         WriteHst(dir / (std::string("GBPUSD") + suffix + ".hst"), MakeBars(120));
 
-    const SyncFailures failures = ImportAllFromMt4(dir.str(), messages);
+    const SyncFailures failures =
+        ImportAllFromMt4(dir.str(), analysisParams.historyCount, messages);
     EXPECT_EQ(Series(5, kHalfHour).count, 200);
     EXPECT_EQ(Series(5, kDay).count, 3);
     EXPECT_EQ(Series(5, kWeek).count, 4);
@@ -237,7 +239,7 @@ TEST_F(Mt4ImportTest, AllCommoditiesStopAtTheFirstMissingPeriod)
     EXPECT_EQ(closing.find("GBPUSD"), std::string::npos);
 
     messages.messages.clear();
-    ImportAllFromMt4("", messages);
+    ImportAllFromMt4("", analysisParams.historyCount, messages);
     EXPECT_TRUE(messages.messages.empty());
 }
 
@@ -251,14 +253,18 @@ TEST_F(Mt4ImportTest, RealFilesOfBothVersionsAgree)
                             dir / "old" / "EURUSD30.hst");
     analysisParams.historyCount[kHalfHour] = 501;
 
-    ASSERT_EQ(ImportMt4Series(catalogue[5], kHalfHour, (dir / "new").string(), messages), 0);
+    ASSERT_EQ(ImportMt4Series(catalogue[5], kHalfHour, (dir / "new").string(),
+                              analysisParams.historyCount[kHalfHour], messages),
+              0);
     ASSERT_EQ(Series(5, kHalfHour).count, 501);
     const std::string newest401 = Series(5, kHalfHour).bars[500].time;
     EXPECT_EQ(newest401, "2019.07.08 16:00:00");
 
     // Bars 5409..5908 of the new file are the last 501 bars of the old one.
     analysisParams.historyCount[kHalfHour] = 501;
-    ASSERT_EQ(ImportMt4Series(catalogue[5], kHalfHour, (dir / "old").string(), messages), 0);
+    ASSERT_EQ(ImportMt4Series(catalogue[5], kHalfHour, (dir / "old").string(),
+                              analysisParams.historyCount[kHalfHour], messages),
+              0);
     const BarSeries old = Series(5, kHalfHour);
     EXPECT_EQ(old.bars[500].time, "2013.10.18 20:00:00");
     for (int k = 0; k < 501; ++k)

@@ -246,9 +246,10 @@ int main(int argc, char** argv)
     bool fetched = true;
     if (options->server) {
         session.emplace();
-        fetched = SeriesFetched(SyncAllFromServer(messages), commodity, *period);
+        fetched = SeriesFetched(SyncAllFromServer(analysisParams.historyCount, messages), commodity,
+                                *period);
     } else {
-        ImportAllFromMt4(options->get("--hst"), messages);
+        ImportAllFromMt4(options->get("--hst"), analysisParams.historyCount, messages);
     }
     BarSeries& series = Series(commodity, *period);
 

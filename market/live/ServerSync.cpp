@@ -1,6 +1,5 @@
 #include "market/live/ServerSync.h"
 
-#include "analysis/AnalysisParams.h"
 #include "market/BarStore.h"
 #include "market/SeriesReply.h"
 #include "market/live/ClientTransport.h"
@@ -12,10 +11,10 @@
 
 namespace velmora {
 
-SyncRun::SyncRun(SeriesTransport& transport, MessageSink& messages, Progress progress,
-                 Finished finished)
-    : m_transport(transport), m_messages(messages), m_progress(std::move(progress)),
-      m_finished_callback(std::move(finished))
+SyncRun::SyncRun(SeriesTransport& transport, const PeriodValues& historyCount,
+                 MessageSink& messages, Progress progress, Finished finished)
+    : m_transport(transport), m_historyCount(historyCount), m_messages(messages),
+      m_progress(std::move(progress)), m_finished_callback(std::move(finished))
 {
     m_failedAt.fill(-1);
 }
@@ -55,7 +54,7 @@ void SyncRun::request(int commodity, Period period)
     std::tm local{};
     localtime_r(&now, &local);
     const std::string query =
-        SeriesQuery(entry.code, PeriodLineType(period), local, analysisParams.historyCount[period]);
+        SeriesQuery(entry.code, PeriodLineType(period), local, m_historyCount[period]);
     const std::weak_ptr<char> alive = m_alive;
     m_transport.fetch(index, period, query,
                       [this, alive, index, period](bool ok, std::string_view body) {
@@ -135,11 +134,11 @@ void SyncRun::finish(bool cancelled)
         m_finished_callback(failed, cancelled);
 }
 
-SyncFailures SyncAllFromServer(MessageSink& messages)
+SyncFailures SyncAllFromServer(const PeriodValues& historyCount, MessageSink& messages)
 {
     CallbackQueue queue;
     ClientSeriesTransport transport(queue.poster());
-    SyncRun run(transport, messages);
+    SyncRun run(transport, historyCount, messages);
     run.start();
     queue.runUntil([&run] { return run.finished(); });
     return run.failures();

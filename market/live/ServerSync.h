@@ -38,8 +38,9 @@ public:
     // cancelled.
     using Finished = std::function<void(const SyncFailures& failures, bool cancelled)>;
 
-    SyncRun(SeriesTransport& transport, MessageSink& messages, Progress progress = {},
-            Finished finished = {});
+    // Each series asks for the newest `historyCount` bars of its period.
+    SyncRun(SeriesTransport& transport, const PeriodValues& historyCount, MessageSink& messages,
+            Progress progress = {}, Finished finished = {});
     // Aborts what is still in flight, silently: a run given up with its owner says nothing.
     ~SyncRun();
     SyncRun(const SyncRun&) = delete;
@@ -64,6 +65,7 @@ private:
     void finish(bool cancelled);
 
     SeriesTransport& m_transport;
+    PeriodValues m_historyCount;
     MessageSink& m_messages;
     Progress m_progress;
     Finished m_finished_callback;
@@ -81,6 +83,6 @@ private:
 // Synchronises every series through the program's HTTP client and waits for the end, taking
 // the replies on the calling thread; for programs without an event loop. Reports completion
 // with the failures named.
-SyncFailures SyncAllFromServer(MessageSink& messages);
+SyncFailures SyncAllFromServer(const PeriodValues& historyCount, MessageSink& messages);
 
 } // namespace velmora

@@ -79,7 +79,8 @@ TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
     std::vector<int> progress;
     bool finished = false;
     SyncRun run(
-        transport, messages, [&](int settled, int) { progress.push_back(settled); },
+        transport, analysisParams.historyCount, messages,
+        [&](int settled, int) { progress.push_back(settled); },
         [&](const SyncFailures&, bool cancelled) { finished = !cancelled; });
     run.start();
 
@@ -138,7 +139,7 @@ TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
 TEST_F(SyncRunTest, CancelAbortsEveryChainAndLateRepliesChangeNothing)
 {
     bool cancelledSeen = false;
-    SyncRun run(transport, messages, {},
+    SyncRun run(transport, analysisParams.historyCount, messages, {},
                 [&](const SyncFailures&, bool cancelled) { cancelledSeen = cancelled; });
     run.start();
     transport.answer(0, true, OneBar("2016-08-10 14:00:00"));
@@ -161,7 +162,7 @@ TEST_F(SyncRunTest, ARunGivenUpWithItsOwnerAbortsSilently)
 {
     std::optional<FakeTransport::Fetch> late;
     {
-        SyncRun run(transport, messages);
+        SyncRun run(transport, analysisParams.historyCount, messages);
         run.start();
         late = std::move(transport.pending[3]);
     }
@@ -218,7 +219,7 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
         InitCatalogue();
         ResetBarStore();
         RecordingMessageSink messages;
-        EXPECT_TRUE(SyncAllFromServer(messages).empty());
+        EXPECT_TRUE(SyncAllFromServer(analysisParams.historyCount, messages).empty());
         EXPECT_EQ(messages.messages, std::vector<std::string>({"完成数据同步"}));
 
         for (int c = 0; c < kCommodityCount; ++c) {
