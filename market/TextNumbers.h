@@ -1,8 +1,8 @@
 #pragma once
 
-#include <charconv>
+#include "platform/ExactNumber.h"
+
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,26 +18,6 @@ std::int32_t Low32OfTruncated(double value);
 
 // The comma-separated fields of a record.
 std::vector<std::string_view> SplitFields(std::string_view record);
-
-// A whole text read as one number, nothing before or after it: command-line values.
-template <typename T> std::optional<T> ParseExactNumber(std::string_view text)
-{
-    T value{};
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
-
-// The same into an existing variable, which keeps its value when the text is not a number.
-template <typename T> bool ParseExactNumber(std::string_view text, T& value)
-{
-    const std::optional<T> parsed = ParseExactNumber<T>(text);
-    if (parsed)
-        value = *parsed;
-    return parsed.has_value();
-}
 
 // A price as the quote texts carry it: "%.03f" from 10 on, "%.05f" below.
 std::string FormatQuotePrice(double value);

@@ -1,12 +1,12 @@
 #include "net/Endpoints.h"
 
+#include "platform/ExactNumber.h"
 #include "platform/SettingsStore.h"
 #include "platform/TextCodec.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <optional>
 
@@ -70,12 +70,10 @@ bool SetHost(std::string& field, const std::string& value)
 
 bool SetPort(int& field, const std::string& value)
 {
-    int port = 0;
-    const char* end = value.data() + value.size();
-    const auto [stop, error] = std::from_chars(value.data(), end, port);
-    if (error != std::errc() || stop != end || port < 1 || port > 65535)
+    const std::optional<int> port = ParseExactNumber<int>(value);
+    if (!port || *port < 1 || *port > 65535)
         return false;
-    field = port;
+    field = *port;
     return true;
 }
 

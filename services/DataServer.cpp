@@ -1,14 +1,15 @@
 #include "services/DataServer.h"
 
 #include "market/Catalogue.h"
+#include "platform/ExactNumber.h"
 #include "services/GuardedServer.h"
 #include "services/MarketSource.h"
 #include "services/WireFormat.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <httplib.h>
+#include <optional>
 #include <sys/socket.h>
 #include <zlib.h>
 
@@ -24,16 +25,6 @@ constexpr std::string_view kPageType = "text/html; charset=GBK";
 constexpr std::size_t kDefaultCount = 100;
 constexpr std::size_t kMaxCount = 5000;
 constexpr std::size_t kMaxTestBytes = std::size_t{1} << 30;
-
-std::optional<std::size_t> ParseSize(const std::string& text)
-{
-    std::size_t value = 0;
-    const char* end = text.data() + text.size();
-    const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
 
 void Answer(httplib::Response& response, int status, std::string body)
 {
@@ -277,7 +268,8 @@ void DataServer::serveDataPage(const httplib::Request& request, httplib::Respons
     }
     std::size_t count = kDefaultCount;
     if (request.has_param("count")) {
-        const std::optional<std::size_t> parsed = ParseSize(request.get_param_value("count"));
+        const std::optional<std::size_t> parsed =
+            ParseExactNumber<std::size_t>(request.get_param_value("count"));
         if (!parsed) {
             Answer(response, 400, "ERROR: count must be a number\n");
             return;
@@ -335,7 +327,8 @@ void DataServer::addRoutes()
     });
 
     server.Get("/_redirect/(\\d+)", withFaults([](const auto& request, auto& response) {
-                   const std::optional<std::size_t> n = ParseSize(request.matches[1]);
+                   const std::optional<std::size_t> n =
+                       ParseExactNumber<std::size_t>(request.matches[1].str());
                    if (!n || *n == 0)
                        Answer(response, 200, "redirected\n");
                    else
@@ -345,7 +338,8 @@ void DataServer::addRoutes()
                    response.set_redirect(request.get_param_value("url"));
                }));
     server.Get("/_status/(\\d+)", withFaults([](const auto& request, auto& response) {
-                   const std::optional<std::size_t> n = ParseSize(request.matches[1]);
+                   const std::optional<std::size_t> n =
+                       ParseExactNumber<std::size_t>(request.matches[1].str());
                    const int status = n && *n >= 100 && *n <= 599 ? static_cast<int>(*n) : 400;
                    Answer(response, status, "status " + std::to_string(status) + "\n");
                }));
@@ -358,7 +352,8 @@ void DataServer::addRoutes()
                    Answer(response, 200, request.get_header_value("Cookie"));
                }));
     server.Get("/_bytes", withFaults([](const auto& request, auto& response) {
-                   const std::optional<std::size_t> n = ParseSize(request.get_param_value("n"));
+                   const std::optional<std::size_t> n =
+                       ParseExactNumber<std::size_t>(request.get_param_value("n"));
                    if (!n || *n > kMaxTestBytes) {
                        Answer(response, 400, "n must be a number up to 2^30\n");
                        return;

@@ -1,6 +1,8 @@
 #include "services/FaultInjector.h"
 
-#include <charconv>
+#include "platform/ExactNumber.h"
+
+#include <optional>
 
 namespace velmora::services {
 
@@ -15,15 +17,13 @@ bool ReadNumber(const ParamFn& param, std::string_view name, std::size_t limit,
     const std::optional<std::string> text = param(name);
     if (!text)
         return true;
-    std::size_t number = 0;
-    const char* end = text->data() + text->size();
-    const auto [stop, failure] = std::from_chars(text->data(), end, number);
-    if (text->empty() || failure != std::errc() || stop != end || number > limit) {
+    const std::optional<std::size_t> number = ParseExactNumber<std::size_t>(*text);
+    if (!number || *number > limit) {
         error =
             std::string(name) + "=" + *text + " is not a number from 0 to " + std::to_string(limit);
         return false;
     }
-    value = number;
+    value = *number;
     return true;
 }
 
