@@ -27,12 +27,6 @@ public:
     const std::vector<CView*>& views() const { return m_views; }
     CDocTemplate* docTemplate() const { return m_template; }
 
-    // Repaints every view, background included.
-    void UpdateAllViews();
-
-signals:
-    void titleChanged();
-
 private:
     friend class CDocTemplate;
     friend class CView;

@@ -26,13 +26,6 @@ void CDocument::SetTitle(const std::string& title)
         if (QWidget* frame = view->parentWidget(); frame && qobject_cast<CChildFrame*>(frame))
             frame->setWindowTitle(caption);
     }
-    emit titleChanged();
-}
-
-void CDocument::UpdateAllViews()
-{
-    for (CView* view : m_views)
-        view->Invalidate();
 }
 
 void CDocument::addView(CView* view) { m_views.push_back(view); }
