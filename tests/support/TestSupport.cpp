@@ -112,4 +112,12 @@ bool ReturnsDespiteFifo(const std::filesystem::path& path, const std::function<v
     return false;
 }
 
+std::string FramedPage(const std::vector<std::string>& records)
+{
+    std::string body = "\xEF\xBB\xBF"; // three bytes of no meaning
+    for (const std::string& record : records)
+        body += record + ";<br/>";
+    return body;
+}
+
 } // namespace velmora::test

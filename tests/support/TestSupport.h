@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace velmora::test {
 
@@ -45,6 +46,9 @@ private:
     std::string m_previous;
     bool m_hadPrevious = false;
 };
+
+// A reply page of the data server: a byte order mark, then each record followed by ";<br/>".
+std::string FramedPage(const std::vector<std::string>& records);
 
 // Fixtures committed with the tests.
 std::filesystem::path TestDataDir();
