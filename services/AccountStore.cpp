@@ -1,5 +1,7 @@
 #include "services/AccountStore.h"
 
+#include "services/UtcTime.h"
+
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -13,16 +15,6 @@ namespace {
 
 constexpr const char* kColumns =
     "name, password_hash, alias, mail, telphone, type, active, created, coalesce(activated, '')";
-
-std::string UtcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
-}
 
 // Finalizes on every way out, so that no early return leaks a statement.
 struct Statement {

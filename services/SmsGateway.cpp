@@ -1,6 +1,7 @@
 #include "services/SmsGateway.h"
 
 #include "platform/TextCodec.h"
+#include "services/UtcTime.h"
 
 #include <algorithm>
 #include <ctime>
@@ -71,16 +72,6 @@ std::string HtmlEscape(std::string_view text)
         }
     }
     return out;
-}
-
-std::string UtcNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    return text;
 }
 
 } // namespace
