@@ -23,14 +23,4 @@ bool MessageBoxPrompts::askYesNo(std::string_view question)
     return box.exec() == QMessageBox::Yes;
 }
 
-bool ScriptedPrompts::askYesNo(std::string_view question)
-{
-    questions.emplace_back(question);
-    if (answers.empty())
-        return false;
-    const bool answer = answers.front();
-    answers.pop_front();
-    return answer;
-}
-
 } // namespace velmora

@@ -2,9 +2,7 @@
 
 #include "platform/MessageSink.h"
 
-#include <deque>
-#include <string>
-#include <vector>
+#include <string_view>
 
 class QWidget;
 
@@ -27,17 +25,6 @@ public:
 
 private:
     QWidget* m_parent;
-};
-
-// For tests: records every box and answers questions from a queue (No when it is empty).
-class ScriptedPrompts final : public UserPrompts {
-public:
-    void showMessage(std::string_view text) override { messages.emplace_back(text); }
-    bool askYesNo(std::string_view question) override;
-
-    std::vector<std::string> messages;
-    std::vector<std::string> questions;
-    std::deque<bool> answers;
 };
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include "market/Mt4Import.h"
 #include "market/SampleData.h"
 #include "platform/MessageSink.h"
+#include "tests/support/RecordingMessageSink.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdlib>

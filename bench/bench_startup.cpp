@@ -10,6 +10,7 @@
 #include "app/UserPrompts.h"
 #include "net/HttpClient.h"
 #include "services/DataServer.h"
+#include "tests/support/ScriptedPrompts.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,6 +8,7 @@
 #include "net/HttpClient.h"
 #include "platform/MessageSink.h"
 #include "services/DataServer.h"
+#include "tests/support/RecordingMessageSink.h"
 
 #include <benchmark/benchmark.h>
 #if VELMORA_BENCH_BLACK_HOLE

@@ -5,6 +5,7 @@
 #include "market/Catalogue.h"
 #include "market/Mt4Import.h"
 #include "platform/MessageSink.h"
+#include "tests/support/RecordingMessageSink.h"
 
 #include <cstdint>
 #include <cstdio>

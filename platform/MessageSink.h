@@ -1,8 +1,6 @@
 #pragma once
 
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace velmora {
 
@@ -12,13 +10,6 @@ class MessageSink {
 public:
     virtual ~MessageSink() = default;
     virtual void showMessage(std::string_view text) = 0;
-};
-
-// Keeps every message, in order.
-class RecordingMessageSink final : public MessageSink {
-public:
-    void showMessage(std::string_view text) override { messages.emplace_back(text); }
-    std::vector<std::string> messages;
 };
 
 // Writes each message as a line on standard error.

@@ -7,6 +7,7 @@
 #include "app/UserPrompts.h"
 #include "net/Endpoints.h"
 #include "platform/RegistryKey.h"
+#include "tests/support/ScriptedPrompts.h"
 
 #include <QApplication>
 #include <QLineEdit>

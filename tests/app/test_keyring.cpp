@@ -3,6 +3,7 @@
 #include "app/UserPrompts.h"
 #include "net/Account.h"
 #include "platform/RegistryKey.h"
+#include "tests/support/ScriptedPrompts.h"
 
 #include <QLineEdit>
 #include <QTest>

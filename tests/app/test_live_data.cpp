@@ -12,6 +12,7 @@
 #include "market/Catalogue.h"
 #include "net/HttpClient.h"
 #include "services/DataServer.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>

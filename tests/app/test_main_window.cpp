@@ -14,6 +14,7 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "net/CurrentUser.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
 #include <QAction>

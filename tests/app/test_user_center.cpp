@@ -4,6 +4,7 @@
 #include "app/UserPrompts.h"
 #include "net/CurrentUser.h"
 #include "tests/net/support/RawHttpServer.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
 #include <QGroupBox>

@@ -3,6 +3,7 @@
 #include "market/HstFile.h"
 #include "market/Mt4Import.h"
 #include "platform/MessageSink.h"
+#include "tests/support/RecordingMessageSink.h"
 #include "tests/support/TestSupport.h"
 
 #include <filesystem>

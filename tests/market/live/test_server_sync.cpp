@@ -10,6 +10,7 @@
 #include "net/HttpClient.h"
 #include "platform/MessageSink.h"
 #include "services/DataServer.h"
+#include "tests/support/RecordingMessageSink.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
