@@ -1,5 +1,6 @@
 // velmora: the desktop program.
 
+#include "app/DataManagementDlg.h"
 #include "app/KeyringVault.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
     velmora::KeyringVault keyring;
     velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
+    velmora::InstallDataManagement(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
