@@ -1,5 +1,6 @@
 // velmora: the desktop program.
 
+#include "app/CoreConfigDlg.h"
 #include "app/DataManagementDlg.h"
 #include "app/KeyringVault.h"
 #include "app/LiveData.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv)
     velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
     velmora::InstallDataManagement(app, prompts);
+    velmora::InstallCoreConfiguration(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
