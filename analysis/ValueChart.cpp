@@ -339,6 +339,9 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
     // 8. Rows.
     const int rows = TruncToInt((ymax - ymin) / yunit);
     layout.rows = rows;
+    // Only bars corrected to highs far below their lows leave no rows at all.
+    if (rows < 1)
+        return Fail(kNotEnoughDataMessage, title);
     if (rows >= kTpoRows || n >= kTpoColumns) {
         const double suggested = (ymax - ymin) * 0.004;
         ValueChartPass pass{ChartOutcome::Suggestion, {}, std::string(title), false};

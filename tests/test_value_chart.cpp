@@ -190,6 +190,9 @@ TEST_F(ValueChartTest, APriceThatIsNoNumberGivesTheDataMessage)
         EXPECT_EQ(pass.outcome, ChartOutcome::Message);
         EXPECT_EQ(pass.message, "数据无法达到分析要求,请在数据管理中同步!");
     }
+    // Highs far below the lows leave no rows either.
+    fill(kGold, kDay, {Bar(1000, 1100, 1001, 1002), Bar(1001, 1101, 1002, 1001)});
+    EXPECT_EQ(run(kGold, kDay).message, "数据无法达到分析要求,请在数据管理中同步!");
     // Outside the window it does no harm.
     fill(kGold, kDay, {Bar(1010, 1000, 1001, 1002), Bar(1011, 1001, 1002, 1001)}, 4);
     Series(kGold, kDay).bars[0] = Bar(nan, nan, nan, nan);
