@@ -298,11 +298,16 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
         return Fail(kYUnitInvalidMessage, title);
     layout.yunit = yunit;
 
-    // 5. Raw extremes of the window.
+    // 5. Raw extremes of the window. A price that is no number (an MT4 file can hold one,
+    // and bars are corrected without checks) gives no range to divide into rows.
     const int oldest = cursor - n + 1;
     double maximum = 0.0001;
     double minimum = 10000.0;
     for (int b = oldest; b <= cursor; ++b) {
+        const BarRecord& bar = series.bars[b];
+        if (!std::isfinite(bar.high) || !std::isfinite(bar.low) || !std::isfinite(bar.open) ||
+            !std::isfinite(bar.close))
+            return Fail(kNotEnoughDataMessage, title);
         if (series.bars[b].high > maximum)
             maximum = series.bars[b].high;
         if (series.bars[b].low < minimum)
@@ -334,6 +339,9 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
     // 8. Rows.
     const int rows = TruncToInt((ymax - ymin) / yunit);
     layout.rows = rows;
+    // Only bars corrected to highs far below their lows leave no rows at all.
+    if (rows < 1)
+        return Fail(kNotEnoughDataMessage, title);
     if (rows >= kTpoRows || n >= kTpoColumns) {
         const double suggested = (ymax - ymin) * 0.004;
         ValueChartPass pass{ChartOutcome::Suggestion, {}, std::string(title), false};

@@ -216,6 +216,9 @@ void CMainFrame::buildKeyboardTable()
         {QKeySequence(Qt::Key_Left), ID_PREV_TIME_UNIT},
         {QKeySequence(Qt::Key_F8), ID_CYCLE_PERIOD},
         {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F12), ID_ACCESS_CODE},
+        // X keyboard maps turn Ctrl+Alt+F12 into a switch to virtual terminal 12, so on most
+        // desktops that chord never arrives; this one does.
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F12), ID_ACCESS_CODE},
     };
     // Window-wide: the table sees a key before any child window does; keys typed in modal
     // dialogs stay with the dialogs.

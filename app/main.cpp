@@ -1,5 +1,7 @@
 // velmora: the desktop program.
 
+#include "app/CoreConfigDlg.h"
+#include "app/DataManagementDlg.h"
 #include "app/KeyringVault.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
@@ -31,6 +33,8 @@ int main(int argc, char** argv)
     velmora::KeyringVault keyring;
     velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
+    velmora::InstallDataManagement(app, prompts);
+    velmora::InstallCoreConfiguration(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());

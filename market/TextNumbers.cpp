@@ -1,8 +1,11 @@
 #include "market/TextNumbers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace velmora {
@@ -24,6 +27,26 @@ double LeadingDouble(std::string_view text)
     if (result.ec != std::errc{})
         return 0.0;
     return negative ? -value : value;
+}
+
+std::int32_t LeadingInt32(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > std::int64_t{INT32_MAX} + 1)
+            break;
+    }
+    value = negative ? -value : value;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
 }
 
 std::int32_t Low32OfTruncated(double value)

@@ -13,6 +13,10 @@ namespace velmora {
 // first, then digits; 0 when there is none. Independent of the C locale.
 double LeadingDouble(std::string_view text);
 
+// The leading integer of a text: blanks, an optional sign, decimal digits; 0 when there are
+// none. Values beyond 32 bits are held at the nearest limit.
+std::int32_t LeadingInt32(std::string_view text);
+
 // Truncates toward zero and keeps the low 32 bits; NaN and values beyond 64 bits give 0.
 std::int32_t Low32OfTruncated(double value);
 

@@ -3,6 +3,8 @@
 #include "analysis/AnalysisParams.h"
 #include "analysis/ValueChart.h"
 #include "analysis/ValueChartDrawing.h"
+#include "app/GridSort.h"
+#include "market/BarList.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "market/Mt4Import.h"
@@ -38,6 +40,8 @@ constexpr int kMaxPasses = 3;
 constexpr const char* kUsage =
     "usage:\n"
     "  velmora-tool bars  (--hst DIR | --server) --code CODE --period P [--history N]\n"
+    "  velmora-tool list  (--hst DIR | --server) --code CODE --period P [--history N]\n"
+    "                     [--sort COLUMN [--descending]]\n"
     "  velmora-tool chart (--hst DIR | --server) --code CODE --period P [--cursor K] [--tpo N]\n"
     "                     [--long M] [--short M] [--history N] [--yunit TEXT]\n"
     "                     [--format json|text] [--png FILE] [--svg FILE] [--screen-width W]\n"
@@ -48,6 +52,7 @@ constexpr const char* kUsage =
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
     "  CODE    catalogue code, e.g. EURUSD or LLGUSD\n"
     "  P       period: 0 half-hour, 1 day, 2 week, 3 month (or half, day, week, month)\n"
+    "  COLUMN  0-6: the data management list's column whose header click orders the rows\n"
     "  FILE    PNG or SVG of the drawn chart's page; W is the screen width it is laid out for\n"
     "          (default 1280, the page is W - 20 wide)\n"
     "exit status: 0 chart drawn, 1 message or suggestion, 2 bad arguments, 3 image not written\n";
@@ -73,6 +78,7 @@ struct Options {
     std::string command;
     std::map<std::string, std::string> values;
     bool server = false;
+    bool descending = false;
 
     bool has(const std::string& key) const { return values.count(key) != 0; }
     const std::string& get(const std::string& key) const { return values.at(key); }
@@ -91,6 +97,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
         {"chart",
          {"--hst", "--server", "--code", "--period", "--cursor", "--tpo", "--long", "--short",
           "--history", "--yunit", "--format", "--png", "--svg", "--screen-width"}},
+        {"list",
+         {"--hst", "--server", "--code", "--period", "--history", "--sort", "--descending"}},
         {"quotes", {"--server"}},
     };
     const auto command = allowed.find(options.command);
@@ -111,6 +119,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
             options.server = true;
             continue;
         }
+        if (key == "--descending") {
+            options.descending = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             problem = "option '" + key + "' needs a value";
             return std::nullopt;
@@ -124,6 +136,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
             problem = std::string("missing ") + required;
             return std::nullopt;
         }
+    }
+    if (options.descending && !options.has("--sort")) {
+        problem = "--descending needs --sort";
+        return std::nullopt;
     }
     if (options.has("--hst") == options.server) {
         problem = "give either --hst DIR or --server";
@@ -196,6 +212,30 @@ int PrintQuotes()
     return 0;
 }
 
+// The data management dialog's list of the series: its count label, then the rows in the
+// order a click on the header of `sortColumn` gives (-1: as filled).
+std::string ListText(const BarSeries& series, int sortColumn, bool ascending)
+{
+    const BarList list = FillBarList(series);
+    std::vector<int> order(list.rows.size());
+    for (std::size_t r = 0; r < order.size(); ++r)
+        order[r] = static_cast<int>(r);
+    if (sortColumn >= 0) {
+        std::vector<std::string> texts;
+        for (const auto& row : list.rows)
+            texts.push_back(row[static_cast<std::size_t>(sortColumn)]);
+        order = GridSortOrder(texts, ascending);
+    }
+    std::string out = list.label + "\n";
+    for (const int r : order) {
+        const auto& row = list.rows[static_cast<std::size_t>(r)];
+        for (std::size_t c = 0; c < row.size(); ++c)
+            out += (c == 0 ? "" : ",") + CsvText(row[c]);
+        out += "\n";
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -217,7 +257,7 @@ int main(int argc, char** argv)
 
     std::map<std::string, int> numbers;
     for (const char* key :
-         {"--history", "--cursor", "--tpo", "--long", "--short", "--screen-width"}) {
+         {"--history", "--cursor", "--tpo", "--long", "--short", "--screen-width", "--sort"}) {
         if (!options->has(key))
             continue;
         const std::optional<int> value = ParseExactNumber<int>(options->get(key));
@@ -230,6 +270,8 @@ int main(int argc, char** argv)
         return Usage("bad format '" + format + "'");
     const int screenWidth =
         numbers.count("--screen-width") ? numbers["--screen-width"] : kDefaultScreenWidth;
+    if (numbers.count("--sort") && (numbers["--sort"] < 0 || numbers["--sort"] >= kBarListColumns))
+        return Usage("the sort column is 0 to 6");
     if (screenWidth <= kChartPageMargin)
         return Usage("the screen width must leave a page wider than 0");
 
@@ -253,7 +295,7 @@ int main(int argc, char** argv)
     }
     BarSeries& series = Series(commodity, *period);
 
-    if (options->command == "bars") {
+    if (options->command == "bars" || options->command == "list") {
         if (!fetched) {
             const std::string_view lineType = PeriodLineType(*period);
             std::fprintf(stderr, "velmora-tool: the %.*s series of %s could not be fetched\n",
@@ -261,7 +303,12 @@ int main(int argc, char** argv)
                          options->get("--code").c_str());
             return 1;
         }
-        Write(SeriesCsv(series));
+        if (options->command == "bars") {
+            Write(SeriesCsv(series));
+            return 0;
+        }
+        Write(ListText(series, numbers.count("--sort") ? numbers["--sort"] : -1,
+                       !options->descending));
         return 0;
     }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <limits>
 #include <memory>
 
 using namespace velmora;
@@ -176,6 +177,27 @@ TEST_F(ValueChartTest, WindowNeedsCursorAtLeastTheWindowLength)
     Series(kGold, kDay).count = 7;
     Series(kGold, kDay).cursor = kMaxBars;
     EXPECT_EQ(run(kGold, kDay).message, "数据无法达到分析要求,请在数据管理中同步!");
+}
+
+TEST_F(ValueChartTest, APriceThatIsNoNumberGivesTheDataMessage)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const BarRecord& bad : {Bar(nan, nan, 1001, 1002), Bar(1010, -inf, 1001, 1002),
+                                 Bar(inf, 1000, 1001, 1002), Bar(1010, 1000, nan, 1002)}) {
+        fill(kGold, kDay, {Bar(1010, 1000, 1001, 1002), bad, Bar(1011, 1001, 1002, 1001)});
+        const auto pass = run(kGold, kDay);
+        EXPECT_EQ(pass.outcome, ChartOutcome::Message);
+        EXPECT_EQ(pass.message, "数据无法达到分析要求,请在数据管理中同步!");
+    }
+    // Highs far below the lows leave no rows either.
+    fill(kGold, kDay, {Bar(1000, 1100, 1001, 1002), Bar(1001, 1101, 1002, 1001)});
+    EXPECT_EQ(run(kGold, kDay).message, "数据无法达到分析要求,请在数据管理中同步!");
+    // Outside the window it does no harm.
+    fill(kGold, kDay, {Bar(1010, 1000, 1001, 1002), Bar(1011, 1001, 1002, 1001)}, 4);
+    Series(kGold, kDay).bars[0] = Bar(nan, nan, nan, nan);
+    ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
+    EXPECT_GT(layout().rows, 0);
 }
 
 TEST_F(ValueChartTest, UnusableParametersGiveMessages)

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -84,6 +85,24 @@ TEST_F(AccessCodeTest, OnlyTheExactCodeOpensTheConfiguration)
     prompt(code, true);
     EXPECT_EQ(configurations, 1);
     EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(AccessCodeTest, BothChordsOpenThePrompt)
+{
+    const QString code = QString::fromStdString(CurrentEndpoints().configAccessCode);
+    for (const auto modifiers :
+         {Qt::ControlModifier | Qt::AltModifier, Qt::ControlModifier | Qt::ShiftModifier}) {
+        QApplication::setActiveWindow(app->mainFrame());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(app->mainFrame()));
+        QTimer::singleShot(0, [code] {
+            auto* dialog = qobject_cast<CPasswordDlg*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->edit()->setText(code);
+            dialog->accept();
+        });
+        QTest::keyClick(app->mainFrame(), Qt::Key_F12, modifiers);
+    }
+    EXPECT_EQ(configurations, 2);
 }
 
 TEST(StandardDialogs, SpeakChinese)

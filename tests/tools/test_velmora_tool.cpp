@@ -327,3 +327,21 @@ TEST_F(VelmoraToolTest, ServerTextCannotForgeCsvRecords)
         << result.out;
     EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 14);
 }
+
+TEST_F(VelmoraToolTest, ListAsTheDataManagementDialogShowsIt)
+{
+    const std::string list = "list --hst '" + dir.str() + "' --code LLGUSD --period 1 --history 3";
+    Result result = run(list);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "数据库:3条记录,请及时更新对应的数据\n"
+                          "↓  1,2024.03.12 22:13:20,2002.000,1999.500,2006.000,1996.500,119\n"
+                          "↓  2,2024.03.11 22:13:20,2001.000,1998.500,2005.000,1995.500,118\n"
+                          "↑  3,2024.03.10 22:13:20,2000.000,2003.250,2007.250,1997.000,117\n");
+    // The header click's order, the second click's, and a column outside the list.
+    result = run(list + " --sort 3");
+    EXPECT_EQ(result.out.substr(result.out.find('\n') + 1, 6), "↓  2");
+    result = run(list + " --sort 3 --descending");
+    EXPECT_EQ(result.out.substr(result.out.find('\n') + 1, 6), "↑  3");
+    for (const char* bad : {" --sort 7", " --descending", " --sort x"})
+        EXPECT_EQ(run(list + bad).status, 2) << bad;
+}
