@@ -5,6 +5,7 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/Translations.h"
+#include "app/UpdateCheck.h"
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
 #include "net/Endpoints.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
     velmora::KeyringVault keyring;
     velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
+    velmora::UpdateCheck update(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());

@@ -11,15 +11,19 @@
 #include "market/live/ServerSync.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
+#include "net/SelfUpdate.h"
 #include "platform/MessageSink.h"
 #include "tools/ChartImage.h"
 #include "tools/ChartReport.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -43,6 +47,7 @@ constexpr const char* kUsage =
     "                     [--format json|text] [--png FILE] [--svg FILE] [--screen-width W]\n"
     "\n"
     "  velmora-tool quotes\n"
+    "  velmora-tool update --check\n"
     "\n"
     "  --server  synchronise from the configured data server instead of reading MT4 files\n"
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
@@ -92,6 +97,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
          {"--hst", "--server", "--code", "--period", "--cursor", "--tpo", "--long", "--short",
           "--history", "--yunit", "--format", "--png", "--svg", "--screen-width"}},
         {"quotes", {"--server"}},
+        {"update", {"--check"}},
     };
     const auto command = allowed.find(options.command);
     if (command == allowed.end()) {
@@ -107,8 +113,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
             problem = "unknown option '" + key + "'";
             return std::nullopt;
         }
-        if (key == "--server") {
-            options.server = true;
+        if (key == "--server" || key == "--check") {
+            options.server = options.server || key == "--server";
+            options.values[key];
             continue;
         }
         if (i + 1 >= argc) {
@@ -119,6 +126,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
     }
     if (options.command == "quotes")
         return options;
+    if (options.command == "update") {
+        if (!options.has("--check")) {
+            problem = "update needs --check";
+            return std::nullopt;
+        }
+        return options;
+    }
     for (const char* required : {"--code", "--period"}) {
         if (!options.has(required)) {
             problem = std::string("missing ") + required;
@@ -196,6 +210,31 @@ int PrintQuotes()
     return 0;
 }
 
+// The program's version check, printed as one JSON object for scripts.
+int PrintUpdateCheck()
+{
+    ServerSession session;
+    std::promise<HttpReply> promise;
+    std::future<HttpReply> answer = promise.get_future();
+    g_pHttpClient->StartVersion(
+        [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
+    const HttpReply reply = answer.get();
+    const std::string installed = ReadInstalledVersion();
+    const std::string published = reply.ok() ? reply.body.str() : std::string();
+    const UpdateDecision decision = DecideUpdate(installed, published);
+    if (!reply.ok())
+        std::fprintf(stderr, "velmora-tool: version request: %s\n",
+                     CHttpClient::ErrorText(reply.code).c_str());
+    else if (!decision.reason.empty())
+        std::fprintf(stderr, "velmora-tool: no update: %s\n", decision.reason.c_str());
+    QJsonObject object;
+    object.insert(QStringLiteral("installed"), QString::fromUtf8(installed));
+    object.insert(QStringLiteral("published"), QString::fromUtf8(published));
+    object.insert(QStringLiteral("due"), decision.due);
+    Write(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n");
+    return reply.ok() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -208,6 +247,8 @@ int main(int argc, char** argv)
     InitCatalogue();
     if (options->command == "quotes")
         return PrintQuotes();
+    if (options->command == "update")
+        return PrintUpdateCheck();
     const int commodity = FindCommodity(options->get("--code"));
     if (!IsValidCommodity(commodity))
         return Usage("'" + options->get("--code") + "' is not a catalogue code");
