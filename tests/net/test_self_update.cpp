@@ -268,3 +268,16 @@ TEST_F(UpdateDownloadTest, TheWebsiteServesTheHelpPages)
     ASSERT_TRUE(reply.ok()) << reply.code;
     EXPECT_NE(reply.body.view().find("在线帮助"), std::string_view::npos);
 }
+
+TEST(UpdatePlaces, OnlyAFolderOfTheUsersOwnUpdatesItself)
+{
+    TempDir dir;
+    EXPECT_TRUE(CanSelfUpdate(dir.path()));
+    // The package manager's folders, even for root who could write them.
+    EXPECT_FALSE(CanSelfUpdate("/usr/bin"));
+    EXPECT_FALSE(CanSelfUpdate("/usr/local/bin"));
+    EXPECT_FALSE(CanSelfUpdate(""));
+    EXPECT_FALSE(CanSelfUpdate("relative/folder"));
+    EXPECT_EQ(RunningProgramFolder(),
+              fs::path(VELMORA_TOOL).parent_path().parent_path() / "tests/net");
+}
