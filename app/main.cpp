@@ -6,7 +6,10 @@
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
+#include "app/OrbaltDoc.h"
+#include "app/QorurlView.h"
 #include "app/Translations.h"
+#include "app/UpdateCheck.h"
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
 #include "net/Endpoints.h"
@@ -20,6 +23,8 @@
 
 int main(int argc, char** argv)
 {
+    // The help view's browser engine shares its GL contexts; this must precede the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     // The launcher's name, which desktops match the window and its icon by.
@@ -29,12 +34,16 @@ int main(int argc, char** argv)
     velmora::MessageBoxPrompts prompts;
     velmora::COrbaltApp app(prompts);
     app.hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    app.hooks().makeHelpView = [](velmora::CDocument* doc) -> velmora::CView* {
+        return new velmora::CQorurlView(static_cast<velmora::COrbaltDoc*>(doc));
+    };
     velmora::LiveData live(app, prompts);
     velmora::KeyringVault keyring;
     velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
     velmora::InstallDataManagement(app, prompts);
     velmora::InstallCoreConfiguration(app, prompts);
+    velmora::UpdateCheck update(app, prompts);
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());

@@ -3,7 +3,7 @@ include(GNUInstallDirs)
 
 set(VELMORA_APP_ID net.velmora.Velmora)
 
-install(TARGETS velmora velmora-tool velmora-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS velmora velmora-update velmora-tool velmora-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES res/app/${VELMORA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES res/app/${VELMORA_APP_ID}.metainfo.xml
@@ -16,6 +16,8 @@ foreach(_size IN LISTS VELMORA_ICON_SIZES)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${_size}x${_size}/apps
             RENAME ${VELMORA_APP_ID}.png)
 endforeach()
+# The website's help pages, which the reference server serves from here once installed.
+install(DIRECTORY res/helponline/ DESTINATION ${CMAKE_INSTALL_DATADIR}/velmora/helponline)
 # The Song face rule, where packaged font rules live; fontconfig reads it once it is linked
 # into /etc/fonts/conf.d (the package does that, scripts/bootstrap.sh does it for a checkout).
 install(FILES res/fonts/60-velmora-songti.conf

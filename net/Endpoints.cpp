@@ -111,6 +111,19 @@ bool SetPath(std::string& field, const std::string& value)
     return true;
 }
 
+// 32 bytes as 64 hexadecimal digits, kept in lower case.
+bool SetPublicKey(std::string& field, const std::string& value)
+{
+    if (value.size() != 64 || !std::all_of(value.begin(), value.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        }))
+        return false;
+    field = value;
+    std::transform(field.begin(), field.end(), field.begin(),
+                   [](char c) { return c >= 'A' && c <= 'F' ? static_cast<char>(c + 32) : c; });
+    return true;
+}
+
 struct Key {
     std::string_view section;
     std::string_view name;
@@ -126,7 +139,7 @@ constexpr ServiceAddress Endpoints::*kWebsite = &Endpoints::website;
 constexpr ServiceAddress Endpoints::*kSmsGateway = &Endpoints::smsGateway;
 
 // Every key of the configuration file; the defaults are the member initialisers of Endpoints.
-const std::array<Key, 19> kKeys{{
+const std::array<Key, 20> kKeys{{
     {"data_server", "scheme",
      [](Endpoints& e, const std::string& v) { return SetScheme(e.dataServer.scheme, v); },
      kDataServer},
@@ -169,6 +182,8 @@ const std::array<Key, 19> kKeys{{
      [](Endpoints& e, const std::string& v) { return SetAnyText(e.configAccessCode, v); }, nullptr,
      true},
     {"tls", "ca_file", [](Endpoints& e, const std::string& v) { return SetPath(e.caFile, v); }},
+    {"update", "public_key",
+     [](Endpoints& e, const std::string& v) { return SetPublicKey(e.updatePublicKey, v); }},
 }};
 
 bool SameName(std::string_view a, std::string_view b)

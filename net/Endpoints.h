@@ -46,6 +46,11 @@ struct Endpoints {
     // Typed into the access-code prompt to reach the core configuration dialog.
     std::string configAccessCode = "7305914";
 
+    // The Ed25519 key (64 hexadecimal digits) that published updates are signed with; the
+    // reference website's demo key unless configured.
+    std::string updatePublicKey =
+        "5436127bbfdf6160033c252a076ff22ffec457ab2ba5ac7d74b740bd667a3f6c";
+
     // Trust anchors for TLS: a PEM file for private deployments; empty means the system store.
     std::string caFile;
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <future>
@@ -116,8 +117,34 @@ struct CHttpClient::Transfer {
     bool post = false;
     bool statusMatters = false;
     int failure = CURLE_OK; // failed before it could start
+    bool toFile = false;    // a download: the body goes to `fd`
+    int fd = -1;
+    int writeErrno = 0;
+    ProgressHandler progress;
     HttpReply reply;
     ReplyHandler done;
+
+    static std::size_t appendToFile(char* data, std::size_t size, std::size_t count, void* self)
+    {
+        auto& t = *static_cast<Transfer*>(self);
+        const std::size_t n = size * count;
+        if (n == 0 || n > kMaxDownloadBytes - std::min(t.reply.received, kMaxDownloadBytes))
+            return 0;
+        for (std::size_t done = 0; done < n;) {
+            const ssize_t wrote = ::write(t.fd, data + done, n - done);
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote <= 0) {
+                t.writeErrno = wrote < 0 ? errno : ENOSPC;
+                return 0;
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        t.reply.received += n;
+        if (t.progress)
+            t.progress(t.reply.received);
+        return n;
+    }
 };
 
 // The network thread: one multi handle driving every transfer, a share handle for the
@@ -232,8 +259,13 @@ struct CHttpClient::Engine {
         curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CHttpClient::AppendToBody);
-        curl_easy_setopt(e, CURLOPT_WRITEDATA, &t.reply.body);
+        if (t.toFile) {
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::appendToFile);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+        } else {
+            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CHttpClient::AppendToBody);
+            curl_easy_setopt(e, CURLOPT_WRITEDATA, &t.reply.body);
+        }
         curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CHttpClient::AppendToString);
         curl_easy_setopt(e, CURLOPT_HEADERDATA, &t.reply.headers);
         curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectMs.load());
@@ -258,6 +290,15 @@ struct CHttpClient::Engine {
 
     void finish(Transfer& t, int code)
     {
+        if (!t.toFile)
+            t.reply.received = t.reply.body.size();
+        if (t.writeErrno != 0) {
+            t.reply.osErrno = t.writeErrno;
+        } else if (t.easy != nullptr && code != CURLE_OK) {
+            long osErrno = 0;
+            curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
+            t.reply.osErrno = static_cast<int>(osErrno);
+        }
         if (t.easy != nullptr) {
             if (t.added)
                 curl_multi_remove_handle(multi, t.easy);
@@ -485,9 +526,18 @@ void CHttpClient::noteFailure(int code)
 }
 
 TransferId CHttpClient::start(RequestKind kind, std::string url, const std::string* form,
-                              ReplyHandler done)
+                              ReplyHandler done, std::optional<int> file, ProgressHandler progress)
 {
     auto transfer = std::make_unique<Transfer>();
+    if (file) {
+        transfer->toFile = true;
+        transfer->fd = *file;
+        transfer->progress = std::move(progress);
+        if (*file < 0) {
+            transfer->failure = CURLE_WRITE_ERROR;
+            transfer->writeErrno = EBADF;
+        }
+    }
     transfer->url = std::move(url);
     transfer->post = form != nullptr;
     if (form != nullptr)
@@ -582,6 +632,18 @@ TransferId CHttpClient::StartAccount(AccountRequestKind kind, std::string form, 
 TransferId CHttpClient::StartSms(std::string url, ReplyHandler done)
 {
     return start(RequestKind::Sms, std::move(url), nullptr, std::move(done));
+}
+
+TransferId CHttpClient::StartWebsiteFile(std::string_view path, ReplyHandler done)
+{
+    return start(RequestKind::Version, WebsiteUrl(m_endpoints, path), nullptr, std::move(done));
+}
+
+TransferId CHttpClient::StartDownload(std::string_view path, int fd, ProgressHandler progress,
+                                      ReplyHandler done)
+{
+    return start(RequestKind::Version, WebsiteUrl(m_endpoints, path), nullptr, std::move(done), fd,
+                 std::move(progress));
 }
 
 void CHttpClient::Abort(TransferId id) { m_engine->abort(id); }

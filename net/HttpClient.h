@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,10 @@ enum class AccountRequestKind : int { Register = 1, Modify = 2, Login = 3, Logou
 // The outcome of one transfer.
 struct HttpReply {
     int code = CURLE_OK; // libcurl's result code; CURLE_ABORTED_BY_CALLBACK when aborted
-    ReplyBody body;      // after content decoding
+    int osErrno = 0;     // the system's error of a failed connection or file write, else 0
+    ReplyBody body;      // after content decoding; empty for a download to a file
     std::string headers;
+    std::uint64_t received = 0; // bytes delivered: into the body or the file
 
     bool ok() const { return code == CURLE_OK; }
 };
@@ -32,6 +35,8 @@ using TransferId = std::uint64_t;
 // Runs once per transfer, on the client's network thread. It must not block: hand the reply
 // over to the thread that owns the data and return.
 using ReplyHandler = std::function<void(HttpReply&& reply)>;
+// The bytes a download has written so far; runs on the network thread and must not block.
+using ProgressHandler = std::function<void(std::uint64_t received)>;
 
 // The program's one HTTP client. Transfers run on a network thread of the client's own
 // (libcurl's multi interface), any number at a time; all of them share one cookie store, one
@@ -82,6 +87,14 @@ public:
     TransferId StartVersion(ReplyHandler done);
     TransferId StartAccount(AccountRequestKind kind, std::string form, ReplyHandler done);
     TransferId StartSms(std::string url, ReplyHandler done);
+    // GET of a small file of the website (`path` starts with '/') into the reply body; an
+    // error status fails the transfer.
+    TransferId StartWebsiteFile(std::string_view path, ReplyHandler done);
+    // GET of a file of the website written to `fd`, which the caller keeps open until `done`
+    // has run; at most kMaxDownloadBytes. An error status fails the transfer and a write that
+    // fails ends it with CURLE_WRITE_ERROR and the write's errno.
+    TransferId StartDownload(std::string_view path, int fd, ProgressHandler progress,
+                             ReplyHandler done);
     // Ends a transfer that has not finished yet; its handler runs with the abort code. An
     // unknown or finished id is ignored.
     void Abort(TransferId id);
@@ -132,13 +145,16 @@ public:
 
     // The largest response body accepted, after content decoding.
     static constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
+    // The largest file a download writes.
+    static constexpr std::uint64_t kMaxDownloadBytes = std::uint64_t{512} << 20;
 
 private:
     enum class RequestKind { DataServer, Account, Sms, Version };
     struct Engine;
     struct Transfer;
 
-    TransferId start(RequestKind kind, std::string url, const std::string* form, ReplyHandler done);
+    TransferId start(RequestKind kind, std::string url, const std::string* form, ReplyHandler done,
+                     std::optional<int> file = std::nullopt, ProgressHandler progress = {});
     // Runs a request to its end on the network thread and answers its reply; also records a
     // failure in lastError(), and the body and headers in bodyText() and headerText().
     HttpReply wait(RequestKind kind, std::string url, const std::string* form);

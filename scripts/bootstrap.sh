@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev qt6-translations-l10n libx11-dev
+  qt6-base-dev qt6-svg-dev qt6-translations-l10n libx11-dev qt6-webengine-dev
   libcurl4-openssl-dev
   libcpp-httplib-dev libssl-dev zlib1g-dev openssl ca-certificates
   libsqlite3-dev libsodium-dev qtkeychain-qt6-dev libqrencode-dev

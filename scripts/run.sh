@@ -47,7 +47,8 @@ printf '[data_server]\nhost=127.0.0.1\nport=%s\n[website]\nhost=127.0.0.1\nport=
 export VELMORA_CONFIG="$run/velmora.ini"
 cd "$run"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  "$root/build-release/app/velmora" "$@"
+  "$root/scripts/run-program.sh" "$root/build-release/app/velmora" "$@"
 else
-  xvfb-run -a -s "-screen 0 1600x900x24" "$root/build-release/app/velmora" "$@"
+  xvfb-run -a -s "-screen 0 1600x900x24" \
+    "$root/scripts/run-program.sh" "$root/build-release/app/velmora" "$@"
 fi

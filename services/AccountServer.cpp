@@ -2,6 +2,7 @@
 
 #include "net/UrlEncoding.h"
 #include "platform/TextCodec.h"
+#include "services/WebsitePages.h"
 
 #include <algorithm>
 #include <ctime>
@@ -225,6 +226,8 @@ bool AccountServer::start(std::string& error)
                            response.set_header("Set-Cookie", expired);
                        response.set_content("", std::string(kReplyType));
                    });
+
+    AddWebsitePages(*m_server, m_options.publishDir, m_options.helpDir);
 
     if (!m_server->startServing(m_options.host, m_options.port, error)) {
         m_server.reset();

@@ -22,6 +22,9 @@ struct AccountServerOptions {
     std::string host = "127.0.0.1";
     int port = 0; // 0: any free port
     std::filesystem::path db;
+    // The published update and the help pages the website serves beside its account pages.
+    std::filesystem::path publishDir;
+    std::filesystem::path helpDir;
     // The code a login request must carry after "getcode=".
     std::string accessCode = Endpoints{}.accountAccessCode;
     HashCost hashCost = HashCost::Interactive;

@@ -4,6 +4,7 @@
 
 #include "market/TextNumbers.h"
 #include "net/Endpoints.h"
+#include "net/SelfUpdate.h"
 #include "platform/PosixFile.h"
 #include "platform/SettingsStore.h"
 #include "platform/TextCodec.h"
@@ -11,6 +12,7 @@
 #include "services/AccountStore.h"
 #include "services/DataServer.h"
 #include "services/SmsGateway.h"
+#include "services/WebsitePages.h"
 
 #include <charconv>
 #include <csignal>
@@ -31,9 +33,12 @@ int usage()
                "                      [--db FILE] [--outbox FILE] [--hst DIR] [--seed N]\n"
                "                      [--history-days N] [--config FILE]\n"
                "                      [--cert PEM --key PEM] [--test-routes] [--fast-hashing]\n"
+               "                      [--publish DIR] [--help-dir DIR]\n"
                "       velmora-server accounts list [--db FILE]\n"
                "       velmora-server accounts activate NAME [--db FILE]\n"
-               "       velmora-server accounts add NAME PASSWORD [--active] [--db FILE]\n",
+               "       velmora-server accounts add NAME PASSWORD [--active] [--db FILE]\n"
+               "       velmora-server publish --version V --program FILE [--key FILE] "
+               "[--publish DIR]\n",
                stderr);
     return 2;
 }
@@ -116,6 +121,56 @@ int RunAccountCommand(int argc, char** argv)
     return 0;
 }
 
+// Signs and publishes a new version. The key file holds the signing key's 32-byte seed as 64
+// hexadecimal digits; without one the demo key signs.
+int RunPublishCommand(int argc, char** argv)
+{
+    std::string version;
+    std::filesystem::path program;
+    std::filesystem::path keyFile;
+    std::filesystem::path dir = velmora::services::DefaultPublishDir();
+    bool haveVersion = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view option = argv[i];
+        if (i + 1 >= argc)
+            return usage();
+        const char* value = argv[++i];
+        if (option == "--version") {
+            version = value;
+            haveVersion = true;
+        } else if (option == "--program") {
+            program = value;
+        } else if (option == "--key") {
+            keyFile = value;
+        } else if (option == "--publish") {
+            dir = value;
+        } else {
+            return usage();
+        }
+    }
+    if (!haveVersion || program.empty() || dir.empty())
+        return usage();
+    std::string seed(velmora::services::kDemoUpdateSeed);
+    if (!keyFile.empty()) {
+        const velmora::ReadableFile key = velmora::OpenForReading(keyFile);
+        seed.clear();
+        if (!key.ok() || !velmora::ReadToEnd(key.fd.get(), seed, 4096)) {
+            std::fprintf(stderr, "velmora-server: %s: cannot be read\n", keyFile.c_str());
+            return 1;
+        }
+        while (!seed.empty() && (seed.back() == '\n' || seed.back() == '\r' || seed.back() == ' '))
+            seed.pop_back();
+    }
+    std::string error;
+    if (!velmora::services::PublishUpdate(dir, version, program, seed, error)) {
+        std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("published %s in %s (public key %s)\n", version.c_str(), dir.c_str(),
+                velmora::PublicKeyOfSeed(seed).c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -130,11 +185,15 @@ int main(int argc, char** argv)
 
     if (argc >= 2 && std::string_view(argv[1]) == "accounts")
         return RunAccountCommand(argc - 2, argv + 2);
+    if (argc >= 2 && std::string_view(argv[1]) == "publish")
+        return RunPublishCommand(argc - 2, argv + 2);
 
     DataServerOptions options;
     AccountServerOptions website;
     SmsGatewayOptions sms;
     website.db = velmora::services::DefaultDataFile("accounts.db");
+    website.publishDir = velmora::services::DefaultPublishDir();
+    website.helpDir = velmora::services::DefaultHelpDir();
     sms.outbox = velmora::services::DefaultDataFile("sms-outbox.txt");
     std::string configFile;
     // The configured ports unless given.
@@ -164,6 +223,10 @@ int main(int argc, char** argv)
             continue;
         else if (option == "--db")
             website.db = value;
+        else if (option == "--publish")
+            website.publishDir = value;
+        else if (option == "--help-dir")
+            website.helpDir = value;
         else if (option == "--outbox")
             sms.outbox = value;
         else if (option == "--hst")

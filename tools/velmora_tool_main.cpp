@@ -13,15 +13,19 @@
 #include "market/live/ServerSync.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
+#include "net/SelfUpdate.h"
 #include "platform/MessageSink.h"
 #include "tools/ChartImage.h"
 #include "tools/ChartReport.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -47,6 +51,7 @@ constexpr const char* kUsage =
     "                     [--format json|text] [--png FILE] [--svg FILE] [--screen-width W]\n"
     "\n"
     "  velmora-tool quotes\n"
+    "  velmora-tool update --check\n"
     "\n"
     "  --server  synchronise from the configured data server instead of reading MT4 files\n"
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
@@ -100,6 +105,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
         {"list",
          {"--hst", "--server", "--code", "--period", "--history", "--sort", "--descending"}},
         {"quotes", {"--server"}},
+        {"update", {"--check"}},
     };
     const auto command = allowed.find(options.command);
     if (command == allowed.end()) {
@@ -115,8 +121,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
             problem = "unknown option '" + key + "'";
             return std::nullopt;
         }
-        if (key == "--server") {
-            options.server = true;
+        if (key == "--server" || key == "--check") {
+            options.server = options.server || key == "--server";
+            options.values[key];
             continue;
         }
         if (key == "--descending") {
@@ -131,6 +138,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
     }
     if (options.command == "quotes")
         return options;
+    if (options.command == "update") {
+        if (!options.has("--check")) {
+            problem = "update needs --check";
+            return std::nullopt;
+        }
+        return options;
+    }
     for (const char* required : {"--code", "--period"}) {
         if (!options.has(required)) {
             problem = std::string("missing ") + required;
@@ -236,6 +250,31 @@ std::string ListText(const BarSeries& series, int sortColumn, bool ascending)
     return out;
 }
 
+// The program's version check, printed as one JSON object for scripts.
+int PrintUpdateCheck()
+{
+    ServerSession session;
+    std::promise<HttpReply> promise;
+    std::future<HttpReply> answer = promise.get_future();
+    g_pHttpClient->StartVersion(
+        [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
+    const HttpReply reply = answer.get();
+    const std::string installed = ReadInstalledVersion();
+    const std::string published = reply.ok() ? reply.body.str() : std::string();
+    const UpdateDecision decision = DecideUpdate(installed, published);
+    if (!reply.ok())
+        std::fprintf(stderr, "velmora-tool: version request: %s\n",
+                     CHttpClient::ErrorText(reply.code).c_str());
+    else if (!decision.reason.empty())
+        std::fprintf(stderr, "velmora-tool: no update: %s\n", decision.reason.c_str());
+    QJsonObject object;
+    object.insert(QStringLiteral("installed"), QString::fromUtf8(installed));
+    object.insert(QStringLiteral("published"), QString::fromUtf8(published));
+    object.insert(QStringLiteral("due"), decision.due);
+    Write(QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n");
+    return reply.ok() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -248,6 +287,8 @@ int main(int argc, char** argv)
     InitCatalogue();
     if (options->command == "quotes")
         return PrintQuotes();
+    if (options->command == "update")
+        return PrintUpdateCheck();
     const int commodity = FindCommodity(options->get("--code"));
     if (!IsValidCommodity(commodity))
         return Usage("'" + options->get("--code") + "' is not a catalogue code");

@@ -20,6 +20,8 @@ int main(int argc, char** argv)
     setenv("XDG_CONFIG_HOME", home.c_str(), 1);
     setenv("XDG_STATE_HOME", home.c_str(), 1);
 
+    // As the program does, for the help view's browser engine.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     velmora::InstallQtTranslations(application);
     ::testing::InitGoogleTest(&argc, argv);

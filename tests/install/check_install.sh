@@ -7,7 +7,8 @@ prefix=$(mktemp -d -t velmora-install-XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 id=net.velmora.Velmora
-for file in bin/velmora bin/velmora-tool bin/velmora-server \
+for file in bin/velmora bin/velmora-update bin/velmora-tool bin/velmora-server \
+    share/velmora/helponline/mainindex.html \
     share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
     share/icons/hicolor/scalable/apps/$id.svg share/icons/hicolor/48x48/apps/$id.png \
     share/icons/hicolor/256x256/apps/$id.png share/fontconfig/conf.avail/60-velmora-songti.conf; do

@@ -67,10 +67,13 @@ TEST(EndpointsTest, FileOverridesTheDefaultsKeyByKey)
                     "[sms_gateway]\nhost=sms.example\nport=8080\nuser_id=123456\naccount=smsab\n"
                     "password=AB12CD\nstaff_mobile=13912345678\n"
                     "[program]\nconfig_access_code=1234567\n"
-                    "[tls]\nca_file=/etc/velmora/ca.pem\n");
+                    "[tls]\nca_file=/etc/velmora/ca.pem\n"
+                    "[update]\npublic_key=" +
+                        std::string(32, 'A') + std::string(32, '0') + "\n");
     std::vector<std::string> problems;
     const Endpoints e = LoadEndpoints(file, &problems);
     EXPECT_TRUE(problems.empty()) << problems.front();
+    EXPECT_EQ(e.updatePublicKey, std::string(32, 'a') + std::string(32, '0'));
 
     EXPECT_EQ(DataServerBaseUrl(e), "https://quotes.example:8443/testone.php?user=abcd"
                                     "&pwd=0123456789abcdef0123456789abcdef");
@@ -92,10 +95,12 @@ TEST(EndpointsTest, MalformedValuesAreReportedAndKeepTheirDefaults)
     TempDir dir;
     const fs::path file = dir / "velmora.ini";
     WriteText(file, "[data_server]\naccount=a&b=c\ntoken=\nhots=data.example\n"
-                    "[website]\naddress=www.example\n[sms_gateway]\nstaff_mobile=1 2\n");
+                    "[website]\naddress=www.example\n[sms_gateway]\nstaff_mobile=1 2\n"
+                    "[update]\npublic_key=0123\n");
     std::vector<std::string> problems;
     const Endpoints e = LoadEndpoints(file, &problems);
-    ASSERT_EQ(problems.size(), 5u);
+    ASSERT_EQ(problems.size(), 6u);
+    EXPECT_EQ(e.updatePublicKey, Endpoints{}.updatePublicKey);
     EXPECT_NE(problems[2].find("[data_server] hots"), std::string::npos) << problems[2];
     const Endpoints defaults;
     EXPECT_EQ(DataServerBaseUrl(e), DataServerBaseUrl(defaults));

@@ -1,0 +1,127 @@
+#include "app/UpdateCheck.h"
+
+#include "app/LiveData.h"
+#include "app/MainFrame.h"
+#include "app/OrbaltApp.h"
+#include "app/UserPrompts.h"
+#include "net/Endpoints.h"
+#include "net/HttpClient.h"
+#include "net/SelfUpdate.h"
+#include "net/UpdateDownload.h"
+
+#include <QCoreApplication>
+#include <QProgressDialog>
+#include <QTimer>
+#include <cstdio>
+
+namespace velmora {
+
+UpdateCheck::Options UpdateCheck::DefaultOptions()
+{
+    return {RunningProgramFolder(), CurrentEndpoints().updatePublicKey, &StartUpdater};
+}
+
+UpdateCheck::UpdateCheck(COrbaltApp& app, UserPrompts& prompts, Options options)
+    : m_app(app), m_prompts(prompts), m_options(std::move(options))
+{
+    m_app.hooks().checkForUpdate = [this] { CheckForUpdate(); };
+}
+
+UpdateCheck::~UpdateCheck()
+{
+    m_app.hooks().checkForUpdate = {};
+    m_download.reset();
+    delete m_progress;
+}
+
+void UpdateCheck::CheckForUpdate()
+{
+    // A system-wide install is the package manager's to update; it runs on without a word.
+    if (m_busy || g_pHttpClient == nullptr || !CanSelfUpdate(m_options.folder))
+        return;
+    m_busy = true;
+    QPointer<UpdateCheck> self(this);
+    g_pHttpClient->StartVersion([self](HttpReply&& reply) {
+        const bool ok = reply.ok();
+        std::string published = ok ? reply.body.str() : std::string();
+        PostToGui([self, ok, published = std::move(published)] {
+            if (self)
+                self->decide(ok, published);
+        });
+    });
+}
+
+void UpdateCheck::decide(bool ok, const std::string& published)
+{
+    const UpdateDecision decision = DecideUpdate(ReadInstalledVersion(), published);
+    if (!ok || !decision.due) {
+        if (!decision.reason.empty())
+            std::fprintf(stderr, "velmora: no update: %s\n", decision.reason.c_str());
+        m_busy = false;
+        return;
+    }
+    m_version = decision.version;
+
+    m_progress = new QProgressDialog(
+        QStringLiteral("正在下载新版本 %1...").arg(QString::fromStdString(m_version)),
+        QStringLiteral("取消"), 0, 0, m_app.mainFrame());
+    QProgressDialog& dialog = *m_progress;
+    dialog.setObjectName(QStringLiteral("updateProgress"));
+    dialog.setWindowTitle(QStringLiteral("软件升级"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+
+    m_download = std::make_unique<UpdateDownload>(*g_pHttpClient, PostToGui, m_options.folder,
+                                                  m_version, m_options.publicKey);
+    connect(&dialog, &QProgressDialog::canceled, this, [this] {
+        if (m_download)
+            m_download->cancel();
+    });
+    dialog.show();
+    QPointer<UpdateCheck> self(this);
+    m_download->start(
+        [self](std::uint64_t received) {
+            if (self && self->m_progress)
+                self->m_progress->setLabelText(
+                    QStringLiteral("正在下载新版本 %1...\n已接收 %2 字节")
+                        .arg(QString::fromStdString(self->m_version))
+                        .arg(received));
+        },
+        [self](const DownloadResult& result) {
+            // Not from inside the download's own call: it is still on the stack.
+            const DownloadResult copy = result;
+            QTimer::singleShot(0, self, [self, copy] {
+                if (self)
+                    self->downloaded(copy);
+            });
+        });
+}
+
+void UpdateCheck::downloaded(const DownloadResult& result)
+{
+    m_download.reset();
+    delete m_progress;
+    m_busy = false;
+    if (!result.ok()) {
+        std::fprintf(stderr, "velmora: update %s failed: %s\n", m_version.c_str(),
+                     result.reason.c_str());
+        char text[96];
+        std::snprintf(text, sizeof text, "更新失败【%d|%d】", result.code, result.osErrno);
+        m_prompts.showMessage(text);
+        requestEnd();
+        return;
+    }
+    std::string reason;
+    if (!m_options.startUpdater || !m_options.startUpdater(m_options.folder, m_version, reason)) {
+        // The downloaded file stays; the program runs on.
+        std::fprintf(stderr, "velmora: the updater cannot be started: %s\n", reason.c_str());
+        return;
+    }
+    requestEnd();
+}
+
+void UpdateCheck::requestEnd() { QTimer::singleShot(0, qApp, &QCoreApplication::quit); }
+
+} // namespace velmora
