@@ -150,7 +150,7 @@ struct CHttpClient::Transfer {
 // The network thread: one multi handle driving every transfer, a share handle for the
 // cookies, and a queue through which other threads hand it transfers and aborts.
 struct CHttpClient::Engine {
-    explicit Engine(FixedOptions fixed) : fixed(std::move(fixed))
+    explicit Engine(FixedOptions options) : fixed(std::move(options))
     {
         multi = curl_multi_init();
         share = curl_share_init();

@@ -25,10 +25,10 @@ struct UpdateDownload::State {
     std::function<void(std::uint64_t)> progress;
     std::function<void(const DownloadResult&)> done;
 
-    State(CHttpClient& client, Poster post, fs::path folder, std::string version,
-          std::string publicKey)
-        : client(client), post(std::move(post)), folder(std::move(folder)),
-          version(std::move(version)), publicKey(std::move(publicKey))
+    State(CHttpClient& httpClient, Poster poster, fs::path programFolder, std::string versionText,
+          std::string publicKeyHex)
+        : client(httpClient), post(std::move(poster)), folder(std::move(programFolder)),
+          version(std::move(versionText)), publicKey(std::move(publicKeyHex))
     {
     }
     ~State() { discard(); }

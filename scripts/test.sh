@@ -22,7 +22,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 echo "== thread sanitizer (logic and network)"
-tsan_tests=(test_http_client test_server_sync test_data_server test_velmora_tool)
+tsan_tests=(test_http_client test_server_sync test_data_server test_velmora_tool test_self_update)
 cmake -S "$root" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMORA_TSAN=ON \
   -DVELMORA_WERROR=ON -DVELMORA_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-tsan --target "${tsan_tests[@]}"

@@ -381,12 +381,12 @@ int main(int argc, char** argv)
     if (run.pass.outcome != ChartOutcome::Drawn)
         return 1;
     std::fflush(stdout);
-    for (const auto& [option, format] :
+    for (const auto& [option, imageFormat] :
          {std::pair{"--png", ImageFormat::Png}, std::pair{"--svg", ImageFormat::Svg}}) {
         if (!options->has(option))
             continue;
         std::string error;
-        if (!WriteChartImage(*state, screenWidth, options->get(option), format, error)) {
+        if (!WriteChartImage(*state, screenWidth, options->get(option), imageFormat, error)) {
             std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
             return kImageFailed;
         }
