@@ -180,7 +180,7 @@ void CEditGridCtrl::applyColour(int row, int column, int colour, bool text)
         it->setBackground(brush);
 }
 
-void CEditGridCtrl::SetItemTextColor(int row, int column, int colour, bool redraw)
+void CEditGridCtrl::colourCells(int row, int column, int colour, bool text, bool redraw)
 {
     const bool validRow = row >= 0 && row < rowCount();
     const bool validColumn = column >= 0 && column < columnCount();
@@ -190,28 +190,21 @@ void CEditGridCtrl::SetItemTextColor(int row, int column, int colour, bool redra
         for (int c = 0; c < columnCount(); ++c) {
             if (validColumn && c != column)
                 continue;
-            applyColour(r, c, colour, true);
+            applyColour(r, c, colour, text);
         }
     }
     if (redraw)
         viewport()->repaint();
 }
 
+void CEditGridCtrl::SetItemTextColor(int row, int column, int colour, bool redraw)
+{
+    colourCells(row, column, colour, true, redraw);
+}
+
 void CEditGridCtrl::SetItemBkColor(int row, int column, int colour, bool redraw)
 {
-    const bool validRow = row >= 0 && row < rowCount();
-    const bool validColumn = column >= 0 && column < columnCount();
-    for (int r = 0; r < rowCount(); ++r) {
-        if (validRow && r != row)
-            continue;
-        for (int c = 0; c < columnCount(); ++c) {
-            if (validColumn && c != column)
-                continue;
-            applyColour(r, c, colour, false);
-        }
-    }
-    if (redraw)
-        viewport()->repaint();
+    colourCells(row, column, colour, false, redraw);
 }
 
 int CEditGridCtrl::GetItemTextColor(int row, int column) const

@@ -95,6 +95,8 @@ private:
     QTableWidgetItem* cell(int row, int column);
     void fillRow(int row);
     void applyColour(int row, int column, int colour, bool text);
+    // Colours the cells a row and column name (an invalid one stands for all of them).
+    void colourCells(int row, int column, int colour, bool text, bool redraw);
     // Handles the editor's keys; true when the key was consumed.
     bool editorKey(QKeyEvent* event);
     void clickAndMaybeEdit(QMouseEvent* event, bool doubleClick);

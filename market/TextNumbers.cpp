@@ -10,9 +10,12 @@
 
 namespace velmora {
 
-double LeadingDouble(std::string_view text)
+namespace {
+
+// Skips leading blanks and one sign; answers whether the sign was a minus.
+bool SkipBlanksAndSign(std::string_view text, std::size_t& i)
 {
-    std::size_t i = 0;
+    i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
         ++i;
     bool negative = false;
@@ -20,6 +23,15 @@ double LeadingDouble(std::string_view text)
         negative = text[i] == '-';
         ++i;
     }
+    return negative;
+}
+
+} // namespace
+
+double LeadingDouble(std::string_view text)
+{
+    std::size_t i = 0;
+    const bool negative = SkipBlanksAndSign(text, i);
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         return 0.0;
     double value = 0.0;
@@ -32,13 +44,7 @@ double LeadingDouble(std::string_view text)
 std::int32_t LeadingInt32(std::string_view text)
 {
     std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
+    const bool negative = SkipBlanksAndSign(text, i);
     std::int64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         value = value * 10 + (text[i] - '0');

@@ -1,19 +1,16 @@
 #include "net/SelfUpdate.h"
 
 #include "platform/RegistryKey.h"
+#include "platform/Spawn.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <signal.h>
 #include <sodium.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace velmora {
 
@@ -225,42 +222,12 @@ bool VerifyUpdate(int fd, std::string_view version, std::string_view signatureTe
 
 bool StartUpdater(const fs::path& folder, std::string_view version, std::string& reason)
 {
-    const fs::path program = folder / kUpdaterFile;
-    std::vector<std::string> words{std::string(kUpdaterFile), std::string(kProgramFile),
-                                   std::string(version), UpdateFileName(version)};
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
     // In the program's folder, where the files are, and in a session of its own: it stops
     // the program that started it.
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = 0;
-    const int error =
-        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        reason = program.string() + ": " + std::strerror(error);
-        return false;
-    }
-    return true;
+    return SpawnDetached(folder, folder / kUpdaterFile,
+                         {std::string(kUpdaterFile), std::string(kProgramFile),
+                          std::string(version), UpdateFileName(version)},
+                         reason);
 }
 
 } // namespace velmora

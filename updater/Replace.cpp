@@ -1,6 +1,7 @@
 #include "updater/Replace.h"
 
 #include "net/SelfUpdate.h"
+#include "platform/Spawn.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,12 +9,9 @@
 #include <fcntl.h>
 #include <fstream>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace velmora {
 
@@ -190,27 +188,7 @@ ReplaceResult ReplaceProgram(const fs::path& folder, const UpdaterWords& words,
 
 bool StartProgram(const fs::path& folder, const std::string& program, std::string& reason)
 {
-    const std::string path = (folder / program).string();
-    std::string word = "./" + program;
-    char* argv[] = {word.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = 0;
-    const int error = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        reason = path + ": " + std::strerror(error);
-        return false;
-    }
-    return true;
+    return SpawnDetached(folder, folder / program, {"./" + program}, reason);
 }
 
 ReplaceResult RunUpdate(const fs::path& folder, const UpdaterWords& words, MessageSink& sink,
