@@ -22,14 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class UpdateCheckTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -87,7 +79,7 @@ TEST_F(UpdateCheckTest, APublishedVersionReplacesTheProgramAndRestartsIt)
 {
     fs::copy_file(FAKE_VELMORA, folder / "velmora");
     fs::copy_file(VELMORA_UPDATER, folder / "velmora-update");
-    const std::string newBytes = Slurp(FAKE_VELMORA) + "\nversion 3.0.2\n";
+    const std::string newBytes = velmora::test::ReadWholeFile(FAKE_VELMORA) + "\nversion 3.0.2\n";
     std::ofstream(dir / "built", std::ios::binary) << newBytes;
     publish("3.0.2", dir / "built");
     const test::ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
@@ -96,7 +88,7 @@ TEST_F(UpdateCheckTest, APublishedVersionReplacesTheProgramAndRestartsIt)
     EXPECT_TRUE(prompts.messages.empty());
     // The updater works on its own now; the restarted program writes its line.
     ASSERT_TRUE(QTest::qWaitFor([&] { return fs::exists(folder / "started.log"); }, 20000));
-    EXPECT_EQ(Slurp(folder / "velmora"), newBytes);
+    EXPECT_EQ(velmora::test::ReadWholeFile(folder / "velmora"), newBytes);
     EXPECT_EQ(ReadInstalledVersion(), "3.0.2");
     EXPECT_TRUE(fs::exists(folder / "velmora.old"));
 }

@@ -21,19 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void Spit(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::vector<std::string> Names(const fs::path& dir)
 {
     std::vector<std::string> names;
@@ -96,7 +83,7 @@ TEST(UpdateRule, ADueVersionIsCleanedBeforeItNamesAFile)
 TEST(UpdateSignature, BindsTheBytesToTheVersion)
 {
     TempDir dir;
-    Spit(dir / "program", "new program bytes");
+    velmora::test::WriteWholeFile(dir / "program", "new program bytes");
     const int fd = ::open((dir / "program").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     const std::string key = PublicKeyOfSeed(services::kDemoUpdateSeed);
@@ -112,7 +99,7 @@ TEST(UpdateSignature, BindsTheBytesToTheVersion)
     EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", damaged, key, reason));
     EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", "", key, reason));
     ::close(fd);
-    Spit(dir / "program", "new program bytes!");
+    velmora::test::WriteWholeFile(dir / "program", "new program bytes!");
     const int changed = ::open((dir / "program").c_str(), O_RDONLY | O_CLOEXEC);
     EXPECT_FALSE(VerifyUpdate(changed, "3.0.2", signature, key, reason));
     ::close(changed);
@@ -143,7 +130,7 @@ protected:
     void publish(const std::string& version, const std::string& bytes,
                  std::string_view seed = services::kDemoUpdateSeed)
     {
-        Spit(dir / "built", bytes);
+        velmora::test::WriteWholeFile(dir / "built", bytes);
         std::string error;
         ASSERT_TRUE(services::PublishUpdate(dir / "publish", version, dir / "built", seed, error))
             << error;
@@ -176,7 +163,7 @@ TEST_F(UpdateDownloadTest, AVerifiedDownloadGetsItsFinalName)
     const DownloadResult result = download("3.0.2");
     ASSERT_TRUE(result.ok()) << result.code << " " << result.reason;
     EXPECT_EQ(result.file, folder / "velmoraupdate.3.0.2");
-    EXPECT_EQ(Slurp(result.file), bytes);
+    EXPECT_EQ(velmora::test::ReadWholeFile(result.file), bytes);
     EXPECT_EQ(Names(folder), std::vector<std::string>{"velmoraupdate.3.0.2"});
 }
 
@@ -191,7 +178,7 @@ TEST_F(UpdateDownloadTest, ABadOrMissingSignatureFailsAndLeavesNoFile)
 
     // A genuine older file and signature, served as a newer version.
     publish("3.0.1", "old but genuine");
-    Spit(dir / "publish" / "version.html", "3.0.2");
+    velmora::test::WriteWholeFile(dir / "publish" / "version.html", "3.0.2");
     result = download("3.0.2");
     EXPECT_EQ(result.code, -1);
     EXPECT_TRUE(Names(folder).empty());
@@ -232,7 +219,8 @@ TEST_F(UpdateDownloadTest, AFolderThatCannotTakeTheFileFailsWithErrno)
 TEST_F(UpdateDownloadTest, ToolCheckPrintsTheDecision)
 {
     const fs::path config = dir / "velmora.ini";
-    Spit(config, "[website]\nport=" + std::to_string(server->port()) + "\n");
+    velmora::test::WriteWholeFile(config,
+                                  "[website]\nport=" + std::to_string(server->port()) + "\n");
     {
         const test::ScopedEnv registry("VELMORA_REGISTRY", (dir / "registry.ini").string());
         ASSERT_TRUE(WriteInstalledVersion("3.0.1"));
@@ -247,16 +235,16 @@ TEST_F(UpdateDownloadTest, ToolCheckPrintsTheDecision)
     };
     publish("3.0.2", "new");
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(Slurp(dir / "out"),
+    EXPECT_EQ(velmora::test::ReadWholeFile(dir / "out"),
               "{\"due\":true,\"installed\":\"3.0.1\",\"published\":\"3.0.2\"}\n");
 
-    Spit(dir / "publish" / "version.html", "../3.0.2");
+    velmora::test::WriteWholeFile(dir / "publish" / "version.html", "../3.0.2");
     EXPECT_EQ(run(), 0);
-    EXPECT_NE(Slurp(dir / "out").find("\"due\":false"), std::string::npos);
+    EXPECT_NE(velmora::test::ReadWholeFile(dir / "out").find("\"due\":false"), std::string::npos);
 
     server.reset();
     EXPECT_EQ(run(), 1);
-    EXPECT_NE(Slurp(dir / "out").find("\"due\":false"), std::string::npos);
+    EXPECT_NE(velmora::test::ReadWholeFile(dir / "out").find("\"due\":false"), std::string::npos);
 }
 
 TEST_F(UpdateDownloadTest, TheWebsiteServesTheHelpPages)

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +120,19 @@ std::string FramedPage(const std::vector<std::string>& records)
     for (const std::string& record : records)
         body += record + ";<br/>";
     return body;
+}
+
+std::string ReadWholeFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 } // namespace velmora::test

@@ -60,6 +60,11 @@ std::filesystem::path SharedTestDataDir();
 // a file cannot be written.
 bool WriteGoldHistory(const std::filesystem::path& dir);
 
+// A file's bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::filesystem::path& path);
+// Replaces a file's bytes.
+void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes);
+
 // Copies `from` to `to`, creating folders as needed.
 void CopyFile(const std::filesystem::path& from, const std::filesystem::path& to);
 

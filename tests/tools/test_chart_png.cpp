@@ -31,10 +31,9 @@ protected:
                                     dir.str() + "' --code LLGUSD --period 1 " + extra + " >'" +
                                     (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
         const int raw = std::system(command.c_str());
-        std::ifstream in(dir / "out", std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        json = QJsonDocument::fromJson(QByteArray::fromStdString(text.str())).object();
+        json = QJsonDocument::fromJson(
+                   QByteArray::fromStdString(velmora::test::ReadWholeFile(dir / "out")))
+                   .object();
         return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     }
 

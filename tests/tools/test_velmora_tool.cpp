@@ -33,14 +33,6 @@ QJsonValue At(const QJsonObject& object, const char* key)
     return object.value(QLatin1StringView(key));
 }
 
-std::string Slurp(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class VelmoraToolTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(velmora::test::WriteGoldHistory(dir.path())); }
@@ -53,8 +45,8 @@ protected:
         const int raw = std::system(command.c_str());
         Result result;
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        result.out = Slurp(dir / "out");
-        result.err = Slurp(dir / "err");
+        result.out = velmora::test::ReadWholeFile(dir / "out");
+        result.err = velmora::test::ReadWholeFile(dir / "err");
         return result;
     }
 

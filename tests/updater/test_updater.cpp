@@ -25,17 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void Spit(const fs::path& path, const std::string& bytes, fs::perms mode)
 {
-    std::ofstream(path, std::ios::binary) << bytes;
+    velmora::test::WriteWholeFile(path, bytes);
     fs::permissions(path, mode);
 }
 
@@ -88,7 +80,7 @@ bool WaitFor(const std::function<bool()>& done)
 
 int LineCount(const fs::path& file)
 {
-    const std::string text = Slurp(file);
+    const std::string text = velmora::test::ReadWholeFile(file);
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
@@ -272,7 +264,7 @@ TEST(UpdaterProgram, StopsReplacesRecordsAndRestarts)
     const test::ScopedEnv registry("VELMORA_REGISTRY", (dir / "registry.ini").string());
     const test::ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
     fs::copy_file(FAKE_VELMORA, folder / "velmora");
-    const std::string oldBytes = Slurp(folder / "velmora");
+    const std::string oldBytes = velmora::test::ReadWholeFile(folder / "velmora");
     // Still a runnable program with bytes of its own.
     const std::string newBytes = oldBytes + "\nnew version 3.0.2\n";
     Spit(folder / "velmoraupdate.3.0.2", newBytes, fs::perms::owner_read | fs::perms::owner_write);
@@ -292,11 +284,11 @@ TEST(UpdaterProgram, StopsReplacesRecordsAndRestarts)
     ASSERT_EQ(::waitpid(running, &status, 0), running);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
 
-    EXPECT_EQ(Slurp(folder / "velmora"), newBytes);
-    EXPECT_EQ(Slurp(folder / "velmora.old"), oldBytes);
+    EXPECT_EQ(velmora::test::ReadWholeFile(folder / "velmora"), newBytes);
+    EXPECT_EQ(velmora::test::ReadWholeFile(folder / "velmora.old"), oldBytes);
     EXPECT_EQ(ReadInstalledVersion(), "3.0.2");
     // The new program started in its folder.
     ASSERT_TRUE(WaitFor([&] { return LineCount(folder / "started.log") == 2; }));
-    const std::string log = Slurp(folder / "started.log");
+    const std::string log = velmora::test::ReadWholeFile(folder / "started.log");
     EXPECT_NE(log.find(" " + folder.string() + "\n", log.find('\n')), std::string::npos) << log;
 }
