@@ -68,6 +68,9 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     for (QPushButton* button : {m_register, m_login, m_modify, m_logout})
         buttons->addWidget(button);
+    // The dialog has no default button: Enter in a box must not send a request.
+    for (QPushButton* button : {m_register, m_login, m_modify, m_logout, m_sendCode})
+        button->setAutoDefault(false);
     auto* groupLayout = new QVBoxLayout;
     groupLayout->addLayout(form);
     groupLayout->addLayout(buttons);

@@ -72,6 +72,14 @@ TEST_F(UserCenterTest, BoxesFollowTheirInputRules)
     QTest::keyClicks(dialog.mailBox(), QStringLiteral("a@b"));
     EXPECT_EQ(dialog.mailBox()->text(), QStringLiteral("a@b"));
 
+    // Enter in a box presses no button: it would send a request nobody asked for.
+    dialog.show();
+    QTest::keyClick(dialog.passwordBox(), Qt::Key_Return);
+    QTest::keyClick(dialog.mobileBox(), Qt::Key_Return);
+    EXPECT_TRUE(m_prompts.messages.empty());
+    EXPECT_FALSE(dialog.busy());
+    EXPECT_TRUE(dialog.isVisible());
+
     const auto groups = dialog.findChildren<QGroupBox*>();
     ASSERT_EQ(groups.size(), 1);
     EXPECT_EQ(groups[0]->title(), QStringLiteral("我的信息"));
