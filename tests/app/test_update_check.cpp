@@ -11,6 +11,7 @@
 #include "services/WebsitePages.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/UpdateWebsite.h"
 
 #include <QTest>
 #include <fstream>
@@ -27,13 +28,9 @@ protected:
     void SetUp() override
     {
         fs::create_directories(folder);
-        services::AccountServerOptions options;
-        options.db = dir / "accounts.db";
-        options.hashCost = services::HashCost::Minimum;
-        options.publishDir = dir / "publish";
-        server = std::make_unique<services::AccountServer>(options);
         std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
+        server = test::StartUpdateWebsite(dir.path(), error);
+        ASSERT_TRUE(server) << error;
         Endpoints endpoints;
         endpoints.website.port = server->port();
         new CHttpClient(endpoints, dir / "cookies");

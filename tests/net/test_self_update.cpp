@@ -6,6 +6,7 @@
 #include "services/AccountServer.h"
 #include "services/WebsitePages.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/UpdateWebsite.h"
 
 #include <fcntl.h>
 #include <fstream>
@@ -110,14 +111,9 @@ protected:
     void SetUp() override
     {
         fs::create_directories(folder);
-        services::AccountServerOptions options;
-        options.db = dir / "accounts.db";
-        options.hashCost = services::HashCost::Minimum;
-        options.publishDir = dir / "publish";
-        options.helpDir = services::DefaultHelpDir();
-        server = std::make_unique<services::AccountServer>(options);
         std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
+        server = velmora::test::StartUpdateWebsite(dir.path(), error);
+        ASSERT_TRUE(server) << error;
         endpoints.website.port = server->port();
         client = std::make_unique<CHttpClient>(endpoints, dir / "cookies");
     }

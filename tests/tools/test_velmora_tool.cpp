@@ -33,6 +33,13 @@ QJsonValue At(const QJsonObject& object, const char* key)
     return object.value(QLatin1StringView(key));
 }
 
+velmora::services::DataServerOptions TestRoutes()
+{
+    velmora::services::DataServerOptions options;
+    options.testRoutes = true;
+    return options;
+}
+
 class VelmoraToolTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(velmora::test::WriteGoldHistory(dir.path())); }
@@ -61,6 +68,14 @@ protected:
             QJsonDocument::fromJson(QByteArray::fromStdString(result.out), &error);
         EXPECT_EQ(error.error, QJsonParseError::NoError) << result.out;
         return document.object();
+    }
+
+    // The environment that points the tool at `server`.
+    std::string configFor(const velmora::services::DataServer& server)
+    {
+        std::ofstream(dir / "velmora.ini")
+            << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
+        return "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
     }
 
     TempDir dir;
@@ -186,9 +201,7 @@ TEST_F(VelmoraToolTest, QuotesAndBarsFromTheDataServer)
     velmora::services::DataServer server(options);
     std::string error;
     ASSERT_TRUE(server.start(error)) << error;
-    std::ofstream(dir / "velmora.ini")
-        << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
-    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+    const std::string config = configFor(server);
 
     Result result = run("quotes", config);
     ASSERT_EQ(result.status, 0) << result.err;
@@ -262,14 +275,10 @@ TEST_F(VelmoraToolTest, RelativeConfigAndCaFileAreFromTheStartingDirectory)
 // A CSV with a series silently missing would read as a market without bars.
 TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
 {
-    velmora::services::DataServerOptions options;
-    options.testRoutes = true;
-    velmora::services::DataServer server(options);
+    velmora::services::DataServer server(TestRoutes());
     std::string error;
     ASSERT_TRUE(server.start(error)) << error;
-    std::ofstream(dir / "velmora.ini")
-        << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
-    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+    const std::string config = configFor(server);
 
     // Only another commodity's first request fails, so EURUSD is all there.
     server.injectFault({.status = 503, .times = 1, .code = "SGY15KG"});
@@ -290,14 +299,10 @@ TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
 // The server's text goes into the CSV; a line break in it must not start a record of its own.
 TEST_F(VelmoraToolTest, ServerTextCannotForgeCsvRecords)
 {
-    velmora::services::DataServerOptions options;
-    options.testRoutes = true;
-    velmora::services::DataServer server(options);
+    velmora::services::DataServer server(TestRoutes());
     std::string error;
     ASSERT_TRUE(server.start(error)) << error;
-    std::ofstream(dir / "velmora.ini")
-        << "[data_server]\nhost=127.0.0.1\nport=" << server.port() << "\n";
-    const std::string config = "VELMORA_CONFIG='" + (dir / "velmora.ini").string() + "' ";
+    const std::string config = configFor(server);
     const std::string preamble(velmora::services::kPreamble);
     using namespace std::string_literals; // the quote page below holds a NUL
 
