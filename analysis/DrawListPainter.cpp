@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -139,26 +140,18 @@ QImage::Format StampFormat(const QPainter& painter)
 
 class Executor {
 public:
-    explicit Executor(QPainter& painter)
+    Executor(QPainter& painter, const std::optional<QRect>& exposed)
         : m_painter(painter), m_fonts(ThreadFonts()), m_stampFormat(StampFormat(painter))
     {
-        // With whole-pixel offsets only, the device in the painter's own coordinates; the device
-        // transform includes the offset of a widget painted on its window's image.
-        if (m_stampFormat != QImage::Format_Invalid) {
-            const QPaintDevice* target = painter.paintEngine()->paintDevice();
-            const QTransform transform = painter.deviceTransform();
-            m_visible = QRect(0, 0, target->width(), target->height())
-                            .translated(-static_cast<int>(transform.dx()),
-                                        -static_cast<int>(transform.dy()));
+        // What a paint can change, in the list's own coordinates: the part the caller exposes
+        // and the painter's clip. Never derived from the device: a widget's device transform
+        // also holds its offset in the window and the screen's pixel ratio.
+        if (exposed)
+            m_reach = *exposed;
+        if (painter.hasClipping()) {
+            const QRect clip = painter.clipBoundingRect().toAlignedRect();
+            m_reach = m_reach ? m_reach->intersected(clip) : clip;
         }
-        // The rows a paint can change: a scrolled view shows a few of a page's hundreds.
-        const QPaintDevice* device = painter.device();
-        QRectF reach = painter.deviceTransform().inverted().mapRect(
-            QRectF(0, 0, device->width(), device->height()));
-        if (painter.hasClipping())
-            reach = reach.intersected(painter.clipBoundingRect());
-        m_rowsFrom = static_cast<int>(std::floor(reach.top()));
-        m_rowsTo = static_cast<int>(std::ceil(reach.bottom()));
     }
 
     void operator()(const RectOp& op)
@@ -202,15 +195,17 @@ public:
             return;
         FittedFont& font = fitted(op.font);
         // A cell's glyphs may reach a little beyond it; a whole cell either way is ample.
-        if (op.y + 2 * font.cellHeight <= m_rowsFrom || op.y - font.cellHeight >= m_rowsTo)
+        if (m_reach && (op.y + 2 * font.cellHeight <= m_reach->top() ||
+                        op.y - font.cellHeight > m_reach->bottom()))
             return;
         ShapedText& shaped = shape(font, op.text);
+        const QRect cell(op.x, op.y, shaped.advance, font.cellHeight);
+        if (m_reach && shaped.inkInCell && !m_reach->intersects(cell))
+            return;
         // Drawing a few glyphs costs far more than copying the pixels they leave.
         if (op.opaque && shaped.inkInCell && m_stampFormat != QImage::Format_Invalid &&
             shaped.advance > 0) {
-            // A stamp's pixels are all it changes; one off the device has nothing to do.
-            if (m_visible.intersects(QRect(op.x, op.y, shaped.advance, font.cellHeight)))
-                m_painter.drawImage(op.x, op.y, stamp(font, shaped, op));
+            m_painter.drawImage(op.x, op.y, stamp(font, shaped, op));
             return;
         }
         if (op.opaque)
@@ -329,9 +324,7 @@ private:
     FontCache& m_fonts;
     FittedFont* m_lastFont = nullptr;
     const QImage::Format m_stampFormat;
-    QRect m_visible;
-    int m_rowsFrom = 0; // the painter's y range that reaches the device
-    int m_rowsTo = 0;
+    std::optional<QRect> m_reach; // none: the whole list
     Rgb m_textColour;
     bool m_textPen = false;
 };
@@ -346,13 +339,13 @@ void InstallChartFontSubstitution()
     });
 }
 
-void PaintDrawList(QPainter& painter, const DrawList& list)
+void PaintDrawList(QPainter& painter, const DrawList& list, const std::optional<QRect>& exposed)
 {
     InstallChartFontSubstitution();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBackgroundMode(Qt::TransparentMode);
-    Executor executor(painter);
+    Executor executor(painter, exposed);
     for (const DrawOp& op : list.ops) {
         if (!std::holds_alternative<TextOp>(op))
             executor.forgetPen();

@@ -2,6 +2,9 @@
 
 #include "analysis/DrawList.h"
 
+#include <QRect>
+#include <optional>
+
 class QPainter;
 
 namespace velmora {
@@ -19,6 +22,11 @@ void InstallChartFontSubstitution();
 // fallbacks) the glyphs come out smaller, exactly as GDI would scale the same face. The text
 // is then drawn on the baseline at the text's top + that font's ascent, so that the cell
 // starts at the given y and stays within the height.
-void PaintDrawList(QPainter& painter, const DrawList& list);
+//
+// `exposed` is the part of the list's coordinates that needs painting (a widget's exposed
+// rectangle, moved by its scroll position); texts wholly outside it and outside the
+// painter's clip are skipped. Without it every text is drawn.
+void PaintDrawList(QPainter& painter, const DrawList& list,
+                   const std::optional<QRect>& exposed = std::nullopt);
 
 } // namespace velmora

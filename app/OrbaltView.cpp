@@ -136,7 +136,7 @@ DrawList COrbaltView::drawPass(QSize clientSize)
 void COrbaltView::OnDraw(QPainter& painter)
 {
     m_lastDrawing = drawPass(viewport()->size());
-    PaintDrawList(painter, m_lastDrawing);
+    PaintDrawList(painter, m_lastDrawing, exposedRect());
 }
 
 void COrbaltView::PrintTo(QPrinter& printer)

@@ -86,8 +86,9 @@ void EnsureGuiApplication()
     static QGuiApplication application(argc, argv);
 }
 
-// The drawing list of a computed chart, painted on an image: with no argument the chart's
-// whole page, else a view of that height scrolled to the middle of the page.
+// The drawing list of a computed chart, painted on an image: with a first argument of 0 the
+// chart's whole page, else a view of that height scrolled to the middle of the page; the
+// second is the pixel ratio in hundredths.
 void BM_ValueChartDrawAndPaintLargestGrid(benchmark::State& state)
 {
     EnsureGuiApplication();
@@ -101,16 +102,24 @@ void BM_ValueChartDrawAndPaintLargestGrid(benchmark::State& state)
     const int viewHeight =
         state.range(0) > 0 ? static_cast<int>(state.range(0)) : probe.page->height;
     const int scroll = (probe.page->height - viewHeight) / 2;
-    QImage image(probe.page->width, viewHeight, QImage::Format_RGB32);
+    // The second argument is the screen's pixel ratio in hundredths.
+    const qreal ratio = static_cast<qreal>(state.range(1)) / 100.0;
+    QImage image((QSizeF(probe.page->width, viewHeight) * ratio).toSize(), QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     for (auto _ : state) {
         const DrawList list = DrawValueChart(chart.state->layout, chart.state->grid, screenWidth);
         QPainter painter(&image);
         painter.translate(0, -scroll);
-        PaintDrawList(painter, list);
+        // What a view's paint exposes: its viewport, moved by the scroll position.
+        PaintDrawList(painter, list, QRect(0, scroll, probe.page->width, viewHeight));
     }
     state.counters["ops"] = static_cast<double>(probe.ops.size());
     state.counters["pixels"] = static_cast<double>(image.width()) * image.height();
 }
-BENCHMARK(BM_ValueChartDrawAndPaintLargestGrid)->Arg(0)->Arg(900)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ValueChartDrawAndPaintLargestGrid)
+    ->Args({0, 100})
+    ->Args({900, 100})
+    ->Args({900, 200})
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

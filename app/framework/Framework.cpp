@@ -64,11 +64,12 @@ QPoint CView::scrollPosition() const
 
 void CView::Invalidate() { viewport()->update(); }
 
-void CView::paintEvent(QPaintEvent*)
+void CView::paintEvent(QPaintEvent* event)
 {
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), palette().color(QPalette::Window));
     painter.translate(-scrollPosition());
+    m_exposed = event->rect().translated(scrollPosition());
     OnDraw(painter);
 }
 

@@ -30,6 +30,9 @@ public:
     // Repaints the whole view, background included.
     void Invalidate();
 
+    // During OnDraw: the part of the page the paint must cover, in page coordinates.
+    QRect exposedRect() const { return m_exposed; }
+
 protected:
     virtual void OnDraw(QPainter& painter) = 0;
 
@@ -42,6 +45,7 @@ private:
 
     CDocument* m_document;
     QSize m_total;
+    QRect m_exposed;
 };
 
 } // namespace velmora
