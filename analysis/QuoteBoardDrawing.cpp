@@ -2,7 +2,6 @@
 
 #include "market/TextNumbers.h"
 
-#include <charconv>
 #include <cstddef>
 #include <string>
 
@@ -33,18 +32,11 @@ std::string ClockPart(const std::string& quoteTime)
     return quoteTime.substr(from);
 }
 
-// The day's range with the precision the price needs; locale-independent on purpose, the
-// board must not show a decimal comma.
+// The day's range with the precision the price needs.
 std::string RangeText(const CommodityEntry& entry)
 {
     const double range = LeadingDouble(entry.high) - LeadingDouble(entry.low);
-    const int decimals = LeadingDouble(entry.lastPrice) >= 10 ? 3 : 5;
-    char buffer[64];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, range, std::chars_format::fixed, decimals);
-    if (result.ec != std::errc{})
-        return {}; // only a range of more than about 60 digits gets here
-    return std::string(buffer, result.ptr);
+    return FixedDecimals(range, LeadingDouble(entry.lastPrice) >= 10 ? 3 : 5);
 }
 
 } // namespace

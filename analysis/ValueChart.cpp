@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -116,35 +115,26 @@ char* QuickFixed(char* out, double price, int decimals)
     return out + decimals;
 }
 
-// "%.02f" or "%.04f", as printf writes them; its decimal point follows the locale, so the
-// quicker ways stand in only for a ".".
-void PriceLabel(std::string& label, double price, bool wholeNumberGrid, bool cDecimalPoint)
+// "%.02f" or "%.04f", as printf writes them in the C locale.
+void PriceLabel(std::string& label, double price, bool wholeNumberGrid)
 {
-    char text[64];
-    if (cDecimalPoint) {
-        if (char* end = QuickFixed(text, price, wholeNumberGrid ? 2 : 4)) {
-            label.assign(text, end);
-            return;
-        }
-        const auto [end, error] = std::to_chars(text, text + sizeof text, price,
-                                                std::chars_format::fixed, wholeNumberGrid ? 2 : 4);
-        if (error == std::errc{}) {
-            label.assign(text, end);
-            return;
-        }
+    char text[400];
+    char* end = QuickFixed(text, price, wholeNumberGrid ? 2 : 4);
+    if (end == nullptr) {
+        const auto result = std::to_chars(text, text + sizeof text, price, std::chars_format::fixed,
+                                          wholeNumberGrid ? 2 : 4);
+        end = result.ec == std::errc{} ? result.ptr : text;
     }
-    std::snprintf(text, sizeof text, wholeNumberGrid ? "%.02f" : "%.04f", price);
-    label = text;
+    label.assign(text, end);
 }
 
 std::string SuggestionText(const ValueChartLayout& layout, double suggested)
 {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "参数非法:[YUnit=%.04f YMax=%.04f YMin=%.04f retMax=%.04f retMin=%.04f],"
-                  "建议[YUnit=%.04f]",
-                  layout.yunit, layout.ymax, layout.ymin, layout.retMax, layout.retMin, suggested);
-    return text;
+    return "参数非法:[YUnit=" + FixedDecimals(layout.yunit, 4) +
+           " YMax=" + FixedDecimals(layout.ymax, 4) + " YMin=" + FixedDecimals(layout.ymin, 4) +
+           " retMax=" + FixedDecimals(layout.retMax, 4) +
+           " retMin=" + FixedDecimals(layout.retMin, 4) +
+           "],建议[YUnit=" + FixedDecimals(suggested, 4) + "]";
 }
 
 [[gnu::noinline]] void Assign(std::string& to, const std::string& from) { to = from; }
@@ -361,10 +351,9 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
 
     // 9. Price labels; the two lowest levels get none.
     const bool wholeNumberGrid = ymax >= 10;
-    const bool cDecimalPoint = std::strcmp(std::localeconv()->decimal_point, ".") == 0;
     for (int r = 0; r <= rows - 2; ++r) {
         TpoCell& cell = grid.at(r, 0);
-        PriceLabel(cell.text, ymax - r * yunit, wholeNumberGrid, cDecimalPoint);
+        PriceLabel(cell.text, ymax - r * yunit, wholeNumberGrid);
         cell.label.clear();
         cell.edgeBar = false;
         cell.sequence = 0;

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QUrl>
+#include <clocale>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ int main(int argc, char** argv)
     // The help view's browser engine shares its GL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
+    // The application sets the user's locale; prices are written with a decimal point
+    // whatever the desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
     QApplication::setApplicationName(QStringLiteral("Velmora"));
     // The launcher's name, which desktops match the window and its icon by.
     QGuiApplication::setDesktopFileName(QStringLiteral("net.velmora.Velmora"));

@@ -13,19 +13,6 @@ namespace velmora {
 const std::array<std::string_view, kBarListColumns> kBarListHeadings{
     "阴阳", "交易时间", "开盘", "收盘", "最高", "最低", "交易量"};
 
-namespace {
-
-// Fixed decimals whatever the C locale says: the windows run under the user's locale.
-std::string Price(double value, int decimals)
-{
-    char text[400];
-    const auto result =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-    return std::string(text, result.ptr);
-}
-
-} // namespace
-
 BarList FillBarList(const BarSeries& series)
 {
     BarList list;
@@ -46,10 +33,10 @@ BarList FillBarList(const BarSeries& series)
         row[0] = mark;
         row[1] = bar.time;
         const int decimals = bar.open > 10 ? 3 : 5;
-        row[2] = Price(bar.open, decimals);
-        row[3] = Price(bar.close, decimals);
-        row[4] = Price(bar.high, decimals);
-        row[5] = Price(bar.low, decimals);
+        row[2] = FixedDecimals(bar.open, decimals);
+        row[3] = FixedDecimals(bar.close, decimals);
+        row[4] = FixedDecimals(bar.high, decimals);
+        row[5] = FixedDecimals(bar.low, decimals);
         row[6] = std::to_string(bar.volume);
         list.rows.push_back(std::move(row));
         list.rowMap.push_back(k);

@@ -6,7 +6,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
 namespace velmora {
 
@@ -78,11 +77,17 @@ std::vector<std::string_view> SplitFields(std::string_view record)
     return fields;
 }
 
-std::string FormatQuotePrice(double value)
+std::string FixedDecimals(double value, int decimals)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, value >= 10 ? "%.03f" : "%.05f", value);
-    return text;
+    // Room for the largest double written out in full.
+    char text[400];
+    const auto result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc{})
+        return {};
+    return std::string(text, result.ptr);
 }
+
+std::string FormatQuotePrice(double value) { return FixedDecimals(value, value >= 10 ? 3 : 5); }
 
 } // namespace velmora

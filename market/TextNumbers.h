@@ -23,6 +23,10 @@ std::int32_t Low32OfTruncated(double value);
 // The comma-separated fields of a record.
 std::vector<std::string_view> SplitFields(std::string_view record);
 
+// A number with `decimals` digits after a ".", as printf's "%.*f" writes it in the C locale,
+// whatever locale the program runs in.
+std::string FixedDecimals(double value, int decimals);
+
 // A price as the quote texts carry it: "%.03f" from 10 on, "%.05f" below.
 std::string FormatQuotePrice(double value);
 

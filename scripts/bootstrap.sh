@@ -14,7 +14,7 @@ packages=(
   appstream desktop-file-utils
   fontconfig fonts-noto-cjk
   xvfb xauth dbus gnome-keyring
-  tzdata
+  tzdata locales
 )
 
 missing=()
@@ -27,7 +27,12 @@ done
 root=$(cd "$(dirname "$0")/.." && pwd)
 fontconf=/etc/fonts/conf.d/60-velmora-songti.conf
 
-if [ "${#missing[@]}" -eq 0 ] && cmp -s "$root/res/fonts/60-velmora-songti.conf" "$fontconf"; then
+# A comma-decimal locale for the tests that the program's numbers ignore the user's locale.
+test_locale=de_DE.UTF-8
+has_test_locale() { locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; }
+
+if [ "${#missing[@]}" -eq 0 ] && cmp -s "$root/res/fonts/60-velmora-songti.conf" "$fontconf" &&
+  has_test_locale; then
   exit 0
 fi
 
@@ -41,6 +46,12 @@ if [ "${#missing[@]}" -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if ! has_test_locale; then
+  $SUDO sed -i "s/^# *\($test_locale UTF-8\)/\1/" /etc/locale.gen
+  grep -qx "$test_locale UTF-8" /etc/locale.gen || echo "$test_locale UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
 fi
 
 # The charts' Song face "宋体" maps to a Song/Ming face that Debian ships.

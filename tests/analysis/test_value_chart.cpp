@@ -1,5 +1,7 @@
 #include "analysis/ValueChart.h"
+#include "market/TextNumbers.h"
 
+#include <clocale>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <limits>
@@ -421,4 +423,35 @@ TEST_F(ValueChartTest, TitlesAndRetitle)
     EXPECT_EQ(*RetitleValueChart(catalogue[kEuro], kDay, *state),
               "EURUSD-外汇欧元-日线  价值图 U:0" + std::to_string(cells) + "-D:0" +
                   std::to_string(layout().downCount));
+}
+
+// The program runs under the user's locale, whose decimal separator may be a comma; every
+// price it writes keeps the point.
+TEST_F(ValueChartTest, PricesKeepTheDecimalPointUnderACommaLocale)
+{
+    const std::string before = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr)
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (scripts/bootstrap.sh makes it)";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    EXPECT_STREQ(probe, "1,5"); // the locale is really in force
+
+    EXPECT_EQ(FormatQuotePrice(1340.5), "1340.500");
+    EXPECT_EQ(FormatQuotePrice(1.11505), "1.11505");
+    EXPECT_EQ(FixedDecimals(-0.125, 2), "-0.12");
+
+    catalogue[kGold].yunit[kDay] = "0.25";
+    fill(kGold, kDay, {Bar(1010, 1000, 1000, 1010), Bar(1010, 1000, 1010, 1000)});
+    ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
+    EXPECT_EQ(cell(1, 0).text, "1010.75");
+    catalogue[kEuro].yunit[kDay] = "0.0001";
+    fill(kEuro, kDay, {Bar(1.1010, 1.1000, 1.1000, 1.1010), Bar(1.1010, 1.1, 1.101, 1.1)});
+    ASSERT_EQ(run(kEuro, kDay).outcome, ChartOutcome::Drawn);
+    EXPECT_EQ(cell(0, 0).text, "1.1020");
+
+    catalogue[kGold].yunit[kDay] = "1";
+    fill(kGold, kDay, {Bar(1000, 756.5, 800, 900), Bar(900, 800, 850, 840)});
+    EXPECT_EQ(run(kGold, kDay, "T").title, "T参数非法:[YUnit=1.0000 YMax=1003.0000 YMin=753.0000 "
+                                           "retMax=1000.0000 retMin=756.5000],建议[YUnit=1.0000]");
+    std::setlocale(LC_NUMERIC, before.c_str());
 }
