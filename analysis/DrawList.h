@@ -61,6 +61,7 @@ struct RectOp {
     int bottom = 0;
     Rgb brush;
     Pen pen;
+    friend bool operator==(const RectOp&, const RectOp&) = default;
 };
 
 // A straight line; like a GDI line, its last point is not drawn.
@@ -68,6 +69,7 @@ struct LineOp {
     Point from;
     Point to;
     Pen pen;
+    friend bool operator==(const LineOp&, const LineOp&) = default;
 };
 
 // A text whose cell has its top-left corner at (x, y). An opaque text first fills its cell
@@ -80,6 +82,7 @@ struct TextOp {
     Font font;
     Rgb background = kWhite;
     bool opaque = true;
+    friend bool operator==(const TextOp&, const TextOp&) = default;
 };
 
 using DrawOp = std::variant<RectOp, LineOp, TextOp>;

@@ -78,6 +78,7 @@ bool IsNavigationCommand(int command)
     case ID_PREV_COMMODITY:
     case ID_NEXT_TIME_UNIT:
     case ID_PREV_TIME_UNIT:
+    case ID_CURRENT_PRICE:
         return true;
     default:
         return false;
@@ -106,6 +107,7 @@ std::optional<ChartTarget> ApplyNavigation(int command, ChartTarget target)
         return target;
     case ID_NEXT_TIME_UNIT:
     case ID_PREV_TIME_UNIT:
+    case ID_CURRENT_PRICE:
         return target;
     default:
         return std::nullopt;

@@ -16,6 +16,7 @@ enum CommandId : int {
     ID_PREV_TIME_UNIT = 32778,
     ID_CYCLE_PERIOD = 32779,
     ID_ACCESS_CODE = 32780,
+    ID_CURRENT_PRICE = 32781, // End: back to the current price
     ID_TB_PREV_TIME_UNIT = 32784,
     ID_TB_DATA_MANAGEMENT = 32787,
     ID_TB_ANALYSE = 32788,
@@ -51,7 +52,8 @@ struct ChartTarget {
 };
 
 // What a navigation command does to the active chart's commodity and period; nullopt for a
-// command that is not one of them. Cursor steps leave both as they are.
+// command that is not one of them. Cursor steps and the return to the current price leave
+// both as they are.
 std::optional<ChartTarget> ApplyNavigation(int command, ChartTarget target);
 
 // Whether a view is an "active chart" for the navigation commands: its document is neither

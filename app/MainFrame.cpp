@@ -215,6 +215,7 @@ void CMainFrame::buildKeyboardTable()
         {QKeySequence(Qt::Key_Right), ID_NEXT_TIME_UNIT},
         {QKeySequence(Qt::Key_Left), ID_PREV_TIME_UNIT},
         {QKeySequence(Qt::Key_F8), ID_CYCLE_PERIOD},
+        {QKeySequence(Qt::Key_End), ID_CURRENT_PRICE},
         {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F12), ID_ACCESS_CODE},
         // X keyboard maps turn Ctrl+Alt+F12 into a switch to virtual terminal 12, so on most
         // desktops that chord never arrives; this one does.
@@ -253,6 +254,9 @@ void CMainFrame::navigate(int id)
         break;
     case ID_PREV_TIME_UNIT:
         view->PrevTimeUnit();
+        break;
+    case ID_CURRENT_PRICE:
+        view->CentreOnCurrentPrice();
         break;
     default:
         if (const auto target = ApplyNavigation(id, {doc->kind, doc->period})) {

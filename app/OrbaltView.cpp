@@ -1,6 +1,7 @@
 #include "app/OrbaltView.h"
 
 #include "analysis/AnalysisParams.h"
+#include "analysis/ChartAids.h"
 #include "analysis/DrawListPainter.h"
 #include "analysis/QuoteBoardDrawing.h"
 #include "analysis/ValueChartDrawing.h"
@@ -14,13 +15,18 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QScrollBar>
+#include <QStatusTipEvent>
 #include <QTimer>
+#include <QToolTip>
 
 namespace velmora {
 
@@ -40,6 +46,8 @@ COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts)
     : CView(document), m_prompts(prompts), m_chart(std::make_unique<ValueChartState>())
 {
     viewport()->setAutoFillBackground(false);
+    // The level under the pointer goes to the status bar.
+    viewport()->setMouseTracking(true);
 }
 
 COrbaltView::~COrbaltView() = default;
@@ -69,6 +77,38 @@ void COrbaltView::Retitle()
         return;
     if (auto title = RetitleValueChart(catalogue[doc->kind], doc->period, *m_chart))
         document()->SetTitle(*title);
+    if (drawnChart() && IsValidPeriod(doc->period)) {
+        const auto price = CurrentPriceOf(catalogue[doc->kind], Series(doc->kind, doc->period));
+        if ((price ? price->text : std::string()) != m_markedPrice)
+            Invalidate();
+    }
+}
+
+void COrbaltView::CentreOnCurrentPrice()
+{
+    m_centredFor.reset();
+    Invalidate();
+}
+
+const ValueChartLayout* COrbaltView::drawnChart() const
+{
+    return m_lastDrawing.page && !isQuoteBoard() ? &m_chart->layout : nullptr;
+}
+
+bool COrbaltView::centreIfDue()
+{
+    const COrbaltDoc* doc = document();
+    const std::pair<int, int> shown{doc->kind, doc->period};
+    if (!drawnChart() || m_centredFor == shown)
+        return false;
+    m_centredFor = shown;
+    const auto price = CurrentPriceOf(catalogue[doc->kind], Series(doc->kind, doc->period));
+    if (!price)
+        return false;
+    const int before = verticalScrollBar()->value();
+    verticalScrollBar()->setValue(
+        CentredScrollTop(m_chart->layout, price->value, viewport()->height()));
+    return verticalScrollBar()->value() != before;
 }
 
 void COrbaltView::reportOnce(std::string_view message)
@@ -111,6 +151,11 @@ DrawList COrbaltView::drawPass(QSize clientSize)
     case ChartOutcome::Drawn: {
         m_lastReported.clear();
         DrawList drawing = DrawValueChart(m_chart->layout, m_chart->grid, ScreenWidth());
+        // Added after the chart's own ops, which stay exactly as they are.
+        const auto price = CurrentPriceOf(*request.entry, *request.series);
+        m_markedPrice = price ? price->text : std::string();
+        if (price)
+            AddCurrentPriceMarker(drawing, m_chart->layout, *price);
         if (drawing.page)
             SetScrollSizes(QSize(drawing.page->width, drawing.page->height));
         doc->SetTitle(pass.title);
@@ -135,8 +180,16 @@ DrawList COrbaltView::drawPass(QSize clientSize)
 
 void COrbaltView::OnDraw(QPainter& painter)
 {
+    const QPoint placed = scrollPosition();
     m_lastDrawing = drawPass(viewport()->size());
-    PaintDrawList(painter, m_lastDrawing, exposedRect());
+    // The painter and the exposed part were placed for the position before the pass
+    // scrolled.
+    QRect exposed = exposedRect();
+    if (centreIfDue()) {
+        painter.translate(placed - scrollPosition());
+        exposed.translate(scrollPosition() - placed);
+    }
+    PaintDrawList(painter, m_lastDrawing, exposed);
 }
 
 void COrbaltView::PrintTo(QPrinter& printer)
@@ -241,6 +294,65 @@ QMenu* COrbaltView::MakeContextMenu(QWidget* parent)
         add(QStringLiteral("打印预览..."), "printPreview", [this] { OnFilePrintPreview(); });
     }
     return menu;
+}
+
+void COrbaltView::showStatus(const std::string& text)
+{
+    if (text == m_statusShown)
+        return;
+    m_statusShown = text;
+    // Goes up to the main window, which shows it in its status bar.
+    QStatusTipEvent tip(QString::fromStdString(text));
+    QCoreApplication::sendEvent(this, &tip);
+}
+
+void COrbaltView::mouseMoveEvent(QMouseEvent* event)
+{
+    std::string status;
+    if (const ValueChartLayout* layout = drawnChart()) {
+        const QPoint page = event->position().toPoint() + scrollPosition();
+        const ChartHit hit = HitTestChart(*layout, m_chart->grid, {page.x(), page.y()});
+        if (hit.row >= 0)
+            status = LevelStatusText(*layout, hit.row);
+    }
+    showStatus(status);
+    CView::mouseMoveEvent(event);
+}
+
+bool COrbaltView::showMarkToolTip(QHelpEvent* event)
+{
+    const ValueChartLayout* layout = drawnChart();
+    if (!layout || !m_chart->series)
+        return false;
+    const QPoint page = event->pos() + scrollPosition();
+    const ChartHit hit = HitTestChart(*layout, m_chart->grid, {page.x(), page.y()});
+    if (!hit.mark)
+        return false;
+    const auto text = MarkToolTip(*hit.mark, *m_chart->series);
+    if (!text)
+        return false;
+    // The tip goes when the pointer leaves the mark.
+    const MarkArea area = MarkAreaOf(hit.row, hit.column);
+    const QRect mark =
+        QRect(area.left, area.top, area.width, area.height).translated(-scrollPosition());
+    QToolTip::showText(event->globalPos(), QString::fromStdString(*text), viewport(), mark);
+    return true;
+}
+
+bool COrbaltView::viewportEvent(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::ToolTip:
+        if (!showMarkToolTip(static_cast<QHelpEvent*>(event)))
+            QToolTip::hideText();
+        return true;
+    case QEvent::Leave:
+        showStatus({});
+        break;
+    default:
+        break;
+    }
+    return CView::viewportEvent(event);
 }
 
 void COrbaltView::contextMenuEvent(QContextMenuEvent* event)

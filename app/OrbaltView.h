@@ -6,8 +6,11 @@
 #include "app/framework/View.h"
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
+class QHelpEvent;
 class QMenu;
 class QPrinter;
 
@@ -31,8 +34,13 @@ public:
     void NextTimeUnit();
     void PrevTimeUnit();
 
-    // Recomputes the chart title from the current quote, keeping the last counts.
+    // Recomputes the chart title from the current quote, keeping the last counts; repaints
+    // when the current price has moved since the last drawing marked it.
     void Retitle();
+
+    // Scrolls so that the current price's level is in the middle of the view, at the next
+    // paint. A chart does so by itself when it opens and when its commodity or period changes.
+    void CentreOnCurrentPrice();
 
     // Prints the view with the same drawing pass as the screen.
     void PrintTo(QPrinter& printer);
@@ -58,6 +66,8 @@ public:
 protected:
     void OnDraw(QPainter& painter) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     // Computes what to draw for a device of the given size; shows failures.
@@ -66,12 +76,22 @@ private:
     DrawList exportPass(QSize& size);
     bool isQuoteBoard() const;
     void reportOnce(std::string_view message);
+    // Centres the drawn chart when it is not yet centred for its commodity and period; true
+    // when the scroll position changed.
+    bool centreIfDue();
+    // The drawn chart's layout, or null when the last paint drew no chart.
+    const ValueChartLayout* drawnChart() const;
+    void showStatus(const std::string& text);
+    bool showMarkToolTip(QHelpEvent* event);
 
     UserPrompts& m_prompts;
     std::unique_ptr<ValueChartState> m_chart;
     DrawList m_lastDrawing;
     std::string m_lastReported; // the failure last shown, with the state it was shown for
     bool m_repaintQueued = false;
+    std::optional<std::pair<int, int>> m_centredFor; // commodity and period last centred on
+    std::string m_markedPrice;                       // the current price the last drawing marked
+    std::string m_statusShown;                       // what the pointer last put in the status bar
 };
 
 } // namespace velmora

@@ -17,10 +17,12 @@ TEST(Commands, NavigationStaysWithinTheCatalogueAndCyclesPeriods)
     EXPECT_EQ(ApplyNavigation(ID_CYCLE_PERIOD, {5, 1})->period, 2);
     EXPECT_EQ(ApplyNavigation(ID_PERIOD_WEEK, {5, 0})->period, 2);
     EXPECT_EQ(ApplyNavigation(ID_PERIOD_HALF_HOUR, {5, 3})->period, 0);
-    const auto step = ApplyNavigation(ID_TB_NEXT_TIME_UNIT, {7, 1});
-    ASSERT_TRUE(step);
-    EXPECT_EQ(step->kind, 7);
-    EXPECT_EQ(step->period, 1);
+    for (int id : {ID_TB_NEXT_TIME_UNIT, ID_CURRENT_PRICE}) {
+        const auto step = ApplyNavigation(id, {7, 1});
+        ASSERT_TRUE(step) << id;
+        EXPECT_EQ(step->kind, 7);
+        EXPECT_EQ(step->period, 1);
+    }
     EXPECT_FALSE(ApplyNavigation(ID_SHOW_QUOTES, {7, 1}));
 }
 
@@ -38,6 +40,7 @@ TEST(Commands, ToolbarAliasesAndPrompts)
     EXPECT_EQ(CanonicalCommand(ID_TB_ANALYSE), ID_ANALYSE);
     EXPECT_EQ(CanonicalCommand(ID_TB_PREV_TIME_UNIT), ID_PREV_TIME_UNIT);
     EXPECT_TRUE(IsNavigationCommand(ID_TB_NEXT_COMMODITY));
+    EXPECT_TRUE(IsNavigationCommand(ID_CURRENT_PRICE)); // acts on the active chart only
     EXPECT_FALSE(IsNavigationCommand(ID_ACCESS_CODE));
     EXPECT_EQ(CommandPrompt(ID_SHOW_QUOTES), "显示直盘外汇，贵金属现货实时行情");
     EXPECT_EQ(CommandPrompt(ID_WEBSITE), "Quenda投资");

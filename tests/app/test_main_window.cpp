@@ -1,5 +1,7 @@
 #include "analysis/AnalysisParams.h"
+#include "analysis/ChartAids.h"
 #include "analysis/DrawList.h"
+#include "analysis/ValueChartDrawing.h"
 #include "app/AppState.h"
 #include "app/Commands.h"
 #include "app/Dialogs.h"
@@ -28,12 +30,15 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -252,6 +257,104 @@ TEST_F(MainWindowTest, KeysStepTheActiveChartWithinBounds)
     EXPECT_EQ(view->document()->kind, 0);
 }
 
+// The view is scrolled so that the middle of the current price's level, row
+// (YMax - price) / YUnit, is in the middle of the view.
+::testing::AssertionResult CentredOn(const COrbaltView* view, double price)
+{
+    const ValueChartLayout& layout = view->chartState().layout;
+    const int row = static_cast<int>(std::lround((layout.ymax - price) / layout.yunit));
+    const int middle = 24 + 20 * row + 8 - view->verticalScrollBar()->value();
+    if (middle == view->viewport()->height() / 2)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "row " << row << " is " << middle << " from the top of a "
+           << view->viewport()->height() << " pixels high view";
+}
+
+TEST_F(MainWindowTest, ChartsOpenAndChangeCommodityCentredOnTheCurrentPrice)
+{
+    constexpr int kNzd = 11;
+    catalogue[kGold].yunit[kDay] = "0.50"; // 70 levels, taller than the view
+    catalogue[kGold].lastPrice = "2410.500";
+    FillSeries(kNzd, kDay, 100, 0.6, 0.001);
+    catalogue[kNzd].yunit[kDay] = "0.0005"; // no quote: the newest close
+
+    COrbaltView* view = openChart(kGold, kDay);
+    QScrollBar* scroll = view->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+    EXPECT_GT(scroll->value(), 0);
+    EXPECT_TRUE(CentredOn(view, 2410.5));
+
+    // The marker comes after the chart's own drawing, which stays as it is.
+    const DrawList& drawing = view->lastDrawing();
+    const ValueChartState& chart = view->chartState();
+    const DrawList original = DrawValueChart(chart.layout, chart.grid, drawing.page->width + 20);
+    ASSERT_GT(drawing.ops.size(), original.ops.size());
+    for (std::size_t i = 0; i < original.ops.size(); ++i)
+        ASSERT_TRUE(drawing.ops[i] == original.ops[i]) << i;
+    const auto* label = std::get_if<TextOp>(&drawing.ops.back());
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text, "现价 2410.500");
+
+    // Stepping the time unit leaves the scrolling alone; End goes back.
+    scroll->setValue(0);
+    key(Qt::Key_Left);
+    EXPECT_EQ(Series(kGold, kDay).cursor, 98);
+    EXPECT_EQ(scroll->value(), 0);
+    key(Qt::Key_End);
+    EXPECT_TRUE(CentredOn(view, 2410.5));
+
+    scroll->setValue(0);
+    key(Qt::Key_Up);
+    ASSERT_EQ(view->document()->kind, kNzd);
+    EXPECT_TRUE(CentredOn(view, Series(kNzd, kDay).bars[99].close));
+    EXPECT_GT(scroll->value(), 0);
+
+    // A new quote moves the marker at the next refresh.
+    catalogue[kNzd].lastPrice = "0.61200";
+    frame->RefreshViews();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(std::get<TextOp>(view->lastDrawing().ops.back()).text, "现价 0.61200");
+}
+
+TEST_F(MainWindowTest, PointerShowsTheLevelsPriceAndTheMarksBar)
+{
+    COrbaltView* view = openChart(kGold, kDay);
+    view->verticalScrollBar()->setValue(0);
+    paint(view);
+    const ValueChartState& chart = view->chartState();
+    int row = 0;
+    while (row < chart.layout.rows - 2 && chart.grid.at(row, 1).empty())
+        ++row;
+    ASSERT_LT(24 + 20 * row + 16, view->viewport()->height());
+    const QPoint onMark(76 + 10, 24 + 20 * row + 8);
+
+    QMouseEvent move(QEvent::MouseMove, onMark, view->viewport()->mapToGlobal(onMark), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &move);
+    // The level's price as its label shows it.
+    EXPECT_EQ(frame->statusBar()->currentMessage(),
+              QStringLiteral("价位 ") + QString::fromStdString(chart.grid.at(row, 0).text));
+
+    QHelpEvent tip(QEvent::ToolTip, onMark, view->viewport()->mapToGlobal(onMark));
+    QCoreApplication::sendEvent(view->viewport(), &tip);
+    const TpoCell& mark = chart.grid.at(row, 1);
+    const BarRecord& bar = Series(kGold, kDay).bars[mark.sequence];
+    EXPECT_TRUE(QToolTip::text().startsWith(QString::fromStdString(bar.time)))
+        << QToolTip::text().toStdString();
+    EXPECT_TRUE(
+        QToolTip::text().contains(bar.isUp() ? QStringLiteral("阳线") : QStringLiteral("阴线")));
+
+    // Off the marks no tip; leaving the view clears the status bar.
+    const QPoint inMargin(4, 24 + 20 * row + 8);
+    QHelpEvent none(QEvent::ToolTip, inMargin, view->viewport()->mapToGlobal(inMargin));
+    QCoreApplication::sendEvent(view->viewport(), &none);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(view->viewport(), &leave);
+    EXPECT_TRUE(frame->statusBar()->currentMessage().isEmpty());
+}
+
 TEST_F(MainWindowTest, QuoteBoardIgnoresNavigation)
 {
     COrbaltView* chart = openChart(kEuro, kDay);
@@ -260,7 +363,8 @@ TEST_F(MainWindowTest, QuoteBoardIgnoresNavigation)
     ASSERT_NE(board, chart);
     EXPECT_EQ(frame->activeChartView(), nullptr);
     const int cursor = Series(kEuro, kDay).cursor;
-    for (int id : {ID_PREV_TIME_UNIT, ID_CYCLE_PERIOD, ID_NEXT_COMMODITY, ID_PERIOD_WEEK})
+    for (int id :
+         {ID_PREV_TIME_UNIT, ID_CYCLE_PERIOD, ID_NEXT_COMMODITY, ID_PERIOD_WEEK, ID_CURRENT_PRICE})
         frame->OnCommand(id);
     key(Qt::Key_Left);
     EXPECT_EQ(board->document()->kind, kQuoteBoardKind);
@@ -312,7 +416,8 @@ TEST_F(MainWindowTest, ChartViewDrawsTheEngineResultAndReportsFailuresOnce)
     EXPECT_EQ(drawing.page->height, 20 * (chart.layout.rows + 1));
     int marks = 0;
     for (const DrawOp& op : drawing.ops) {
-        if (const auto* text = std::get_if<TextOp>(&op); text && text->x >= 76)
+        const auto* text = std::get_if<TextOp>(&op);
+        if (text && text->x >= 76 && text->colour != kCurrentPriceColour)
             ++marks;
     }
     EXPECT_EQ(marks, chart.layout.upCount + chart.layout.downCount);
