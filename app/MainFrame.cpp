@@ -24,7 +24,9 @@
 #include <QMenuBar>
 #include <QShortcut>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
+#include <algorithm>
 
 namespace velmora {
 
@@ -350,7 +352,7 @@ void CMainFrame::OnCommand(int id)
         }
         break;
     case ID_WINDOW_CASCADE:
-        m_mdi->cascadeSubWindows();
+        cascade();
         break;
     case ID_WINDOW_TILE:
         m_mdi->tileSubWindows();
@@ -358,6 +360,39 @@ void CMainFrame::OnCommand(int id)
     default:
         break;
     }
+}
+
+void CMainFrame::cascade()
+{
+    // Qt's cascade shrinks every window to its size hint, a board of a few hundred pixels.
+    // Here each window keeps a size that fills the area less the steps of the ones in front
+    // of it (at least two thirds of the area), the active one in front.
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* child : m_mdi->subWindowList(QMdiArea::StackingOrder)) {
+        if (child->isVisible() && !child->isMinimized())
+            windows << child;
+    }
+    if (windows.isEmpty())
+        return;
+    const QSize area = m_mdi->viewport()->size();
+    const int step =
+        style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, windows.front()) +
+        style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, windows.front());
+    const auto count = static_cast<int>(windows.size());
+    const QSize size(std::max(area.width() * 2 / 3, area.width() - (count - 1) * step),
+                     std::max(area.height() * 2 / 3, area.height() - (count - 1) * step));
+    const int room = std::max(
+        1, std::min(area.width() - size.width(), area.height() - size.height()) / step + 1);
+    for (int i = 0; i < count; ++i) {
+        QMdiSubWindow* child = windows[i];
+        if (child->isMaximized())
+            child->showNormal();
+        const int offset = (i % room) * step;
+        child->setGeometry(QRect(QPoint(offset, offset), size));
+        child->raise();
+    }
+    if (QMdiSubWindow* active = m_mdi->activeSubWindow())
+        active->raise();
 }
 
 void CMainFrame::RefreshViews()

@@ -58,6 +58,7 @@ private:
     void accessCode();
     void updateCaption();
     void updateLockPanes();
+    void cascade();
 
     COrbaltApp& m_app;
     QMdiArea* m_mdi;
