@@ -2,6 +2,8 @@
 
 #include "analysis/DrawList.h"
 
+#include <QFont>
+
 class QPainter;
 
 namespace velmora {
@@ -20,5 +22,14 @@ void InstallChartFontSubstitution();
 // is then drawn on the baseline at the text's top + that font's ascent, so that the cell
 // starts at the given y and stays within the height.
 void PaintDrawList(QPainter& painter, const DrawList& list);
+
+// The font a text in `spec` is drawn with (pixel-sized) and the distance from the top of its
+// cell to the baseline, as PaintDrawList fits them; for writers that place texts themselves.
+struct FittedTextFont {
+    QFont font;
+    int ascent = 0;
+    int cellHeight = 0;
+};
+FittedTextFont FitTextFont(const Font& spec);
 
 } // namespace velmora
