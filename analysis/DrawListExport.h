@@ -17,8 +17,10 @@ enum class ImageFormat { Png, Svg };
 // The format a file name asks for: SVG for ".svg", else PNG.
 ImageFormat ImageFormatOf(const QString& path);
 
-// Writes the drawing as an image file; SVG goes through Qt's SVG generator with the same
-// painter. On failure answers false and says why in `error`. Needs a running
+// Writes the drawing as an image file. The SVG is the same page as the PNG: the rectangles and
+// lines at the pixels the painter covers, each text as a text element with its string, font
+// and colour on the painter's baseline, an opaque text's cell filled behind it. On failure
+// answers false and says why in `error`; no partial file is left. Needs a running
 // QGuiApplication (fonts).
 bool WriteDrawListImage(const DrawList& list, int width, int height, const QString& path,
                         ImageFormat format, std::string& error);

@@ -339,6 +339,13 @@ void InstallChartFontSubstitution()
     });
 }
 
+FittedTextFont FitTextFont(const Font& spec)
+{
+    InstallChartFontSubstitution();
+    FittedFont fitted = Fit(spec, nullptr);
+    return {std::move(fitted.font), fitted.ascent, fitted.cellHeight};
+}
+
 void PaintDrawList(QPainter& painter, const DrawList& list, const std::optional<QRect>& exposed)
 {
     InstallChartFontSubstitution();

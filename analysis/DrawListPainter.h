@@ -2,6 +2,7 @@
 
 #include "analysis/DrawList.h"
 
+#include <QFont>
 #include <QRect>
 #include <optional>
 
@@ -28,5 +29,14 @@ void InstallChartFontSubstitution();
 // painter's clip are skipped. Without it every text is drawn.
 void PaintDrawList(QPainter& painter, const DrawList& list,
                    const std::optional<QRect>& exposed = std::nullopt);
+
+// The font a text in `spec` is drawn with (pixel-sized) and the distance from the top of its
+// cell to the baseline, as PaintDrawList fits them; for writers that place texts themselves.
+struct FittedTextFont {
+    QFont font;
+    int ascent = 0;
+    int cellHeight = 0;
+};
+FittedTextFont FitTextFont(const Font& spec);
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include "analysis/DrawListPainter.h"
 #include "analysis/QuoteBoardDrawing.h"
 #include "analysis/ValueChartDrawing.h"
+#include "app/ImageName.h"
 #include "app/OrbaltDoc.h"
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
@@ -12,8 +13,10 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDate>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHelpEvent>
 #include <QMenu>
@@ -27,6 +30,7 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolTip>
+#include <filesystem>
 
 namespace velmora {
 
@@ -254,16 +258,36 @@ bool COrbaltView::ExportImage(const QString& path, ImageFormat format, std::stri
     return WriteDrawListImage(drawing, size.width(), size.height(), path, format, error);
 }
 
+QString COrbaltView::ProposedImagePath() const
+{
+    const COrbaltDoc* doc = document();
+    std::string name;
+    if (isQuoteBoard()) {
+        const QDate today = QDate::currentDate();
+        name = QuoteBoardImageName(today.year(), today.month(), today.day());
+    } else if (IsValidCommodity(doc->kind)) {
+        std::string_view barTime;
+        if (IsValidPeriod(doc->period)) {
+            const BarSeries& series = Series(doc->kind, doc->period);
+            if (series.hasBarAt(series.cursor))
+                barTime = series.bars[static_cast<std::size_t>(series.cursor)].time;
+        }
+        name = ChartImageName(catalogue[doc->kind].code, doc->period, barTime);
+    } else {
+        name = ChartImageName({}, -1, {});
+    }
+    const std::filesystem::path folder = ImageSaveFolder(QDir::homePath().toStdString());
+    return QDir(QString::fromStdString(folder.string())).filePath(QString::fromStdString(name));
+}
+
 void COrbaltView::SaveImage()
 {
     const QString png = QStringLiteral("PNG 图片 (*.png)");
     const QString svg = QStringLiteral("SVG 矢量图 (*.svg)");
     QString filter = png;
-    QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("另存为图片"),
-        QDir::home().filePath(isQuoteBoard() ? QStringLiteral("行情.png")
-                                             : QStringLiteral("价值图.png")),
-        png + QStringLiteral(";;") + svg, &filter);
+    QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("另存为图片"), ProposedImagePath(),
+                                     png + QStringLiteral(";;") + svg, &filter);
     if (path.isEmpty())
         return;
     // The name decides; a name without a known suffix gets the chosen filter's.
@@ -271,8 +295,11 @@ void COrbaltView::SaveImage()
         !path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
         path += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
     std::string error;
-    if (!ExportImage(path, ImageFormatOf(path), error))
+    if (!ExportImage(path, ImageFormatOf(path), error)) {
         m_prompts.showMessage("图片保存失败：" + path.toStdString());
+        return;
+    }
+    RememberImageSaveFolder(QFileInfo(path).absolutePath().toStdString());
 }
 
 QMenu* COrbaltView::MakeContextMenu(QWidget* parent)

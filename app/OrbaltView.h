@@ -52,8 +52,11 @@ public:
     QImage RenderImage();
     // The image on the clipboard.
     void CopyImage();
-    // Asks for a file and writes the image there, PNG or SVG by the chosen name.
+    // Asks for a file and writes the image there, PNG or SVG by the chosen name. The dialog
+    // proposes ProposedImagePath and the folder of a saved file is kept for the next save.
     void SaveImage();
+    // A name from what the view shows, in the folder last saved into (else the home folder).
+    QString ProposedImagePath() const;
     // Writes the image to `path`; false with the reason in `error`.
     bool ExportImage(const QString& path, ImageFormat format, std::string& error);
     // The right button's menu: copy and save for every view, print and preview for charts.

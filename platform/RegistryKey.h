@@ -13,6 +13,7 @@ struct RegistryNames {
     std::string_view loginUser;     // saved login user name
     std::string_view loginPassword; // saved login password
     std::string_view mt4Dir;        // MT4 history folder, set by the user outside the program
+    std::string_view imageDir;      // folder a chart or board picture was last saved into
 };
 
 inline constexpr RegistryNames kRegistry{
@@ -21,6 +22,7 @@ inline constexpr RegistryNames kRegistry{
     "VELMORA_LOGINU",
     "VELMORA_LOGINP",
     "MT4DIR",
+    "VELMORA_IMAGEDIR",
 };
 
 enum class RegistryRoot { LocalMachine };

@@ -23,6 +23,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLabel>
@@ -471,12 +474,23 @@ TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
     EXPECT_GT(std::filesystem::file_size((dir / "c.svg")), 1000u);
     EXPECT_FALSE(chart->ExportImage(QStringLiteral("/nonexistent/c.png"), ImageFormat::Png, error));
 
+    // The save dialog proposes the chart's code, period and the day of the bar at the cursor.
+    const BarSeries& series = Series(kGold, kDay);
+    const QString day = QString::fromStdString(
+                            series.bars[static_cast<std::size_t>(series.cursor)].time.substr(0, 10))
+                            .replace(QLatin1Char('.'), QLatin1Char('-'));
+    EXPECT_EQ(chart->ProposedImagePath(),
+              QDir::home().filePath(QStringLiteral("LLGUSD-日线-") + day + QStringLiteral(".png")));
+
     frame->OnCommand(ID_SHOW_QUOTES);
     COrbaltView* board = activeView();
     ASSERT_NE(board, chart);
     std::unique_ptr<QMenu> boardMenu(board->MakeContextMenu(nullptr));
     EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("print")), nullptr);
     EXPECT_EQ(board->RenderImage().size(), board->viewport()->size());
+    EXPECT_EQ(QFileInfo(board->ProposedImagePath()).fileName(),
+              QStringLiteral("行情-") + QDate::currentDate().toString(Qt::ISODate) +
+                  QStringLiteral(".png"));
 }
 
 TEST_F(MainWindowTest, SuggestionEnlargesTheUnitAndRepaints)

@@ -5,15 +5,17 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
+#include <QXmlStreamReader>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <vector>
 
 using velmora::test::TempDir;
 namespace hst = velmora::hst;
@@ -72,20 +74,75 @@ TEST_F(ChartPngTest, DrawnChartIsSavedAsItsPage)
     EXPECT_GT(ink, 10);
 }
 
-// The same page as vector graphics, with its texts as text.
+// The same page as vector graphics: every label and mark a text element with its string and
+// colour at its cell, on one baseline per row; no glyph outlines, no empty texts.
 TEST_F(ChartPngTest, SvgHoldsThePageWithItsTexts)
 {
-    ASSERT_EQ(run("--tpo 20 --svg '" + (dir / "c.svg").string() + "' --png '" +
+    ASSERT_EQ(run("--tpo 20 --long 30 --short 5 --svg '" + (dir / "c.svg").string() + "' --png '" +
                   (dir / "c.png").string() + "'"),
               0);
-    std::ifstream in(dir / "c.svg");
-    const std::string svg{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_NE(svg.find("<svg"), std::string::npos);
-    const QSize page = image("c.png").size();
-    EXPECT_NE(svg.find("viewBox=\"0 0 " + std::to_string(page.width()) + " " +
-                       std::to_string(page.height()) + "\""),
-              std::string::npos);
-    EXPECT_NE(svg.find("<text"), std::string::npos);
+    struct SvgText {
+        int x, y;
+        QString fill, weight, text;
+    };
+    std::vector<SvgText> texts;
+    int paths = 0;
+    int lines = 0;
+    QSize size;
+    QXmlStreamReader xml(QByteArray::fromStdString(velmora::test::ReadWholeFile(dir / "c.svg")));
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes a = xml.attributes();
+        const QStringView name = xml.name();
+        if (name == u"svg")
+            size = QSize(a.value(QLatin1StringView("width")).toInt(),
+                         a.value(QLatin1StringView("height")).toInt());
+        paths += name == u"path" ? 1 : 0;
+        lines += name == u"line" ? 1 : 0;
+        if (name == u"text")
+            texts.push_back(
+                {a.value(QLatin1StringView("x")).toInt(), a.value(QLatin1StringView("y")).toInt(),
+                 a.value(QLatin1StringView("fill")).toString(),
+                 a.value(QLatin1StringView("font-weight")).toString(), xml.readElementText()});
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(size, image("c.png").size());
+    EXPECT_EQ(paths, 0);
+    EXPECT_EQ(lines, 2); // the two averages
+
+    // Each text at its cell, in list order: the price labels, then the marks row by row.
+    std::vector<SvgText> expected;
+    for (const QJsonValue& label : json.value(QLatin1StringView("labels")).toArray()) {
+        const int row = static_cast<int>(expected.size());
+        expected.push_back({8, 24 + 20 * row, QStringLiteral("#000000"), {}, label.toString()});
+    }
+    int up = 0;
+    for (const QJsonValue& value : json.value(QLatin1StringView("cells")).toArray()) {
+        const QJsonObject cell = value.toObject();
+        const bool isUp = cell.value(QLatin1StringView("text")).toString().contains(u"-U-");
+        up += isUp ? 1 : 0;
+        expected.push_back(
+            {76 + 30 * (cell.value(QLatin1StringView("col")).toInt() - 1),
+             24 + 20 * cell.value(QLatin1StringView("row")).toInt(),
+             isUp ? QStringLiteral("#ff0000") : QStringLiteral("#0000ff"),
+             cell.value(QLatin1StringView("bold")).toBool() ? QStringLiteral("700") : QString(),
+             cell.value(QLatin1StringView("label")).toString()});
+    }
+    ASSERT_GT(up, 0);
+    ASSERT_EQ(texts.size(), expected.size());
+    const int baseline = texts[0].y - expected[0].y; // from the cell's top
+    EXPECT_GT(baseline, 8);
+    EXPECT_LE(baseline, 16);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_FALSE(texts[i].text.isEmpty());
+        EXPECT_EQ(texts[i].text, expected[i].text);
+        EXPECT_EQ(texts[i].x, expected[i].x);
+        EXPECT_EQ(texts[i].y - baseline, expected[i].y);
+        EXPECT_EQ(texts[i].fill, expected[i].fill);
+        EXPECT_EQ(texts[i].weight, expected[i].weight);
+    }
 }
 
 TEST_F(ChartPngTest, ScreenWidthSetsThePageWidth)
