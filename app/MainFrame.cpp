@@ -202,17 +202,17 @@ void CMainFrame::showFeedState()
     if (!m_messagePane)
         return;
     const std::string text = FeedStatusText(quoteFeed);
-    const bool interrupted = quoteFeed.interrupted();
     m_messagePane->setText(text.empty() ? QStringLiteral("就绪") : ToQString(text));
+    const bool interrupted = quoteFeed.interrupted();
+    if (interrupted == m_feedInterrupted)
+        return;
+    m_feedInterrupted = interrupted;
     QPalette palette = m_messagePane->palette();
     palette.setColor(QPalette::WindowText,
                      interrupted ? QColor(Qt::red)
                                  : statusBar()->palette().color(QPalette::WindowText));
     m_messagePane->setPalette(palette);
-    if (interrupted != m_feedInterrupted) {
-        m_feedInterrupted = interrupted;
-        RefreshViews();
-    }
+    RefreshViews();
 }
 
 void CMainFrame::updateLockPanes()
