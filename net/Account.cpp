@@ -9,6 +9,8 @@ namespace velmora {
 
 namespace {
 
+constexpr std::string_view kAccountServer = "账户服务器";
+
 void AddField(std::string& body, std::string_view name, std::string_view utf8)
 {
     if (!body.empty())
@@ -122,8 +124,6 @@ std::optional<std::string> CheckDetails(AccountRequestKind kind, const AccountFo
         return "手机验证码错误";
     return std::nullopt;
 }
-
-constexpr std::string_view kAccountServer = "账户服务器";
 
 AccountOutcome TransferFailed(std::string_view action, std::string_view server,
                               const HttpReply& reply)
