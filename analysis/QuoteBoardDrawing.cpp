@@ -3,6 +3,7 @@
 #include "market/TextNumbers.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace velmora {
@@ -32,6 +33,53 @@ std::string ClockPart(const std::string& quoteTime)
     return quoteTime.substr(from);
 }
 
+// The date at the start of a quote time ("2024-05-06 10:30:05"): four digits, a dash, one or
+// two digits, a dash, one or two digits, then a blank or the end.
+std::optional<std::chrono::year_month_day> QuoteDate(std::string_view quoteTime)
+{
+    constexpr int kMinDigits[3] = {4, 1, 1};
+    constexpr int kMaxDigits[3] = {4, 2, 2};
+    unsigned parts[3] = {};
+    std::size_t at = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (k > 0 && (at >= quoteTime.size() || quoteTime[at++] != '-'))
+            return std::nullopt;
+        int digits = 0;
+        for (; at < quoteTime.size() && quoteTime[at] >= '0' && quoteTime[at] <= '9'; ++at) {
+            if (++digits > kMaxDigits[k])
+                return std::nullopt;
+            parts[k] = parts[k] * 10 + static_cast<unsigned>(quoteTime[at] - '0');
+        }
+        if (digits < kMinDigits[k])
+            return std::nullopt;
+    }
+    if (at < quoteTime.size() && quoteTime[at] != ' ')
+        return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year{static_cast<int>(parts[0])},
+                                           std::chrono::month{parts[1]},
+                                           std::chrono::day{parts[2]}};
+    return date.ok() ? std::optional(date) : std::nullopt;
+}
+
+// The time column: the clock of today's quote, the date of an older one. A date after today
+// is the server's zone running ahead of ours, not an old quote.
+std::string TimeText(const std::string& quoteTime,
+                     const std::optional<std::chrono::year_month_day>& today)
+{
+    const std::optional<std::chrono::year_month_day> date = QuoteDate(quoteTime);
+    if (!today || !date || *date >= *today)
+        return ClockPart(quoteTime);
+    char text[16];
+    const auto month = static_cast<unsigned>(date->month());
+    const auto day = static_cast<unsigned>(date->day());
+    if (date->year() == today->year())
+        std::snprintf(text, sizeof text, "%02u-%02u", month, day);
+    else
+        std::snprintf(text, sizeof text, "%02d-%02u-%02u", static_cast<int>(date->year()) % 100,
+                      month, day);
+    return text;
+}
+
 // The day's range with the precision the price needs.
 std::string RangeText(const CommodityEntry& entry)
 {
@@ -42,7 +90,7 @@ std::string RangeText(const CommodityEntry& entry)
 } // namespace
 
 DrawList DrawQuoteBoard(const std::array<CommodityEntry, kCommodityCount>& commodities,
-                        int clientWidth, int clientHeight)
+                        int clientWidth, int clientHeight, const QuoteBoardMarks& marks)
 {
     const double cw = static_cast<double>(clientWidth) / kColumnBands;
     const double rh = static_cast<double>(clientHeight) / kRowBands;
@@ -67,10 +115,12 @@ DrawList DrawQuoteBoard(const std::array<CommodityEntry, kCommodityCount>& commo
     for (int i = 0; i < kCommodityCount; ++i) {
         const CommodityEntry& entry = commodities[i];
         const int y = lineY(i + 1);
-        const Rgb colour =
-            LeadingDouble(entry.todayOpen) > LeadingDouble(entry.lastPrice) ? kGreen : kRed;
+        const Rgb colour = marks.stale[i] ? kStaleGrey
+                           : LeadingDouble(entry.todayOpen) > LeadingDouble(entry.lastPrice)
+                               ? kGreen
+                               : kRed;
         const std::array<std::string, 11> columns{
-            entry.code,      entry.name,       ClockPart(entry.quoteTime),
+            entry.code,      entry.name,       TimeText(entry.quoteTime, marks.today),
             entry.lastPrice, RangeText(entry), entry.todayOpen,
             entry.prevClose, entry.high,       entry.low,
             entry.bid,       entry.ask};

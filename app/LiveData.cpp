@@ -4,9 +4,11 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
+#include "market/Catalogue.h"
 #include "market/live/ClientTransport.h"
 #include "market/live/QuotePoller.h"
 #include "market/live/ServerSync.h"
+#include "net/Endpoints.h"
 #include "net/HttpClient.h"
 
 #include <QCoreApplication>
@@ -35,15 +37,25 @@ void PostToGui(std::function<void()> work)
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
 }
 
-LiveData::LiveData(COrbaltApp& app, UserPrompts& prompts) : m_app(app), m_prompts(prompts)
+QuoteBoardMarks CurrentBoardMarks() { return {quoteFeed.staleRows(), quoteFeed.today()}; }
+
+LiveData::LiveData(COrbaltApp& app, UserPrompts& prompts, std::chrono::milliseconds interruptAfter)
+    : m_app(app), m_prompts(prompts)
 {
     // One client for the whole run, created before any window, as the frame expects.
     if (g_pHttpClient == nullptr)
         new CHttpClient();
-    m_poller = std::make_unique<QuotePoller>(ClientQuoteFetch(PostToGui), [this] {
-        if (m_app.mainFrame())
-            m_app.mainFrame()->RefreshViews();
-    });
+    quoteFeed = QuoteFeedState(&QuoteFeedState::Clock::now, interruptAfter,
+                               std::chrono::minutes(CurrentEndpoints().staleQuoteMinutes));
+    // A failed poll refreshes too: the board greys and the status bar tells why.
+    m_poller =
+        std::make_unique<QuotePoller>(ClientQuoteFetch(PostToGui), [this](const HttpReply& reply) {
+            quoteFeed.pollSettled(reply, catalogue);
+            if (CMainFrame* frame = m_app.mainFrame()) {
+                frame->RefreshViews();
+                frame->showFeedState();
+            }
+        });
     m_transport = std::make_unique<ClientSeriesTransport>(PostToGui);
 
     AppHooks& hooks = app.hooks();
@@ -62,7 +74,11 @@ LiveData::~LiveData()
 
 bool LiveData::pollOutstanding() const { return m_poller->outstanding(); }
 
-void LiveData::pollQuotes() { m_poller->poll(); }
+void LiveData::pollQuotes()
+{
+    if (m_poller->poll())
+        quoteFeed.pollStarted();
+}
 
 void LiveData::syncAll()
 {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "analysis/QuoteBoardDrawing.h"
+#include "market/live/QuoteFeedState.h"
+
 #include <QObject>
 #include <QPointer>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -23,13 +27,16 @@ class LiveData : public QObject {
     Q_OBJECT
 
 public:
-    // Installs the hooks of the app; creates the HTTP client when there is none yet.
-    LiveData(COrbaltApp& app, UserPrompts& prompts);
+    // Installs the hooks of the app; creates the HTTP client when there is none yet. Starts
+    // the feed state afresh: the feed counts as interrupted once polls have failed for
+    // `interruptAfter`, a quote as stale after the configured minutes.
+    LiveData(COrbaltApp& app, UserPrompts& prompts,
+             std::chrono::milliseconds interruptAfter = QuoteFeedState::kInterruptAfter);
     // Gives up a running synchronisation and aborts what is in flight, silently.
     ~LiveData() override;
 
-    // Starts a poll of the quote page unless one is outstanding; the views are refreshed
-    // when it arrives.
+    // Starts a poll of the quote page unless one is outstanding; when it answers, good or
+    // not, the feed state takes note and the views and the status bar are refreshed.
     void pollQuotes();
     // Synchronises all series behind a window-modal progress dialog whose cancel button
     // aborts the run; ends with the completion message. Ignored while a run is going on.
@@ -53,5 +60,8 @@ private:
 
 // Hands work to the window's thread: the poster of every transfer the windows start.
 void PostToGui(std::function<void()> work);
+
+// What the quote board is told by the feed state now: its stale rows and today's date.
+QuoteBoardMarks CurrentBoardMarks();
 
 } // namespace velmora

@@ -11,6 +11,7 @@
 #include "app/UserPrompts.h"
 #include "app/framework/ChildFrame.h"
 #include "app/framework/DocTemplate.h"
+#include "market/live/QuoteFeedState.h"
 #include "net/CurrentUser.h"
 #include "net/Endpoints.h"
 #include "platform/LockKeys.h"
@@ -100,7 +101,7 @@ void CMainFrame::PollQuotes()
 
 void CMainFrame::OnTimer()
 {
-    // The views are refreshed when the quotes arrive.
+    // The views are refreshed when the poll answers.
     if (m_app.hooks().pollQuotes)
         m_app.hooks().pollQuotes();
 }
@@ -180,9 +181,9 @@ void CMainFrame::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("statusBar"));
-    auto* ready = new QLabel(QStringLiteral("就绪"), bar);
-    ready->setObjectName(QStringLiteral("messagePane"));
-    bar->addWidget(ready, 1);
+    m_messagePane = new QLabel(QStringLiteral("就绪"), bar);
+    m_messagePane->setObjectName(QStringLiteral("messagePane"));
+    bar->addWidget(m_messagePane, 1);
     m_capsPane = new QLabel(QStringLiteral("大写"), bar);
     m_numPane = new QLabel(QStringLiteral("数字"), bar);
     m_scrollPane = new QLabel(QStringLiteral("滚动"), bar);
@@ -190,10 +191,30 @@ void CMainFrame::buildStatusBar()
         pane->setEnabled(false);
         bar->addPermanentWidget(pane);
     }
-    auto* lockTimer = new QTimer(this);
-    connect(lockTimer, &QTimer::timeout, this, &CMainFrame::updateLockPanes);
-    lockTimer->start(250);
+    auto* paneTimer = new QTimer(this);
+    connect(paneTimer, &QTimer::timeout, this, &CMainFrame::updateLockPanes);
+    connect(paneTimer, &QTimer::timeout, this, &CMainFrame::showFeedState);
+    paneTimer->start(250);
     updateLockPanes();
+    showFeedState();
+}
+
+void CMainFrame::showFeedState()
+{
+    if (!m_messagePane)
+        return;
+    const std::string text = FeedStatusText(quoteFeed);
+    m_messagePane->setText(text.empty() ? QStringLiteral("就绪") : ToQString(text));
+    const bool interrupted = quoteFeed.interrupted();
+    if (interrupted == m_feedInterrupted)
+        return;
+    m_feedInterrupted = interrupted;
+    QPalette palette = m_messagePane->palette();
+    palette.setColor(QPalette::WindowText,
+                     interrupted ? QColor(Qt::red)
+                                 : statusBar()->palette().color(QPalette::WindowText));
+    m_messagePane->setPalette(palette);
+    RefreshViews();
 }
 
 void CMainFrame::updateLockPanes()

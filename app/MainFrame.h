@@ -29,14 +29,21 @@ public:
     // One poll of the quote page; the first one starts the quote timer.
     void PollQuotes();
     // A tick of the quote timer: starts a poll, unless the last one is still outstanding; the
-    // views are refreshed when its quotes arrive. Missed ticks are not made up.
+    // views are refreshed when it answers. Missed ticks are not made up.
     void OnTimer();
 
     // Runs one command as menus, toolbar and keys do.
     void OnCommand(int id);
 
-    // After each quote tick: repaint quote boards, retitle charts.
+    // After each quote poll, good or failed: repaint quote boards, retitle charts.
     void RefreshViews();
+    // The message pane tells the state of the quote feed: the time of the last good poll, or
+    // 行情中断 in red with the reason once polls have been failing for a while ("就绪" before
+    // any poll has answered). Also runs on the panes' timer, since the interruption comes with
+    // time; the views are refreshed when it starts or ends, as their rows grey with it.
+    void showFeedState();
+
+    QLabel* messagePane() const { return m_messagePane; }
 
     QMdiArea* mdiArea() const { return m_mdi; }
     CImageToolBar* toolBar() const { return m_toolBar; }
@@ -64,6 +71,8 @@ private:
     QMdiArea* m_mdi;
     CImageToolBar* m_toolBar = nullptr;
     std::map<int, QAction*> m_actions;
+    QLabel* m_messagePane = nullptr;
+    bool m_feedInterrupted = false;
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;
     QLabel* m_scrollPane = nullptr;

@@ -6,6 +6,7 @@
 #include "analysis/QuoteBoardDrawing.h"
 #include "analysis/ValueChartDrawing.h"
 #include "app/ImageName.h"
+#include "app/LiveData.h"
 #include "app/OrbaltDoc.h"
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
@@ -144,7 +145,8 @@ DrawList COrbaltView::drawPass(QSize clientSize)
     }
     if (doc->kind == kQuoteBoardKind) {
         SetScrollSizes({0, 0});
-        return DrawQuoteBoard(catalogue, clientSize.width(), clientSize.height());
+        return DrawQuoteBoard(catalogue, clientSize.width(), clientSize.height(),
+                              CurrentBoardMarks());
     }
 
     const ValueChartRequest request{doc->kind, doc->period, &catalogue[doc->kind],

@@ -141,12 +141,13 @@ void CUserCenterDlg::apply(const AccountOutcome& outcome)
     }
     if (outcome.detailsReadOnly)
         setDetailsReadOnly(*outcome.detailsReadOnly);
-    if (!outcome.message.empty())
-        m_prompts.showMessage(outcome.message);
     if (outcome.status)
         m_status->setText(ToQString(*outcome.status));
     if (outcome.clearCode)
         m_code->clear();
+    // Last: the box waits for the user, who then sees the dialog as it now is.
+    if (!outcome.message.empty())
+        m_prompts.showMessage(outcome.message);
 }
 
 void CUserCenterDlg::setDetailsReadOnly(bool readOnly)
@@ -256,9 +257,7 @@ void CUserCenterDlg::onSendCode()
         [url = request.url](ReplyHandler handler) {
             return g_pHttpClient->StartSms(url, std::move(handler));
         },
-        [this](HttpReply&& reply) {
-            m_prompts.showMessage(CSmsVerification::ResultMessage(reply));
-        });
+        [this](HttpReply&& reply) { apply(CSmsVerification::Result(reply)); });
 }
 
 void InstallUserCenter(COrbaltApp& app, UserPrompts& prompts)

@@ -1,5 +1,6 @@
 #include "net/Account.h"
 
+#include "net/TransferFailure.h"
 #include "net/UrlEncoding.h"
 #include "platform/RegistryKey.h"
 #include "platform/TextCodec.h"
@@ -7,6 +8,8 @@
 namespace velmora {
 
 namespace {
+
+constexpr std::string_view kAccountServer = "账户服务器";
 
 void AddField(std::string& body, std::string_view name, std::string_view utf8)
 {
@@ -122,10 +125,30 @@ std::optional<std::string> CheckDetails(AccountRequestKind kind, const AccountFo
     return std::nullopt;
 }
 
-AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserInfo& user)
+AccountOutcome TransferFailed(std::string_view action, std::string_view server,
+                              const HttpReply& reply)
 {
     AccountOutcome outcome;
-    const std::string text = reply.ok() ? ReplyText(reply) : std::string();
+    if (reply.code == CURLE_ABORTED_BY_CALLBACK) {
+        outcome.status = std::string(action) + "已取消";
+        return outcome;
+    }
+    const std::string reason = TransferFailureText(reply);
+    outcome.message =
+        std::string(action) + "失败!\n无法与" + std::string(server) + "通信：" + reason;
+    outcome.status = std::string(action) + "失败: " + reason;
+    return outcome;
+}
+
+AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserInfo& user)
+{
+    if (!reply.ok()) {
+        AccountOutcome failed = TransferFailed("登陆", kAccountServer, reply);
+        failed.clearCode = true;
+        return failed;
+    }
+    AccountOutcome outcome;
+    const std::string text = ReplyText(reply);
     if (Contains(text, "login success")) {
         user.userName = form.userName;
         user.password = form.password;
@@ -164,8 +187,10 @@ AccountOutcome LogoutReply(const HttpReply& reply, UserInfo& user)
 
 AccountOutcome RegisterReply(const HttpReply& reply, const AccountForm& form, UserInfo& user)
 {
+    if (!reply.ok())
+        return TransferFailed("注册", kAccountServer, reply);
     AccountOutcome outcome;
-    const std::string text = reply.ok() ? ReplyText(reply) : std::string();
+    const std::string text = ReplyText(reply);
     const std::size_t retcode = text.find("retcode");
     if (retcode == std::string::npos)
         return outcome;
@@ -192,8 +217,10 @@ std::string RegisteredMessage(bool staffNotified)
 
 AccountOutcome ModifyReply(const HttpReply& reply)
 {
+    if (!reply.ok())
+        return TransferFailed("更新", kAccountServer, reply);
     AccountOutcome outcome;
-    const std::string text = reply.ok() ? ReplyText(reply) : std::string();
+    const std::string text = ReplyText(reply);
     if (const std::size_t retcode = text.find("retcode"); retcode != std::string::npos)
         outcome.status = text.substr(retcode);
     return outcome;

@@ -60,10 +60,17 @@ struct AccountOutcome {
     bool notifyStaff = false;
 };
 
+// What the dialog shows for a request whose transfer failed: a message that names the action
+// and the reason ("登陆失败!" and, on a second line, "无法与账户服务器通信：连接被拒绝【7|111】"),
+// and the same in one line in the status box. A request the user cancelled only says so in
+// the status box.
+AccountOutcome TransferFailed(std::string_view action, std::string_view server,
+                              const HttpReply& reply);
+
 // A login reply containing "login success" logs `user` in with the typed name and password,
 // takes alias, mail, telphone, type and valid from the reply and saves the name and password
-// (VELMORA_LOGINU / VELMORA_LOGINP). Any other reply, or none, fails without a message. The
-// status box shows the whole reply either way.
+// (VELMORA_LOGINU / VELMORA_LOGINP). Any other reply fails without a message, the status box
+// showing the whole reply either way. A transfer that failed says so (TransferFailed).
 AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserInfo& user);
 
 // An empty reply is the server's confirmation: `user` is logged out. A reply with text leaves
@@ -73,11 +80,12 @@ AccountOutcome LogoutReply(const HttpReply& reply, UserInfo& user);
 
 // A reply with "retcode" and "[User registration success!]" fills `user` with the typed
 // details, without logging in, and asks for the staff notification; "retcode" alone is a
-// refusal. Anything else changes nothing.
+// refusal. Anything else changes nothing, but a transfer that failed says so.
 AccountOutcome RegisterReply(const HttpReply& reply, const AccountForm& form, UserInfo& user);
 std::string RegisteredMessage(bool staffNotified);
 
-// A reply with "retcode" is shown from there on; nothing else changes.
+// A reply with "retcode" is shown from there on; nothing else changes. A transfer that failed
+// says so.
 AccountOutcome ModifyReply(const HttpReply& reply);
 
 // The boxes of a dialog that opens now. A logged-in user's details are shown; otherwise the

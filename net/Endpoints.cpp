@@ -90,6 +90,16 @@ bool SetWebAddress(std::string& field, const std::string& value)
     return true;
 }
 
+// Whole minutes, at least one and at most a week.
+bool SetMinutes(int& field, const std::string& value)
+{
+    const std::optional<int> minutes = ParseExactNumber<int>(value);
+    if (!minutes || *minutes < 1 || *minutes > 7 * 24 * 60)
+        return false;
+    field = *minutes;
+    return true;
+}
+
 bool SetAnyText(std::string& field, const std::string& value)
 {
     if (value.empty())
@@ -139,7 +149,7 @@ constexpr ServiceAddress Endpoints::*kWebsite = &Endpoints::website;
 constexpr ServiceAddress Endpoints::*kSmsGateway = &Endpoints::smsGateway;
 
 // Every key of the configuration file; the defaults are the member initialisers of Endpoints.
-const std::array<Key, 20> kKeys{{
+const std::array<Key, 21> kKeys{{
     {"data_server", "scheme",
      [](Endpoints& e, const std::string& v) { return SetScheme(e.dataServer.scheme, v); },
      kDataServer},
@@ -181,6 +191,8 @@ const std::array<Key, 20> kKeys{{
     {"program", "config_access_code",
      [](Endpoints& e, const std::string& v) { return SetAnyText(e.configAccessCode, v); }, nullptr,
      true},
+    {"program", "stale_quote_minutes",
+     [](Endpoints& e, const std::string& v) { return SetMinutes(e.staleQuoteMinutes, v); }},
     {"tls", "ca_file", [](Endpoints& e, const std::string& v) { return SetPath(e.caFile, v); }},
     {"update", "public_key",
      [](Endpoints& e, const std::string& v) { return SetPublicKey(e.updatePublicKey, v); }},

@@ -45,6 +45,8 @@ struct Endpoints {
     std::string makerWebsite = "http://127.0.0.1:18081/";
     // Typed into the access-code prompt to reach the core configuration dialog.
     std::string configAccessCode = "7305914";
+    // A quote that has not changed for this many minutes while others have is shown as stale.
+    int staleQuoteMinutes = 10;
 
     // The Ed25519 key (64 hexadecimal digits) that published updates are signed with; the
     // reference website's demo key unless configured.

@@ -78,4 +78,13 @@ std::string CSmsVerification::ResultMessage(const HttpReply& reply)
     return SmsSent(reply) ? "发送手机验证码成功!" : "发送手机验证码失败!";
 }
 
+AccountOutcome CSmsVerification::Result(const HttpReply& reply)
+{
+    if (!reply.ok())
+        return TransferFailed("发送手机验证码", "短信网关", reply);
+    AccountOutcome outcome;
+    outcome.message = ResultMessage(reply);
+    return outcome;
+}
+
 } // namespace velmora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/Account.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
 
@@ -45,6 +46,9 @@ public:
 
     // The message for the reply of the send that Begin asked for.
     static std::string ResultMessage(const HttpReply& reply);
+    // What the dialog shows for that reply: the message alone, or for a transfer that
+    // failed the reason too, in the message and in the status box.
+    static AccountOutcome Result(const HttpReply& reply);
 
     // Only the last code sent counts; without one nothing is accepted.
     bool Accepts(std::string_view typed) const { return !m_code.empty() && typed == m_code; }

@@ -54,10 +54,17 @@ QuotePoller::Fetch ClientQuoteFetch(Poster post)
 {
     return [post](QuotePoller::Done done) {
         if (g_pHttpClient == nullptr) {
-            post([done] { done(false, {}); });
+            post([done] {
+                HttpReply none;
+                none.code = CURLE_FAILED_INIT;
+                done(none);
+            });
             return;
         }
-        g_pHttpClient->StartQuotes(HandOver(post, std::move(done)));
+        g_pHttpClient->StartQuotes([post, done = std::move(done)](HttpReply&& reply) {
+            auto owned = std::make_shared<HttpReply>(std::move(reply));
+            post([owned, done] { done(*owned); });
+        });
     };
 }
 

@@ -4,8 +4,8 @@
 
 namespace velmora {
 
-QuotePoller::QuotePoller(Fetch fetch, std::function<void()> arrived)
-    : m_fetch(std::move(fetch)), m_arrived(std::move(arrived))
+QuotePoller::QuotePoller(Fetch fetch, Done settled)
+    : m_fetch(std::move(fetch)), m_settled(std::move(settled))
 {
 }
 
@@ -15,15 +15,14 @@ bool QuotePoller::poll()
         return false;
     m_outstanding = true;
     const std::weak_ptr<char> alive = m_alive;
-    m_fetch([this, alive](bool ok, std::string_view body) {
+    m_fetch([this, alive](const HttpReply& reply) {
         if (alive.expired())
             return;
         m_outstanding = false;
-        if (!ok)
-            return;
-        ParseQuotes(body);
-        if (m_arrived)
-            m_arrived();
+        if (reply.ok())
+            ParseQuotes(reply.body.view());
+        if (m_settled)
+            m_settled(reply);
     });
     return true;
 }

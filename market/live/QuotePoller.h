@@ -1,22 +1,24 @@
 #pragma once
 
+#include "net/HttpClient.h"
+
 #include <functional>
 #include <memory>
-#include <string_view>
 
 namespace velmora {
 
 // The quote poll of the main window's timer, without waiting: a poll starts the fetch of the
-// quote page and returns; the reply is parsed into the catalogue on the thread the fetch
-// delivers to, and then `arrived` runs. A poll while one is outstanding is skipped.
+// quote page and returns; a good reply is parsed into the catalogue on the thread the fetch
+// delivers to, and then `settled` runs with the reply, whether the poll succeeded or not. A
+// poll while one is outstanding is skipped.
 class QuotePoller {
 public:
-    // The body is valid for the call only.
-    using Done = std::function<void(bool ok, std::string_view body)>;
+    // The reply is valid for the call only.
+    using Done = std::function<void(const HttpReply& reply)>;
     // Starts fetching the quote page; `done` runs exactly once, later, on the poller's thread.
     using Fetch = std::function<void(Done done)>;
 
-    QuotePoller(Fetch fetch, std::function<void()> arrived);
+    QuotePoller(Fetch fetch, Done settled);
 
     // Answers whether a poll was started.
     bool poll();
@@ -24,7 +26,7 @@ public:
 
 private:
     Fetch m_fetch;
-    std::function<void()> m_arrived;
+    Done m_settled;
     bool m_outstanding = false;
     std::shared_ptr<char> m_alive = std::make_shared<char>();
 };

@@ -205,3 +205,54 @@ TEST(QuoteBoardDrawing, QuoteTimeFromTheTwelfthByteWithoutSplittingCharacters)
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(Cell(list, static_cast<int>(i) + 1, 2).text, cases[i].second) << cases[i].first;
 }
+
+TEST(QuoteBoardDrawing, StaleLinesAreGreyAndTheirRulesAndOthersUnchanged)
+{
+    Commodities all = Named();
+    all[0].todayOpen = "2"; // green when fresh
+    all[0].lastPrice = "1";
+    QuoteBoardMarks marks;
+    marks.stale[0] = true;
+    marks.stale[12] = true;
+    const DrawList plain = DrawQuoteBoard(all, 780, 400);
+    const DrawList marked = DrawQuoteBoard(all, 780, 400, marks);
+    ASSERT_EQ(marked.ops.size(), plain.ops.size());
+    for (int line = 1; line <= kCommodityCount; ++line) {
+        const bool stale = line == 1 || line == 13;
+        for (int k = 0; k < 11; ++k) {
+            EXPECT_EQ(Cell(marked, line, k).colour,
+                      stale ? kStaleGrey : Cell(plain, line, k).colour)
+                << line << "/" << k;
+            EXPECT_EQ(Cell(marked, line, k).text, Cell(plain, line, k).text);
+        }
+    }
+    // Heading, titles and rules keep their red.
+    EXPECT_EQ(std::get<TextOp>(marked.ops[1]).colour, kRed);
+    for (const LineOp& rule : Rules(marked))
+        EXPECT_EQ(rule.pen, (Pen{kRed, 1}));
+}
+
+TEST(QuoteBoardDrawing, AQuoteFromBeforeTodayShowsItsDate)
+{
+    using namespace std::chrono;
+    const std::pair<const char*, const char*> cases[] = {
+        {"2026-12-08 14:30:05", "14:30:05"}, // today
+        {"2026-12-07 23:59:59", "12-07"},
+        {"2026-1-5 09:00:00", "01-05"},
+        {"2025-12-31 10:00:00", "25-12-31"},
+        {"2026-12-09 00:30:00", "00:30:00"}, // the server's zone ahead of ours
+        {"2026-12-07", "12-07"},
+        {"2026-13-07 10:00:00", "10:00:00"}, // no date: as before
+        {"26-12-07 10:00:00", ":00:00"},     // the clock from byte 11, as ever
+        {"2026-12-07T10:00:00", "10:00:00"},
+        {"", ""},
+    };
+    Commodities all = Named();
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        all[i].quoteTime = cases[i].first;
+    QuoteBoardMarks marks;
+    marks.today = year{2026} / 12 / 8;
+    const DrawList list = DrawQuoteBoard(all, 780, 400, marks);
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(Cell(list, static_cast<int>(i) + 1, 2).text, cases[i].second) << cases[i].first;
+}

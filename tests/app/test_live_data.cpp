@@ -6,8 +6,11 @@
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
+#include "app/OrbaltDoc.h"
+#include "app/OrbaltView.h"
 #include "app/UserPrompts.h"
 #include "app/UserRequest.h"
+#include "app/framework/ChildFrame.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "net/HttpClient.h"
@@ -16,6 +19,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMdiArea>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -93,14 +97,44 @@ protected:
         }
     }
 
-    void startApp(int dataPort)
+    void startApp(int dataPort,
+                  std::chrono::milliseconds interruptAfter = QuoteFeedState::kInterruptAfter)
     {
         Endpoints endpoints;
         endpoints.dataServer.port = dataPort;
         new CHttpClient(endpoints);
         app = std::make_unique<COrbaltApp>(prompts);
-        live = std::make_unique<LiveData>(*app, prompts);
+        live = std::make_unique<LiveData>(*app, prompts, interruptAfter);
         ASSERT_TRUE(app->InitInstance());
+    }
+
+    COrbaltView* board() const
+    {
+        for (QMdiSubWindow* child : app->mainFrame()->mdiArea()->subWindowList()) {
+            auto* view = qobject_cast<COrbaltView*>(static_cast<CChildFrame*>(child)->view());
+            if (view && view->document()->kind == kQuoteBoardKind)
+                return view;
+        }
+        return nullptr;
+    }
+
+    // The texts of the board's commodity lines as last painted.
+    std::vector<TextOp> boardCells() const
+    {
+        std::vector<TextOp> cells;
+        for (const DrawOp& op : board()->lastDrawing().ops) {
+            if (const auto* text = std::get_if<TextOp>(&op))
+                cells.push_back(*text);
+        }
+        // The heading and the eleven column titles come first.
+        return cells.size() > 12 ? std::vector<TextOp>(cells.begin() + 12, cells.end())
+                                 : std::vector<TextOp>{};
+    }
+
+    QLabel* messagePane() const { return app->mainFrame()->messagePane(); }
+    bool paneIsRed() const
+    {
+        return messagePane()->palette().color(QPalette::WindowText) == QColor(Qt::red);
     }
 
     bool syncEnded()
@@ -266,4 +300,71 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     EXPECT_EQ(cancelled->code, CURLE_ABORTED_BY_CALLBACK);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(window.findChild<QProgressDialog*>(QStringLiteral("userRequestProgress")), nullptr);
+}
+
+TEST_F(LiveDataTest, AFailedPollStillRefreshesTheViews)
+{
+    // The interruption, which refreshes the views as well, stays far off.
+    startApp(ClosedPort(), std::chrono::hours(1));
+    ASSERT_TRUE(syncEnded());
+    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    ASSERT_NE(board(), nullptr);
+    ASSERT_TRUE(PumpUntil([this] { return !boardCells().empty(); }));
+
+    // Only a refresh repaints the board: nothing else comes along meanwhile.
+    catalogue[5].lastPrice = "1.23456";
+    QTest::qWait(300);
+    const auto shows = [this] {
+        const std::vector<TextOp> cells = boardCells();
+        return std::any_of(cells.begin(), cells.end(),
+                           [](const TextOp& cell) { return cell.text == "1.23456"; });
+    };
+    ASSERT_FALSE(shows());
+    app->mainFrame()->OnTimer();
+    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    EXPECT_TRUE(PumpUntil(shows));
+}
+
+// The data server's failures reach the status bar and the board within the interruption
+// period (shortened here, as is the quote timer's period), and a good poll clears them.
+TEST_F(LiveDataTest, TheStatusBarTurnsRedWhileTheDataServerFailsAndClearsWhenItAnswers)
+{
+    startServer();
+    startApp(server->port(), 500ms);
+    ASSERT_TRUE(syncEnded());
+    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    auto* timer = app->mainFrame()->findChild<QTimer*>(QStringLiteral("quoteTimer"));
+    ASSERT_NE(timer, nullptr);
+    timer->setInterval(50);
+    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情更新 "); }))
+        << messagePane()->text().toStdString();
+    EXPECT_FALSE(paneIsRed());
+    const auto allGrey = [this] {
+        const std::vector<TextOp> cells = boardCells();
+        return cells.size() == 13 * 11 &&
+               std::all_of(cells.begin(), cells.end(),
+                           [](const TextOp& cell) { return cell.colour == kStaleGrey; });
+    };
+    EXPECT_FALSE(allGrey());
+
+    services::Fault unavailable;
+    unavailable.status = 503;
+    unavailable.times = 0;
+    server->injectFault(unavailable);
+    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情中断"); }));
+    EXPECT_TRUE(paneIsRed());
+    EXPECT_TRUE(messagePane()->text().endsWith(u"：服务器答复 HTTP/1.1 503 Service Unavailable"))
+        << messagePane()->text().toStdString();
+    EXPECT_TRUE(PumpUntil(allGrey));
+
+    server->clearFault();
+    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情更新 "); }));
+    EXPECT_FALSE(paneIsRed());
+    EXPECT_TRUE(PumpUntil([&] { return !allGrey(); }));
+
+    server->stop();
+    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情中断"); }));
+    EXPECT_TRUE(paneIsRed());
+    EXPECT_TRUE(messagePane()->text().endsWith(u"：连接被拒绝【7|111】"))
+        << messagePane()->text().toStdString();
 }

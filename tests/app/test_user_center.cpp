@@ -155,6 +155,34 @@ TEST_F(UserCenterTest, LoginLocksTheDetailsAndAFailedLogoutKeepsThem)
     EXPECT_TRUE(dialog.userNameBox()->isReadOnly());
 }
 
+TEST_F(UserCenterTest, ALoginOrCodeThatCannotReachItsServerSaysWhy)
+{
+    {
+        Endpoints gone = g_pHttpClient->endpoints();
+        gone.website.port = test::UnusedPort();
+        gone.smsGateway.port = gone.website.port;
+        delete g_pHttpClient;
+        new CHttpClient(gone);
+    }
+    CUserCenterDlg dialog(m_prompts);
+    QTest::keyClicks(dialog.userNameBox(), QStringLiteral("zhang"));
+    QTest::keyClicks(dialog.passwordBox(), QStringLiteral("pw"));
+    QTest::keyClicks(dialog.mobileBox(), QStringLiteral("138"));
+    press(dialog, dialog.loginButton());
+    ASSERT_EQ(m_prompts.messages.size(), 1u);
+    EXPECT_EQ(m_prompts.messages[0], "登陆失败!\n无法与账户服务器通信：连接被拒绝【7|111】");
+    EXPECT_EQ(dialog.statusBox()->text(), QStringLiteral("登陆失败: 连接被拒绝【7|111】"));
+    EXPECT_FALSE(CurrentUser.loggedIn);
+    EXPECT_FALSE(dialog.userNameBox()->isReadOnly());
+
+    press(dialog, dialog.sendCodeButton());
+    ASSERT_EQ(m_prompts.messages.size(), 2u);
+    EXPECT_EQ(m_prompts.messages[1],
+              "发送手机验证码失败!\n无法与短信网关通信：连接被拒绝【7|111】");
+    EXPECT_EQ(dialog.statusBox()->text(),
+              QStringLiteral("发送手机验证码失败: 连接被拒绝【7|111】"));
+}
+
 TEST_F(UserCenterTest, ExitLogsTheUserOutThroughTheHook)
 {
     COrbaltApp app(m_prompts);

@@ -6,6 +6,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
+#include <functional>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -183,7 +184,7 @@ TEST_F(AccountTest, LoginSuccessFillsTheUserLocksTheBoxesAndSavesTheLogin)
     EXPECT_EQ(Saved(kRegistry.loginPassword), "p&w");
 }
 
-TEST_F(AccountTest, LoginRefusedOrUnreachableFailsSilently)
+TEST_F(AccountTest, LoginRefusedFailsSilently)
 {
     UserInfo user;
     AccountOutcome outcome = LoginReply(answer("retcode:[wrong password]"), Filled(), user);
@@ -193,12 +194,51 @@ TEST_F(AccountTest, LoginRefusedOrUnreachableFailsSilently)
     EXPECT_EQ(outcome.status, "retcode:[wrong password]");
     EXPECT_TRUE(outcome.clearCode);
     EXPECT_EQ(outcome.detailsReadOnly, std::nullopt);
+}
 
-    outcome = LoginReply(post(test::UnusedPort(), AccountRequestKind::Login, "x"), Filled(), user);
-    EXPECT_FALSE(user.loggedIn);
-    EXPECT_EQ(outcome.message, "");
-    EXPECT_EQ(outcome.status, "");
+// Every request whose transfer fails says so, naming the action and the reason, in a message
+// and in the status box; none of them changes the user.
+TEST_F(AccountTest, RequestsThatNeverReachTheServerSaySoAndChangeNothing)
+{
+    const int port = test::UnusedPort();
+    const std::string refused = "连接被拒绝【7|111】";
+    struct Case {
+        std::string_view action;
+        std::function<AccountOutcome(const HttpReply&, UserInfo&)> outcome;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"登陆", [](const HttpReply& r, UserInfo& u) { return LoginReply(r, Filled(), u); },
+         "登陆失败!\n无法与账户服务器通信：" + refused},
+        {"注册", [](const HttpReply& r, UserInfo& u) { return RegisterReply(r, Filled(), u); },
+         "注册失败!\n无法与账户服务器通信：" + refused},
+        {"更新", [](const HttpReply& r, UserInfo&) { return ModifyReply(r); },
+         "更新失败!\n无法与账户服务器通信：" + refused},
+        {"发送手机验证码",
+         [](const HttpReply& r, UserInfo&) { return CSmsVerification::Result(r); },
+         "发送手机验证码失败!\n无法与短信网关通信：" + refused},
+    };
+    for (const Case& c : cases) {
+        UserInfo user;
+        const AccountOutcome outcome =
+            c.outcome(post(port, AccountRequestKind::Login, "username=zhang"), user);
+        EXPECT_EQ(outcome.message, c.message) << c.action;
+        EXPECT_EQ(outcome.status, std::string(c.action) + "失败: " + refused) << c.action;
+        EXPECT_FALSE(outcome.notifyStaff) << c.action;
+        EXPECT_EQ(outcome.detailsReadOnly, std::nullopt) << c.action;
+        EXPECT_FALSE(user.loggedIn) << c.action;
+        EXPECT_EQ(user.userName, "") << c.action;
+    }
     EXPECT_EQ(Saved(kRegistry.loginUser), "<none>");
+
+    // What the user cancelled needs no box.
+    HttpReply cancelled;
+    cancelled.code = CURLE_ABORTED_BY_CALLBACK;
+    UserInfo user;
+    const AccountOutcome outcome = LoginReply(cancelled, Filled(), user);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.status, "登陆已取消");
+    EXPECT_TRUE(outcome.clearCode);
 }
 
 TEST_F(AccountTest, LogoutNeedsTheServersEmptyReply)

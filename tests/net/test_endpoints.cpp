@@ -66,7 +66,7 @@ TEST(EndpointsTest, FileOverridesTheDefaultsKeyByKey)
                     "address=https://www.example/\n"
                     "[sms_gateway]\nhost=sms.example\nport=8080\nuser_id=123456\naccount=smsab\n"
                     "password=AB12CD\nstaff_mobile=13912345678\n"
-                    "[program]\nconfig_access_code=1234567\n"
+                    "[program]\nconfig_access_code=1234567\nstale_quote_minutes=3\n"
                     "[tls]\nca_file=/etc/velmora/ca.pem\n"
                     "[update]\npublic_key=" +
                         std::string(32, 'A') + std::string(32, '0') + "\n");
@@ -87,6 +87,7 @@ TEST(EndpointsTest, FileOverridesTheDefaultsKeyByKey)
     EXPECT_EQ(e.smsPassword, "AB12CD");
     EXPECT_EQ(e.staffMobile, "13912345678");
     EXPECT_EQ(e.configAccessCode, "1234567");
+    EXPECT_EQ(e.staleQuoteMinutes, 3);
     EXPECT_EQ(e.caFile, "/etc/velmora/ca.pem");
 }
 
@@ -96,11 +97,12 @@ TEST(EndpointsTest, MalformedValuesAreReportedAndKeepTheirDefaults)
     const fs::path file = dir / "velmora.ini";
     WriteText(file, "[data_server]\naccount=a&b=c\ntoken=\nhots=data.example\n"
                     "[website]\naddress=www.example\n[sms_gateway]\nstaff_mobile=1 2\n"
-                    "[update]\npublic_key=0123\n");
+                    "[update]\npublic_key=0123\n[program]\nstale_quote_minutes=0\n");
     std::vector<std::string> problems;
     const Endpoints e = LoadEndpoints(file, &problems);
-    ASSERT_EQ(problems.size(), 6u);
+    ASSERT_EQ(problems.size(), 7u);
     EXPECT_EQ(e.updatePublicKey, Endpoints{}.updatePublicKey);
+    EXPECT_EQ(e.staleQuoteMinutes, 10);
     EXPECT_NE(problems[2].find("[data_server] hots"), std::string::npos) << problems[2];
     const Endpoints defaults;
     EXPECT_EQ(DataServerBaseUrl(e), DataServerBaseUrl(defaults));

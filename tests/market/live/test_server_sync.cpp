@@ -173,26 +173,34 @@ TEST_F(SyncRunTest, ARunGivenUpWithItsOwnerAbortsSilently)
     EXPECT_TRUE(messages.messages.empty());
 }
 
-TEST(QuotePollerTest, APollWhileOneIsOutstandingIsSkipped)
+HttpReply Reply(int code, std::string_view body = {})
+{
+    HttpReply reply;
+    reply.code = code;
+    reply.body.append(body.data(), body.size(), body.size());
+    return reply;
+}
+
+TEST(QuotePollerTest, APollWhileOneIsOutstandingIsSkippedAndEveryAnswerSettles)
 {
     InitCatalogue();
     std::vector<QuotePoller::Done> fetches;
-    int arrivals = 0;
+    std::vector<int> settled;
     QuotePoller poller([&](QuotePoller::Done done) { fetches.push_back(std::move(done)); },
-                       [&] { ++arrivals; });
+                       [&](const HttpReply& reply) { settled.push_back(reply.code); });
     EXPECT_TRUE(poller.poll());
     EXPECT_FALSE(poller.poll());
     EXPECT_FALSE(poller.poll());
     ASSERT_EQ(fetches.size(), 1u);
-    fetches[0](
-        true,
-        "\xEF\xBB\xBFSGY50KG;<br/>EURUSD,x,2016-08-10 14:30:05,1.11505,1,1,1,1,1,1.1151;<br/>");
-    EXPECT_EQ(arrivals, 1);
+    fetches[0](Reply(CURLE_OK, "\xEF\xBB\xBFSGY50KG;<br/>EURUSD,x,2016-08-10 "
+                               "14:30:05,1.11505,1,1,1,1,1,1.1151;<br/>"));
+    EXPECT_EQ(settled, std::vector<int>{CURLE_OK});
     EXPECT_EQ(catalogue[FindCommodity("EURUSD")].lastPrice, "1.11505");
-    // A failed poll changes nothing and lets the next tick try again.
+    // A failed poll changes no quote, settles all the same and lets the next tick try again.
     EXPECT_TRUE(poller.poll());
-    fetches[1](false, {});
-    EXPECT_EQ(arrivals, 1);
+    fetches[1](Reply(CURLE_COULDNT_CONNECT, "EURUSD,x,x,2,2,2,2,2,2,2;<br/>"));
+    EXPECT_EQ(settled, (std::vector<int>{CURLE_OK, CURLE_COULDNT_CONNECT}));
+    EXPECT_EQ(catalogue[FindCommodity("EURUSD")].lastPrice, "1.11505");
     EXPECT_TRUE(poller.poll());
 }
 
