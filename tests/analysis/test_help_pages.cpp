@@ -1,6 +1,8 @@
 // The help pages against the program: the colours they name are the colours drawn, and what
 // they say about the data management dialog and the keys matches what is there.
 
+#include "analysis/ChartAids.h"
+#include "analysis/QuoteBoardDrawing.h"
 #include "analysis/ValueChartDrawing.h"
 #include "tests/support/TestSupport.h"
 
@@ -39,8 +41,10 @@ std::string ColourWord(Rgb colour)
         return "红色";
     if (colour == kBlue)
         return "蓝色";
-    if (colour == kGreen)
+    if (colour == kGreen || colour == kCurrentPriceColour)
         return "绿色";
+    if (colour == kStaleGrey)
+        return "灰色";
     return "?";
 }
 
@@ -105,6 +109,8 @@ TEST(HelpPages, ColourWordsAreTheDrawnColours)
     // The board's rows: red at or above the day's open, green below.
     drawn["board-up"] = ColourWord(kRed);
     drawn["board-down"] = ColourWord(kGreen);
+    drawn["stale"] = ColourWord(kStaleGrey);
+    drawn["now-mark"] = ColourWord(kCurrentPriceColour);
 
     std::set<std::string> named;
     const std::regex word("class=\"([a-z-]+)\">([^<]*)<");
