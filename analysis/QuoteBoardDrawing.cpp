@@ -2,6 +2,7 @@
 
 #include "market/TextNumbers.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -94,7 +95,10 @@ DrawList DrawQuoteBoard(const std::array<CommodityEntry, kCommodityCount>& commo
 {
     const double cw = static_cast<double>(clientWidth) / kColumnBands;
     const double rh = static_cast<double>(clientHeight) / kRowBands;
-    const int fh = static_cast<int>(0.45 * rh);
+    // The font follows the row height; in a window much taller than wide (tiled beside
+    // another) that would run the texts into each other, so it is also held to a quarter of
+    // a column, about what the widest column text needs.
+    const int fh = std::min(static_cast<int>(0.45 * rh), static_cast<int>(cw / 4));
     const Font font{kSongFace, fh, kNormalWeight};
 
     const auto columnX = [cw](int k) { return static_cast<int>(cw * (k + 1) + cw * 0.05); };

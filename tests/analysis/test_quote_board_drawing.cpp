@@ -39,6 +39,16 @@ std::vector<LineOp> Rules(const DrawList& list)
 
 } // namespace
 
+// A board much taller than wide keeps its texts apart: the font never outgrows its column.
+TEST(QuoteBoardDrawing, ANarrowTallBoardKeepsItsFontWithinTheColumns)
+{
+    for (const auto& [width, height, font] :
+         {std::array{780, 400, 11}, std::array{390, 800, 7}, std::array{1600, 900, 25}}) {
+        const DrawList list = DrawQuoteBoard(Named(), width, height);
+        EXPECT_EQ(std::get<TextOp>(list.ops[1]).font.height, font) << width << "x" << height;
+    }
+}
+
 TEST(QuoteBoardDrawing, ScalesToAClientAreaOf780By400)
 {
     const DrawList list = DrawQuoteBoard(Named(), 780, 400);
