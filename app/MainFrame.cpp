@@ -184,6 +184,11 @@ void CMainFrame::buildStatusBar()
     m_messagePane = new QLabel(QStringLiteral("就绪"), bar);
     m_messagePane->setObjectName(QStringLiteral("messagePane"));
     bar->addWidget(m_messagePane, 1);
+    // The feed's state stays in sight: prompts and the chart's price levels take the message
+    // pane, never a permanent one.
+    m_feedPane = new QLabel(bar);
+    m_feedPane->setObjectName(QStringLiteral("feedPane"));
+    bar->addPermanentWidget(m_feedPane);
     m_capsPane = new QLabel(QStringLiteral("大写"), bar);
     m_numPane = new QLabel(QStringLiteral("数字"), bar);
     m_scrollPane = new QLabel(QStringLiteral("滚动"), bar);
@@ -201,19 +206,18 @@ void CMainFrame::buildStatusBar()
 
 void CMainFrame::showFeedState()
 {
-    if (!m_messagePane)
+    if (!m_feedPane)
         return;
-    const std::string text = FeedStatusText(quoteFeed);
-    m_messagePane->setText(text.empty() ? QStringLiteral("就绪") : ToQString(text));
+    m_feedPane->setText(ToQString(FeedStatusText(quoteFeed)));
     const bool interrupted = quoteFeed.interrupted();
     if (interrupted == m_feedInterrupted)
         return;
     m_feedInterrupted = interrupted;
-    QPalette palette = m_messagePane->palette();
+    QPalette palette = m_feedPane->palette();
     palette.setColor(QPalette::WindowText,
                      interrupted ? QColor(Qt::red)
                                  : statusBar()->palette().color(QPalette::WindowText));
-    m_messagePane->setPalette(palette);
+    m_feedPane->setPalette(palette);
     RefreshViews();
 }
 

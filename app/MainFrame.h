@@ -37,13 +37,14 @@ public:
 
     // After each quote poll, good or failed: repaint quote boards, retitle charts.
     void RefreshViews();
-    // The message pane tells the state of the quote feed: the time of the last good poll, or
-    // 行情中断 in red with the reason once polls have been failing for a while ("就绪" before
-    // any poll has answered). Also runs on the panes' timer, since the interruption comes with
-    // time; the views are refreshed when it starts or ends, as their rows grey with it.
+    // The feed pane, a permanent one left of the lock keys, tells the state of the quote feed:
+    // the time of the last good poll, or 行情中断 in red with the reason once polls have been
+    // failing for a while (empty before any poll has answered). Also runs on the panes' timer,
+    // since the interruption comes with time; the views are refreshed when it starts or ends, as
+    // their rows grey with it.
     void showFeedState();
 
-    QLabel* messagePane() const { return m_messagePane; }
+    QLabel* feedPane() const { return m_feedPane; }
 
     QMdiArea* mdiArea() const { return m_mdi; }
     CImageToolBar* toolBar() const { return m_toolBar; }
@@ -72,6 +73,7 @@ private:
     CImageToolBar* m_toolBar = nullptr;
     std::map<int, QAction*> m_actions;
     QLabel* m_messagePane = nullptr;
+    QLabel* m_feedPane = nullptr;
     bool m_feedInterrupted = false;
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;

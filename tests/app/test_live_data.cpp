@@ -131,10 +131,10 @@ protected:
                                  : std::vector<TextOp>{};
     }
 
-    QLabel* messagePane() const { return app->mainFrame()->messagePane(); }
+    QLabel* feedPane() const { return app->mainFrame()->feedPane(); }
     bool paneIsRed() const
     {
-        return messagePane()->palette().color(QPalette::WindowText) == QColor(Qt::red);
+        return feedPane()->palette().color(QPalette::WindowText) == QColor(Qt::red);
     }
 
     bool syncEnded()
@@ -336,8 +336,8 @@ TEST_F(LiveDataTest, TheStatusBarTurnsRedWhileTheDataServerFailsAndClearsWhenItA
     auto* timer = app->mainFrame()->findChild<QTimer*>(QStringLiteral("quoteTimer"));
     ASSERT_NE(timer, nullptr);
     timer->setInterval(50);
-    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情更新 "); }))
-        << messagePane()->text().toStdString();
+    ASSERT_TRUE(PumpUntil([this] { return feedPane()->text().startsWith(u"行情更新 "); }))
+        << feedPane()->text().toStdString();
     EXPECT_FALSE(paneIsRed());
     const auto allGrey = [this] {
         const std::vector<TextOp> cells = boardCells();
@@ -351,20 +351,20 @@ TEST_F(LiveDataTest, TheStatusBarTurnsRedWhileTheDataServerFailsAndClearsWhenItA
     unavailable.status = 503;
     unavailable.times = 0;
     server->injectFault(unavailable);
-    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情中断"); }));
+    ASSERT_TRUE(PumpUntil([this] { return feedPane()->text().startsWith(u"行情中断"); }));
     EXPECT_TRUE(paneIsRed());
-    EXPECT_TRUE(messagePane()->text().endsWith(u"：服务器答复 HTTP/1.1 503 Service Unavailable"))
-        << messagePane()->text().toStdString();
+    EXPECT_TRUE(feedPane()->text().endsWith(u"：服务器答复 HTTP/1.1 503 Service Unavailable"))
+        << feedPane()->text().toStdString();
     EXPECT_TRUE(PumpUntil(allGrey));
 
     server->clearFault();
-    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情更新 "); }));
+    ASSERT_TRUE(PumpUntil([this] { return feedPane()->text().startsWith(u"行情更新 "); }));
     EXPECT_FALSE(paneIsRed());
     EXPECT_TRUE(PumpUntil([&] { return !allGrey(); }));
 
     server->stop();
-    ASSERT_TRUE(PumpUntil([this] { return messagePane()->text().startsWith(u"行情中断"); }));
+    ASSERT_TRUE(PumpUntil([this] { return feedPane()->text().startsWith(u"行情中断"); }));
     EXPECT_TRUE(paneIsRed());
-    EXPECT_TRUE(messagePane()->text().endsWith(u"：连接被拒绝【7|111】"))
-        << messagePane()->text().toStdString();
+    EXPECT_TRUE(feedPane()->text().endsWith(u"：连接被拒绝【7|111】"))
+        << feedPane()->text().toStdString();
 }
