@@ -5,6 +5,7 @@
 
 #include <QFontMetrics>
 #include <QImage>
+#include <QPagedPaintDevice>
 #include <QPainter>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <variant>
 
@@ -248,6 +250,63 @@ bool WriteDrawListImage(const DrawList& list, int width, int height, const QStri
         return false;
     }
     return true;
+}
+
+int UsedWidth(const DrawList& list)
+{
+    int used = 0;
+    // A chart has thousands of texts in two fonts.
+    std::map<std::tuple<std::string_view, int, int>, QFontMetrics> metrics;
+    for (const DrawOp& op : list.ops) {
+        if (const auto* line = std::get_if<LineOp>(&op)) {
+            used = std::max({used, line->from.x, line->to.x});
+        } else if (const auto* text = std::get_if<TextOp>(&op)) {
+            if (text->text.empty() || text->font.height <= 0)
+                continue;
+            const std::tuple key(text->font.face, text->font.height, text->font.weight);
+            auto found = metrics.find(key);
+            if (found == metrics.end())
+                found = metrics.emplace(key, QFontMetrics(FitTextFont(text->font).font)).first;
+            used = std::max(used, text->x + found->second.horizontalAdvance(ToQString(text->text)));
+        }
+    }
+    return used > 0 ? used : (list.page ? list.page->width : 0);
+}
+
+PrintPlan PlanPrint(const DrawList& list, QSize sheet, double maxScale)
+{
+    PrintPlan plan;
+    if (!list.page || sheet.width() <= 0 || sheet.height() <= 0)
+        return plan;
+    // Everything drawn, marks beyond the page's width too, and a little room on the right.
+    plan.width = UsedWidth(list) + 8;
+    plan.scale = std::min(maxScale, static_cast<double>(sheet.width()) / plan.width);
+    constexpr int kRowPitch = 20;
+    const int rows = std::max(1, static_cast<int>(sheet.height() / plan.scale) / kRowPitch);
+    plan.sheetHeight = rows * kRowPitch;
+    plan.sheets = std::max(1, (list.page->height + plan.sheetHeight - 1) / plan.sheetHeight);
+    return plan;
+}
+
+void PrintDrawList(QPainter& painter, QPagedPaintDevice& device, const DrawList& list, QSize sheet,
+                   double maxScale)
+{
+    if (!list.page) {
+        PaintDrawList(painter, list);
+        return;
+    }
+    const PrintPlan plan = PlanPrint(list, sheet, maxScale);
+    for (int k = 0; k < plan.sheets; ++k) {
+        if (k > 0 && !device.newPage())
+            return;
+        const QRect band(0, k * plan.sheetHeight, plan.width, plan.sheetHeight);
+        painter.save();
+        painter.scale(plan.scale, plan.scale);
+        painter.translate(0, -band.top());
+        painter.setClipRect(band);
+        PaintDrawList(painter, list, band);
+        painter.restore();
+    }
 }
 
 } // namespace velmora

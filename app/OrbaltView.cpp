@@ -203,9 +203,12 @@ void COrbaltView::PrintTo(QPrinter& printer)
     QPainter painter(&printer);
     if (!painter.isActive())
         return;
-    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
-    const DrawList drawing = drawPass(page.size());
-    PaintDrawList(painter, drawing);
+    const QRect sheet = printer.pageLayout().paintRectPixels(printer.resolution());
+    const DrawList drawing = drawPass(sheet.size());
+    // A chart's page is fitted to the paper's width, no larger than on the screen, and goes on
+    // over as many sheets as its rows need; the board fills the sheet.
+    const double screenSize = printer.resolution() / static_cast<double>(logicalDpiY());
+    PrintDrawList(painter, printer, drawing, sheet.size(), screenSize);
 }
 
 void COrbaltView::OnFilePrint()

@@ -1,6 +1,7 @@
 #include "analysis/AnalysisParams.h"
 #include "analysis/ChartAids.h"
 #include "analysis/DrawList.h"
+#include "analysis/DrawListExport.h"
 #include "analysis/ValueChartDrawing.h"
 #include "app/AppState.h"
 #include "app/Commands.h"
@@ -563,6 +564,26 @@ TEST_F(MainWindowTest, PrintingRunsTheChartPassOnThePrinter)
     view->PrintTo(printer);
     EXPECT_GT(std::filesystem::file_size(dir / "chart.pdf"), 2000u);
     EXPECT_TRUE(prompts.messages.empty());
+
+    // A chart taller than a sheet goes on over further sheets, fitted to the paper's width.
+    catalogue[kGold].yunit[kDay] = "0.2";
+    paint(view);
+    const DrawList& drawing = view->lastDrawing();
+    ASSERT_TRUE(drawing.page);
+    const QSize sheet = printer.pageLayout().paintRectPixels(printer.resolution()).size();
+    const PrintPlan plan = PlanPrint(drawing, sheet, 1.0);
+    EXPECT_GE(plan.sheets, 2);
+    EXPECT_LE(UsedWidth(drawing) * plan.scale, sheet.width());
+    EXPECT_EQ(plan.sheetHeight % 20, 0);
+    EXPECT_GE(plan.sheets * plan.sheetHeight, drawing.page->height);
+    printer.setOutputFileName(QString::fromStdString((dir / "tall.pdf").string()));
+    view->PrintTo(printer);
+    const std::string pdf = velmora::test::ReadWholeFile(dir / "tall.pdf");
+    std::size_t pages = 0;
+    for (std::size_t at = pdf.find("/Type /Page\n"); at != std::string::npos;
+         at = pdf.find("/Type /Page\n", at + 1))
+        ++pages;
+    EXPECT_EQ(pages, static_cast<std::size_t>(plan.sheets));
 }
 
 // With VELMORA_SCREENSHOTS=DIR the main window and dialogs are saved as PNG files there.
