@@ -1,5 +1,6 @@
 #include "analysis/DrawListPainter.h"
 #include "analysis/QuoteBoardDrawing.h"
+#include "tests/support/GuiEnvironment.h"
 
 #include <QFont>
 #include <QFontInfo>
@@ -13,25 +14,8 @@ using namespace velmora;
 
 namespace {
 
-// Fonts need a GUI application; these tests never have a display.
-class GuiEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        m_app = std::make_unique<QGuiApplication>(m_argc, m_argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-private:
-    int m_argc = 1;
-    char m_name[16] = "render-test";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QGuiApplication> m_app;
-};
-
-[[maybe_unused]] const auto* const kGui = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
+[[maybe_unused]] const auto* const kGui =
+    ::testing::AddGlobalTestEnvironment(new velmora::test::GuiEnvironment);
 
 const QRgb kGround = qRgb(0, 128, 0);
 
