@@ -186,8 +186,8 @@ std::string ProfileLevelText(const ValueProfile& profile, const ValueChartLayout
         names += text;
     };
     name(row == profile.poc, "控制点 POC");
-    name(row == profile.vaTop, "价值区上沿 VAH");
-    name(row == profile.vaBottom, "价值区下沿 VAL");
+    name(row == profile.vaTop, "价值区高点 VAH");
+    name(row == profile.vaBottom, "价值区低点 VAL");
     return names.empty() ? names : names + " " + LevelPriceText(layout, row);
 }
 

@@ -49,7 +49,7 @@ inline constexpr Rgb kRowCountColour{128, 128, 128};
 void AddProfileLayer(DrawList& list, const ValueChartLayout& layout, const ValueProfile& profile);
 
 // What the pointer over a row tells of the profile: "控制点 POC 1234.00",
-// "价值区上沿 VAH ...", "价值区下沿 VAL ...", joined when a row is more than one; empty for
+// "价值区高点 VAH ...", "价值区低点 VAL ...", joined when a row is more than one; empty for
 // other rows.
 std::string ProfileLevelText(const ValueProfile& profile, const ValueChartLayout& layout, int row);
 

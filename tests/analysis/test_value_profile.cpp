@@ -74,8 +74,8 @@ TEST(ValueProfile, PricesAreTheLevelsAsTheirLabelsShowThem)
     EXPECT_EQ(profile->pocPrice, 1.2355); // not 1.2355000000000001
     EXPECT_EQ(profile->vah, 1.2355);
     EXPECT_EQ(profile->val, 1.235);
-    EXPECT_EQ(ProfileLevelText(*profile, layout, 3), "控制点 POC、价值区上沿 VAH 1.2355");
-    EXPECT_EQ(ProfileLevelText(*profile, layout, 4), "价值区下沿 VAL 1.2350");
+    EXPECT_EQ(ProfileLevelText(*profile, layout, 3), "控制点 POC、价值区高点 VAH 1.2355");
+    EXPECT_EQ(ProfileLevelText(*profile, layout, 4), "价值区低点 VAL 1.2350");
     EXPECT_EQ(ProfileLevelText(*profile, layout, 1), "");
 }
 
