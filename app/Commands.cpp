@@ -9,7 +9,7 @@ namespace velmora {
 
 namespace {
 
-constexpr std::array<std::pair<int, std::string_view>, 23> kPrompts{{
+constexpr std::array<std::pair<int, std::string_view>, 24> kPrompts{{
     {ID_SHOW_QUOTES, "显示直盘外汇，贵金属现货实时行情"},
     {ID_ANALYSE, "分析指定商品的价值图及交易信号"},
     {ID_TB_ANALYSE, "分析商品"},
@@ -20,6 +20,7 @@ constexpr std::array<std::pair<int, std::string_view>, 23> kPrompts{{
     {ID_SYNC_DATA, "同步数据"},
     {ID_SYSTEM_EXIT, "系统退出"},
     {ID_WEBSITE, "Quenda投资"},
+    {ID_PROFILE_LAYER, "价值区：控制点、价值区和单一印记"},
     {ID_PERIOD_HALF_HOUR, "半小时线"},
     {ID_PERIOD_DAY, "日线"},
     {ID_PERIOD_WEEK, "周线"},

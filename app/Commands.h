@@ -32,6 +32,7 @@ enum CommandId : int {
     ID_SYNC_DATA = 32802,
     ID_ONLINE_HELP = 32803,
     ID_WEBSITE = 32804,
+    ID_PROFILE_LAYER = 32805, // the profile layer on or off
     ID_WINDOW_NEW = 57648,
     ID_WINDOW_CASCADE = 57650,
     ID_WINDOW_TILE = 57651,

@@ -8,6 +8,7 @@
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
 #include "app/OrbaltView.h"
+#include "app/ProfileLayer.h"
 #include "app/UserPrompts.h"
 #include "app/framework/ChildFrame.h"
 #include "app/framework/DocTemplate.h"
@@ -57,7 +58,9 @@ constexpr int kToolBarLayout[] = {ID_TB_DATA_MANAGEMENT,
                                   ID_ONLINE_HELP,
                                   ID_SYNC_DATA,
                                   ID_SYSTEM_EXIT,
-                                  ID_WEBSITE};
+                                  ID_WEBSITE,
+                                  0,
+                                  ID_PROFILE_LAYER};
 
 } // namespace
 
@@ -174,6 +177,12 @@ void CMainFrame::buildToolBar()
         QAction* button = existing ? existing : makeAction(id, ToQString(CommandPrompt(id)));
         m_toolBar->addAction(button);
     }
+    // The layer's button stays pressed while the layer is shown, whoever turned it on.
+    QAction* layer = action(ID_PROFILE_LAYER);
+    CProfileLayerSwitch& layerSwitch = CProfileLayerSwitch::instance();
+    layer->setCheckable(true);
+    layer->setChecked(layerSwitch.shown());
+    connect(&layerSwitch, &CProfileLayerSwitch::shownChanged, layer, &QAction::setChecked);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 }
 
@@ -365,6 +374,9 @@ void CMainFrame::OnCommand(int id)
         break;
     case ID_ACCESS_CODE:
         accessCode();
+        break;
+    case ID_PROFILE_LAYER:
+        CProfileLayerSwitch::instance().toggle();
         break;
     case ID_APP_EXIT:
         close();

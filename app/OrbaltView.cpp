@@ -8,6 +8,7 @@
 #include "app/ImageName.h"
 #include "app/LiveData.h"
 #include "app/OrbaltDoc.h"
+#include "app/ProfileLayer.h"
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
@@ -53,6 +54,8 @@ COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts)
     viewport()->setAutoFillBackground(false);
     // The level under the pointer goes to the status bar.
     viewport()->setMouseTracking(true);
+    connect(&CProfileLayerSwitch::instance(), &CProfileLayerSwitch::shownChanged, this,
+            [this] { Invalidate(); });
 }
 
 COrbaltView::~COrbaltView() = default;
@@ -157,6 +160,12 @@ DrawList COrbaltView::drawPass(QSize clientSize)
     case ChartOutcome::Drawn: {
         m_lastReported.clear();
         DrawList drawing = DrawValueChart(m_chart->layout, m_chart->grid, ScreenWidth());
+        m_profile.reset();
+        if (CProfileLayerSwitch::instance().shown()) {
+            m_profile = ProfileOf(m_chart->layout, m_chart->grid);
+            if (m_profile)
+                AddProfileLayer(drawing, m_chart->layout, *m_profile);
+        }
         // Added after the chart's own ops, which stay exactly as they are.
         const auto price = CurrentPriceOf(*request.entry, *request.series);
         m_markedPrice = price ? price->text : std::string();
@@ -322,6 +331,12 @@ QMenu* COrbaltView::MakeContextMenu(QWidget* parent)
     add(QStringLiteral("另存为图片..."), "saveImage", [this] { SaveImage(); });
     if (!board) {
         menu->addSeparator();
+        add(QStringLiteral("价值区"), "profileLayer",
+            [] { CProfileLayerSwitch::instance().toggle(); });
+        QAction* layer = menu->actions().back();
+        layer->setCheckable(true);
+        layer->setChecked(CProfileLayerSwitch::instance().shown());
+        menu->addSeparator();
         add(QStringLiteral("打印..."), "print", [this] { OnFilePrint(); });
         add(QStringLiteral("打印预览..."), "printPreview", [this] { OnFilePrintPreview(); });
     }
@@ -344,30 +359,48 @@ void COrbaltView::mouseMoveEvent(QMouseEvent* event)
     if (const ValueChartLayout* layout = drawnChart()) {
         const QPoint page = event->position().toPoint() + scrollPosition();
         const ChartHit hit = HitTestChart(*layout, m_chart->grid, {page.x(), page.y()});
-        if (hit.row >= 0)
-            status = LevelStatusText(*layout, hit.row);
+        if (hit.row >= 0) {
+            status = profileLevelText(hit.row);
+            if (status.empty())
+                status = LevelStatusText(*layout, hit.row);
+        }
     }
     showStatus(status);
     CView::mouseMoveEvent(event);
 }
 
-bool COrbaltView::showMarkToolTip(QHelpEvent* event)
+std::string COrbaltView::profileLevelText(int row) const
+{
+    const ValueChartLayout* layout = drawnChart();
+    return layout && m_profile ? ProfileLevelText(*m_profile, *layout, row) : std::string();
+}
+
+bool COrbaltView::showChartToolTip(QHelpEvent* event)
 {
     const ValueChartLayout* layout = drawnChart();
     if (!layout || !m_chart->series)
         return false;
     const QPoint page = event->pos() + scrollPosition();
     const ChartHit hit = HitTestChart(*layout, m_chart->grid, {page.x(), page.y()});
-    if (!hit.mark)
+    if (hit.row < 0)
         return false;
-    const auto text = MarkToolTip(*hit.mark, *m_chart->series);
-    if (!text)
+    // The point of control, VAH and VAL name themselves anywhere on their rows, above the
+    // bar of a mark there.
+    std::string text = profileLevelText(hit.row);
+    const MarkArea band = MarkAreaOf(hit.row, 1);
+    QRect area(0, band.top, m_lastDrawing.page->width, band.height);
+    if (hit.mark) {
+        const auto bar = MarkToolTip(*hit.mark, *m_chart->series);
+        if (bar)
+            text += (text.empty() ? "" : "\n") + *bar;
+        const MarkArea mark = MarkAreaOf(hit.row, hit.column);
+        area = QRect(mark.left, mark.top, mark.width, mark.height);
+    }
+    if (text.empty())
         return false;
-    // The tip goes when the pointer leaves the mark.
-    const MarkArea area = MarkAreaOf(hit.row, hit.column);
-    const QRect mark =
-        QRect(area.left, area.top, area.width, area.height).translated(-scrollPosition());
-    QToolTip::showText(event->globalPos(), QString::fromStdString(*text), viewport(), mark);
+    // The tip goes when the pointer leaves the mark or the row.
+    QToolTip::showText(event->globalPos(), QString::fromStdString(text), viewport(),
+                       area.translated(-scrollPosition()));
     return true;
 }
 
@@ -375,7 +408,7 @@ bool COrbaltView::viewportEvent(QEvent* event)
 {
     switch (event->type()) {
     case QEvent::ToolTip:
-        if (!showMarkToolTip(static_cast<QHelpEvent*>(event)))
+        if (!showChartToolTip(static_cast<QHelpEvent*>(event)))
             QToolTip::hideText();
         return true;
     case QEvent::Leave:

@@ -3,6 +3,7 @@
 #include "analysis/DrawList.h"
 #include "analysis/DrawListExport.h"
 #include "analysis/ValueChart.h"
+#include "analysis/ValueProfile.h"
 #include "app/framework/View.h"
 
 #include <memory>
@@ -59,12 +60,15 @@ public:
     QString ProposedImagePath() const;
     // Writes the image to `path`; false with the reason in `error`.
     bool ExportImage(const QString& path, ImageFormat format, std::string& error);
-    // The right button's menu: copy and save for every view, print and preview for charts.
+    // The right button's menu: copy and save for every view; for charts the profile layer's
+    // switch (价值区), print and preview.
     QMenu* MakeContextMenu(QWidget* parent);
 
     // What the last paint drew, in page coordinates; for tests and printing.
     const DrawList& lastDrawing() const { return m_lastDrawing; }
     const ValueChartState& chartState() const { return *m_chart; }
+    // The profile measures the last paint drew with the layer; none without it.
+    const std::optional<ValueProfile>& drawnProfile() const { return m_profile; }
 
 protected:
     void OnDraw(QPainter& painter) override;
@@ -85,10 +89,13 @@ private:
     // The drawn chart's layout, or null when the last paint drew no chart.
     const ValueChartLayout* drawnChart() const;
     void showStatus(const std::string& text);
-    bool showMarkToolTip(QHelpEvent* event);
+    bool showChartToolTip(QHelpEvent* event);
+    // The names and price of the profile's levels on `row` when the layer shows them.
+    std::string profileLevelText(int row) const;
 
     UserPrompts& m_prompts;
     std::unique_ptr<ValueChartState> m_chart;
+    std::optional<ValueProfile> m_profile;
     DrawList m_lastDrawing;
     std::string m_lastReported; // the failure last shown, with the state it was shown for
     bool m_repaintQueued = false;

@@ -2,6 +2,7 @@
 
 #include "analysis/DrawListExport.h"
 #include "analysis/ValueChartDrawing.h"
+#include "analysis/ValueProfile.h"
 
 #include <QGuiApplication>
 #include <QString>
@@ -9,8 +10,8 @@
 
 namespace velmora {
 
-bool WriteChartImage(const ValueChartState& state, int screenWidth, const std::string& path,
-                     ImageFormat format, std::string& error)
+bool WriteChartImage(const ValueChartState& state, int screenWidth, bool profile,
+                     const std::string& path, ImageFormat format, std::string& error)
 {
     // Fonts need a GUI application; a tool run has no display, so unless told otherwise the
     // offscreen platform is used.
@@ -23,7 +24,11 @@ bool WriteChartImage(const ValueChartState& state, int screenWidth, const std::s
             qputenv("QT_QPA_PLATFORM", "offscreen");
         application.emplace(argc, argv);
     }
-    const DrawList list = DrawValueChart(state.layout, state.grid, screenWidth);
+    DrawList list = DrawValueChart(state.layout, state.grid, screenWidth);
+    if (profile) {
+        if (const auto measures = ProfileOf(state.layout, state.grid))
+            AddProfileLayer(list, state.layout, *measures);
+    }
     return WriteDrawListImage(list, list.page->width, list.page->height,
                               QString::fromStdString(path), format, error);
 }

@@ -1,5 +1,7 @@
 #include "tools/ChartReport.h"
 
+#include "analysis/ChartAids.h"
+#include "analysis/ValueProfile.h"
 #include "platform/QtText.h"
 #include "platform/TextCodec.h"
 
@@ -63,6 +65,30 @@ std::string OrderedObject(std::initializer_list<std::pair<const char*, QJsonValu
     return out + "}";
 }
 
+// The drawn chart's profile measures as an object, or null when it has none.
+std::string ProfileJson(const ChartRun& run, const ValueChartState& state)
+{
+    const auto profile = run.pass.outcome == ChartOutcome::Drawn
+                             ? ProfileOf(state.layout, state.grid)
+                             : std::nullopt;
+    if (!profile)
+        return "null";
+    QJsonArray counts;
+    for (const int count : profile->counts)
+        counts.append(count);
+    QJsonArray singles;
+    for (const int row : profile->singlePrints)
+        singles.append(row);
+    return OrderedObject({{"counts", counts},
+                          {"poc", profile->poc},
+                          {"pocPrice", NumberValue(profile->pocPrice)},
+                          {"vaTop", profile->vaTop},
+                          {"vaBottom", profile->vaBottom},
+                          {"vah", NumberValue(profile->vah)},
+                          {"val", NumberValue(profile->val)},
+                          {"singlePrints", singles}});
+}
+
 } // namespace
 
 std::string ChartJson(const ChartRun& run, const ValueChartState& state)
@@ -107,7 +133,7 @@ std::string ChartJson(const ChartRun& run, const ValueChartState& state)
                        {"shortZ", OptionalInt(layout.shortZ)},
                        {"labels", labels}});
     out.pop_back(); // the closing brace: the cells follow
-    return out + ",\"cells\":" + cellList + "}\n";
+    return out + ",\"cells\":" + cellList + ",\"profile\":" + ProfileJson(run, state) + "}\n";
 }
 
 std::string CsvText(std::string_view text) { return EscapeControlBytes(text); }
@@ -143,6 +169,21 @@ std::string ChartText(const ChartRun& run, const ValueChartState& state)
             out += "  ==";
         if (layout.shortZ == r)
             out += "  --";
+        out += "\n";
+    }
+    if (const auto profile = ProfileOf(layout, state.grid)) {
+        const auto price = [&](int row) { return LevelPriceText(layout, row); };
+        out += "POC " + price(profile->poc) + " (row " + std::to_string(profile->poc) + ")\n";
+        out += "VAH " + price(profile->vaTop) + " (row " + std::to_string(profile->vaTop) +
+               ")  VAL " + price(profile->vaBottom) + " (row " + std::to_string(profile->vaBottom) +
+               ")\n";
+        out += "single prints:";
+        for (const int row : profile->singlePrints)
+            out += " " + price(row);
+        out += profile->singlePrints.empty() ? " none\n" : "\n";
+        out += "counts:";
+        for (const int count : profile->counts)
+            out += " " + std::to_string(count);
         out += "\n";
     }
     return out;

@@ -11,11 +11,12 @@ struct ChartRun {
     int passes = 0;
 };
 
-// One JSON object describing the last pass of a run, on one line. Texts that are not valid
+// One JSON object describing the last pass of a run, on one line, the profile measures of a
+// drawn chart last (null otherwise). Texts that are not valid
 // UTF-8 show U+FFFD for the bytes that are not.
 std::string ChartJson(const ChartRun& run, const ValueChartState& state);
 
-// The grid as aligned text, for people.
+// The grid as aligned text, for people, followed by the profile measures of a drawn chart.
 std::string ChartText(const ChartRun& run, const ValueChartState& state);
 
 // One CSV field of text that came from elsewhere, with backslashes and control bytes escaped

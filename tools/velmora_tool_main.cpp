@@ -49,6 +49,7 @@ constexpr const char* kUsage =
     "  velmora-tool chart (--hst DIR | --server) --code CODE --period P [--cursor K] [--tpo N]\n"
     "                     [--long M] [--short M] [--history N] [--yunit TEXT]\n"
     "                     [--format json|text] [--png FILE] [--svg FILE] [--screen-width W]\n"
+    "                     [--profile]\n"
     "\n"
     "  velmora-tool quotes\n"
     "  velmora-tool update --check\n"
@@ -59,7 +60,7 @@ constexpr const char* kUsage =
     "  P       period: 0 half-hour, 1 day, 2 week, 3 month (or half, day, week, month)\n"
     "  COLUMN  0-6: the data management list's column whose header click orders the rows\n"
     "  FILE    PNG or SVG of the drawn chart's page; W is the screen width it is laid out for\n"
-    "          (default 1280, the page is W - 20 wide)\n"
+    "          (default 1280, the page is W - 20 wide); --profile draws the value area layer\n"
     "exit status: 0 chart drawn, 1 message or suggestion, 2 bad arguments, 3 image not written\n";
 
 int Usage(const std::string& problem)
@@ -84,6 +85,7 @@ struct Options {
     std::map<std::string, std::string> values;
     bool server = false;
     bool descending = false;
+    bool profile = false;
 
     bool has(const std::string& key) const { return values.count(key) != 0; }
     const std::string& get(const std::string& key) const { return values.at(key); }
@@ -101,7 +103,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
         {"bars", {"--hst", "--server", "--code", "--period", "--history"}},
         {"chart",
          {"--hst", "--server", "--code", "--period", "--cursor", "--tpo", "--long", "--short",
-          "--history", "--yunit", "--format", "--png", "--svg", "--screen-width"}},
+          "--history", "--yunit", "--format", "--png", "--svg", "--screen-width", "--profile"}},
         {"list",
          {"--hst", "--server", "--code", "--period", "--history", "--sort", "--descending"}},
         {"quotes", {"--server"}},
@@ -126,8 +128,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
             options.values[key];
             continue;
         }
-        if (key == "--descending") {
-            options.descending = true;
+        if (key == "--descending" || key == "--profile") {
+            (key == "--profile" ? options.profile : options.descending) = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -386,7 +388,8 @@ int main(int argc, char** argv)
         if (!options->has(option))
             continue;
         std::string error;
-        if (!WriteChartImage(*state, screenWidth, options->get(option), imageFormat, error)) {
+        if (!WriteChartImage(*state, screenWidth, options->profile, options->get(option),
+                             imageFormat, error)) {
             std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
             return kImageFailed;
         }

@@ -4,6 +4,7 @@
 #include "analysis/ChartAids.h"
 #include "analysis/QuoteBoardDrawing.h"
 #include "analysis/ValueChartDrawing.h"
+#include "analysis/ValueProfile.h"
 #include "tests/support/TestSupport.h"
 
 #include <filesystem>
@@ -45,6 +46,12 @@ std::string ColourWord(Rgb colour)
         return "绿色";
     if (colour == kStaleGrey)
         return "灰色";
+    if (colour == Rgb{255, 236, 160})
+        return "浅黄色";
+    if (colour == Rgb{150, 0, 150})
+        return "紫色";
+    if (colour == Rgb{240, 130, 0})
+        return "橙色";
     return "?";
 }
 
@@ -90,6 +97,10 @@ TEST(HelpPages, ColourWordsAreTheDrawnColours)
     grid->at(0, 1).label = "08";
     grid->at(0, 2).text = "002-D-2026.12.09 00:00:00";
     grid->at(0, 2).label = "09";
+    // Rows of two, one and two marks: row 1 is a single print.
+    grid->at(1, 1) = grid->at(0, 1);
+    grid->at(2, 1) = grid->at(0, 1);
+    grid->at(2, 2) = grid->at(0, 2);
     const DrawList list = DrawValueChart(layout, *grid, 1280);
     std::map<std::string, std::string> drawn;
     std::vector<Rgb> averages;
@@ -111,6 +122,22 @@ TEST(HelpPages, ColourWordsAreTheDrawnColours)
     drawn["board-down"] = ColourWord(kGreen);
     drawn["stale"] = ColourWord(kStaleGrey);
     drawn["now-mark"] = ColourWord(kCurrentPriceColour);
+
+    // The profile layer: the band right after the page, then its bracket, the single print's
+    // square and the counts after the chart's ops.
+    const auto profile = ProfileOf(layout, *grid);
+    ASSERT_TRUE(profile);
+    DrawList layered = list;
+    AddProfileLayer(layered, layout, *profile);
+    drawn["poc-band"] = ColourWord(std::get<RectOp>(layered.ops[1]).brush);
+    for (std::size_t i = list.ops.size() + 1; i < layered.ops.size(); ++i) {
+        if (const auto* line = std::get_if<LineOp>(&layered.ops[i]))
+            drawn["value-area"] = ColourWord(line->pen.colour);
+        if (const auto* square = std::get_if<RectOp>(&layered.ops[i]))
+            drawn["single-print"] = ColourWord(square->brush);
+        if (const auto* text = std::get_if<TextOp>(&layered.ops[i]); text && text->text == "1")
+            drawn["row-count"] = ColourWord(text->colour);
+    }
 
     std::set<std::string> named;
     const std::regex word("class=\"([a-z-]+)\">([^<]*)<");

@@ -11,6 +11,8 @@
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
 #include "app/OrbaltView.h"
+#include "app/ProfileLayer.h"
+#include "app/ProfileLayerSetting.h"
 #include "app/UserPrompts.h"
 #include "app/framework/ChildFrame.h"
 #include "app/framework/DocTemplate.h"
@@ -93,6 +95,7 @@ protected:
         CurrentUser = UserInfo{};
         analysisParams = AnalysisParams{};
         yunitOverride = YUnitOverride{};
+        CProfileLayerSwitch::instance().setShown(false);
         app = std::make_unique<COrbaltApp>(prompts);
         ASSERT_TRUE(app->InitInstance());
         frame = app->mainFrame();
@@ -162,13 +165,13 @@ TEST_F(MainWindowTest, StartsMaximisedWithQuoteBoardMenusToolbarAndPanes)
     EXPECT_EQ(menus, (QStringList{QStringLiteral("系统(&F)"), QStringLiteral("窗口(&W)"),
                                   QStringLiteral("帮助(&H)")}));
 
-    // Fifteen buttons and five separators, in order.
+    // Sixteen buttons and six separators, in order.
     QList<int> layout;
     for (QAction* action : frame->toolBar()->actions())
         layout << (action->isSeparator() ? 0 : action->data().toInt());
-    EXPECT_EQ(layout,
-              (QList<int>{32787, 32788, 0,     32789, 0,     32790, 0,     32791, 0,     32792,
-                          0,     32794, 32795, 32793, 32784, 32798, 32803, 32802, 32797, 32804}));
+    EXPECT_EQ(layout, (QList<int>{32787, 32788, 0,     32789, 0,     32790, 0,     32791,
+                                  0,     32792, 0,     32794, 32795, 32793, 32784, 32798,
+                                  32803, 32802, 32797, 32804, 0,     32805}));
     for (QAction* action : frame->toolBar()->actions()) {
         if (!action->isSeparator()) {
             EXPECT_FALSE(action->icon().isNull()) << action->data().toInt();
@@ -459,7 +462,8 @@ TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
         if (!action->isSeparator())
             names << action->objectName();
     EXPECT_EQ(names, QStringList({QStringLiteral("copyImage"), QStringLiteral("saveImage"),
-                                  QStringLiteral("print"), QStringLiteral("printPreview")}));
+                                  QStringLiteral("profileLayer"), QStringLiteral("print"),
+                                  QStringLiteral("printPreview")}));
 
     const PageSize page = *chart->lastDrawing().page;
     menu->findChild<QAction*>(QStringLiteral("copyImage"))->trigger();
@@ -488,10 +492,99 @@ TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
     ASSERT_NE(board, chart);
     std::unique_ptr<QMenu> boardMenu(board->MakeContextMenu(nullptr));
     EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("print")), nullptr);
+    EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("profileLayer")), nullptr);
     EXPECT_EQ(board->RenderImage().size(), board->viewport()->size());
     EXPECT_EQ(QFileInfo(board->ProposedImagePath()).fileName(),
               QStringLiteral("行情-") + QDate::currentDate().toString(Qt::ISODate) +
                   QStringLiteral(".png"));
+}
+
+// The layer is off at first: every chart draws exactly its own drawing and the current price.
+// The toolbar button or any chart's menu turns it on for every chart window, with the same
+// drawing on the screen and in an export; the choice outlives the program.
+TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
+{
+    COrbaltView* gold = openChart(kGold, kDay);
+    COrbaltView* euro = openChart(kEuro, kDay);
+    QAction* button = frame->action(ID_PROFILE_LAYER);
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->isCheckable());
+    EXPECT_FALSE(button->isChecked());
+
+    // A window is painted when it is in front.
+    const auto front = [this](COrbaltView* view) {
+        frame->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(view->parentWidget()));
+        paint(view);
+    };
+    const auto withMarker = [](const COrbaltView* view) {
+        const ValueChartState& chart = view->chartState();
+        DrawList drawing =
+            DrawValueChart(chart.layout, chart.grid, view->lastDrawing().page->width + 20);
+        if (const auto price = CurrentPriceOf(catalogue[view->document()->kind],
+                                              Series(view->document()->kind, kDay)))
+            AddCurrentPriceMarker(drawing, chart.layout, *price);
+        return drawing;
+    };
+    for (COrbaltView* view : {gold, euro}) {
+        front(view);
+        EXPECT_FALSE(view->drawnProfile());
+        const DrawList expected = withMarker(view);
+        ASSERT_EQ(view->lastDrawing().ops.size(), expected.ops.size());
+        for (std::size_t i = 0; i < expected.ops.size(); ++i)
+            ASSERT_TRUE(view->lastDrawing().ops[i] == expected.ops[i]) << i;
+    }
+
+    // On from the chart's menu: the button follows and both windows draw the layer.
+    std::unique_ptr<QMenu> menu(gold->MakeContextMenu(nullptr));
+    QAction* item = menu->findChild<QAction*>(QStringLiteral("profileLayer"));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), QStringLiteral("价值区"));
+    EXPECT_FALSE(item->isChecked());
+    item->trigger();
+    EXPECT_TRUE(button->isChecked());
+    for (COrbaltView* view : {gold, euro}) {
+        front(view);
+        const auto& profile = view->drawnProfile();
+        ASSERT_TRUE(profile);
+        DrawList expected = DrawValueChart(view->chartState().layout, view->chartState().grid,
+                                           view->lastDrawing().page->width + 20);
+        AddProfileLayer(expected, view->chartState().layout, *profile);
+        ASSERT_GT(view->lastDrawing().ops.size(), expected.ops.size());
+        for (std::size_t i = 0; i < expected.ops.size(); ++i)
+            ASSERT_TRUE(view->lastDrawing().ops[i] == expected.ops[i]) << i;
+    }
+    std::unique_ptr<QMenu> again(euro->MakeContextMenu(nullptr));
+    EXPECT_TRUE(again->findChild<QAction*>(QStringLiteral("profileLayer"))->isChecked());
+
+    // An export carries it; the pointer names the point of control with its price.
+    const QImage image = gold->RenderImage();
+    const int poc = gold->drawnProfile()->poc;
+    EXPECT_EQ(image.pixel(80, 22 + 20 * poc), qRgb(255, 236, 160));
+    front(gold);
+    gold->verticalScrollBar()->setValue(20 * poc);
+    paint(gold);
+    const QPoint onPoc(600, 24 + 20 * poc + 8 - gold->verticalScrollBar()->value());
+    QMouseEvent move(QEvent::MouseMove, onPoc, gold->viewport()->mapToGlobal(onPoc), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(gold->viewport(), &move);
+    EXPECT_TRUE(frame->statusBar()->currentMessage().startsWith(QStringLiteral("控制点 POC")))
+        << frame->statusBar()->currentMessage().toStdString();
+    QHelpEvent tip(QEvent::ToolTip, onPoc, gold->viewport()->mapToGlobal(onPoc));
+    QCoreApplication::sendEvent(gold->viewport(), &tip);
+    EXPECT_TRUE(QToolTip::text().contains(
+        QString::fromStdString(LevelPriceText(gold->chartState().layout, poc))))
+        << QToolTip::text().toStdString();
+
+    // Kept in the settings store; the button turns it off again.
+    ReloadProfileLayerSetting();
+    EXPECT_TRUE(ProfileLayerShown());
+    frame->OnCommand(ID_PROFILE_LAYER);
+    EXPECT_FALSE(button->isChecked());
+    ReloadProfileLayerSetting();
+    EXPECT_FALSE(ProfileLayerShown());
+    front(euro);
+    EXPECT_FALSE(euro->drawnProfile());
+    EXPECT_EQ(euro->lastDrawing().ops.size(), withMarker(euro).ops.size());
 }
 
 TEST_F(MainWindowTest, SuggestionEnlargesTheUnitAndRepaints)

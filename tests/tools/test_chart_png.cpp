@@ -74,6 +74,21 @@ TEST_F(ChartPngTest, DrawnChartIsSavedAsItsPage)
     EXPECT_GT(ink, 10);
 }
 
+// --profile puts the layer on the page: the light band shows around the point of control's
+// marks; without it that spot stays white.
+TEST_F(ChartPngTest, ProfileAddsTheLayer)
+{
+    ASSERT_EQ(run("--tpo 20 --png '" + (dir / "plain.png").string() + "'"), 0);
+    ASSERT_EQ(run("--tpo 20 --profile --png '" + (dir / "layer.png").string() + "'"), 0);
+    const int poc =
+        json.value(QStringLiteral("profile")).toObject().value(QStringLiteral("poc")).toInt(-1);
+    ASSERT_GE(poc, 0);
+    const QPoint aboveFirstMark(80, 22 + 20 * poc);
+    EXPECT_EQ(image("plain.png").pixel(aboveFirstMark), qRgb(255, 255, 255));
+    EXPECT_EQ(image("layer.png").pixel(aboveFirstMark), qRgb(255, 236, 160));
+    EXPECT_EQ(image("layer.png").size(), image("plain.png").size());
+}
+
 // The same page as vector graphics: every label and mark a text element with its string and
 // colour at its cell, on one baseline per row; no glyph outlines, no empty texts.
 TEST_F(ChartPngTest, SvgHoldsThePageWithItsTexts)

@@ -108,12 +108,12 @@ TEST_F(VelmoraToolTest, DrawnChartAsJson)
     std::size_t at = 0;
     for (const char* key :
          {"outcome", "message", "title", "passes", "yunit", "ymax", "ymin", "retMax", "retMin",
-          "rows", "widest", "u", "d", "longZ", "shortZ", "labels", "cells"}) {
+          "rows", "widest", "u", "d", "longZ", "shortZ", "labels", "cells", "profile"}) {
         const std::size_t found = lastOutput.find(std::string("\"") + key + "\":", at);
         ASSERT_NE(found, std::string::npos) << key;
         at = found;
     }
-    EXPECT_EQ(json.size(), 17);
+    EXPECT_EQ(json.size(), 18);
     EXPECT_EQ(At(json, "outcome").toString(), QStringLiteral("drawn"));
     EXPECT_EQ(At(json, "passes").toInt(), 1);
     EXPECT_EQ(At(json, "yunit").toDouble(), 1.0);
@@ -140,6 +140,44 @@ TEST_F(VelmoraToolTest, DrawnChartAsJson)
 
     // The raw extremes print so that they read back exactly.
     EXPECT_EQ(At(json, "retMin").toDouble(), 1995.5);
+
+    // The profile: a count per row that adds up to the marks, the point of control on a row
+    // with the most of them, inside the value area, prices on the rows' levels.
+    const QJsonObject profile = At(json, "profile").toObject();
+    std::size_t key = 0;
+    for (const char* name :
+         {"counts", "poc", "pocPrice", "vaTop", "vaBottom", "vah", "val", "singlePrints"}) {
+        const std::size_t found = lastOutput.find(std::string("\"") + name + "\":", key);
+        ASSERT_NE(found, std::string::npos) << name;
+        key = found;
+    }
+    std::vector<int> counts;
+    for (const QJsonValue& count : At(profile, "counts").toArray())
+        counts.push_back(count.toInt());
+    ASSERT_EQ(static_cast<int>(counts.size()), rows);
+    int total = 0;
+    for (const int count : counts)
+        total += count;
+    EXPECT_EQ(total, cells.size());
+    const int poc = At(profile, "poc").toInt();
+    EXPECT_EQ(counts[static_cast<std::size_t>(poc)],
+              *std::max_element(counts.begin(), counts.end()));
+    EXPECT_LE(At(profile, "vaTop").toInt(), poc);
+    EXPECT_GE(At(profile, "vaBottom").toInt(), poc);
+    const double ymax = At(json, "ymax").toDouble();
+    EXPECT_EQ(At(profile, "pocPrice").toDouble(), ymax - poc);
+    EXPECT_EQ(At(profile, "vah").toDouble(), ymax - At(profile, "vaTop").toInt());
+    EXPECT_EQ(At(profile, "val").toDouble(), ymax - At(profile, "vaBottom").toInt());
+    for (const QJsonValue& row : At(profile, "singlePrints").toArray())
+        EXPECT_EQ(counts[static_cast<std::size_t>(row.toInt())], 1);
+
+    // As text, after the grid.
+    const Result text =
+        run("chart --hst '" + dir.str() +
+            "' --code LLGUSD --period 1 --tpo 20 --long 30 --short 5 --format text");
+    const std::string pocLine = "\nPOC " + QString::number(ymax - poc, 'f', 2).toStdString();
+    EXPECT_NE(text.out.find(pocLine), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\nVAH "), std::string::npos);
 }
 
 TEST_F(VelmoraToolTest, MessagesAndSuggestions)
@@ -151,6 +189,7 @@ TEST_F(VelmoraToolTest, MessagesAndSuggestions)
     EXPECT_EQ(At(json, "title").toString(), QStringLiteral("LLGUSD-现货黄金-日线 价值图"));
     EXPECT_TRUE(At(json, "longZ").isNull());
     EXPECT_TRUE(At(json, "cells").toArray().isEmpty());
+    EXPECT_TRUE(At(json, "profile").isNull());
 
     json = chart("--yunit ''", 1);
     EXPECT_EQ(At(json, "message").toString(), QStringLiteral("商品单位价格参数非法!"));
