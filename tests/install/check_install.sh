@@ -21,6 +21,9 @@ grep -q '^Exec=velmora$' "$prefix/share/applications/$id.desktop"
 grep -q '^Categories=.*Finance' "$prefix/share/applications/$id.desktop"
 desktop-file-validate "$prefix/share/applications/$id.desktop"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null
+grep -q '^StartupWMClass=velmora$' "$prefix/share/applications/$id.desktop"
+grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" ||
+  { echo "the metainfo has no release $version" >&2; exit 1; }
 # The installed programs run: the tool answers its usage, the program starts and keeps
 # running until stopped, both with the user's folders in the temporary prefix.
 export HOME="$prefix/home" XDG_CONFIG_HOME="$prefix/home/config" XDG_STATE_HOME="$prefix/home/state"
