@@ -66,6 +66,19 @@ done
 zcat "$build/package/changelog.gz" | head -1 | grep -qF "($version)" ||
   fail "the changelog's newest entry is not $version"
 
+# Installed into an empty root and purged, they leave nothing behind (the font link included).
+root=$out/system
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless -i "$program" "$server" >/dev/null 2>&1 ||
+  fail "the packages do not install"
+[ -L "$root/etc/fonts/conf.d/60-velmora-songti.conf" ] || fail "no font link once installed"
+dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless --purge velmora velmora-server \
+  >/dev/null 2>&1 || fail "the packages do not purge"
+left=$(find "$root" -mindepth 1 -not -path "$root/var" -not -path "$root/var/lib" \
+  -not -path "$root/var/lib/dpkg*")
+[ -z "$left" ] || fail "left behind: $left"
+
 # Stripped: the symbols are in the -dbgsym package.
 dpkg-deb -x "$program" "$out/root"
 ! readelf -S "$out/root/usr/bin/velmora" | grep -q '\.debug_info' || fail "velmora is not stripped"
