@@ -105,8 +105,10 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL program server)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Stripped binaries, their debugging symbols apart in -dbgsym packages (CPack strips them as it
-# moves the symbols out).
-set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+# moves the symbols out); a sanitizer build's packages are for its tests only and keep them.
+if(NOT VELMORA_SANITIZE AND NOT VELMORA_TSAN)
+    set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+endif()
 # Libraries from the binaries themselves, the rest by name.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 

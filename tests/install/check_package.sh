@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Debian packages from the build tree and checks what each holds and needs, then
-# runs lintian on them when asked and installed: check_package.sh BUILD_DIR VERSION [lint]
+# Builds the Debian packages from the build tree and checks what each holds and needs; the
+# optimised build's packages (`release`) also come stripped with -dbgsym packages and pass lintian
+# when it is installed: check_package.sh BUILD_DIR VERSION [release]
 set -euo pipefail
 build=$1
 version=$2
-lint=${3:-}
+release=${3:-}
 out=$(mktemp -d -t velmora-package-XXXXXX)
 trap 'rm -rf "$out"' EXIT
 fail() {
@@ -14,7 +15,7 @@ fail() {
 (cd "$build" && cpack -G DEB -B "$out" >/dev/null)
 program=$out/velmora_${version}_amd64.deb
 server=$out/velmora-server_${version}_amd64.deb
-for deb in "$program" "$server" "$out/velmora-dbgsym_${version}_amd64.ddeb"; do
+for deb in "$program" "$server"; do
   [ -f "$deb" ] || fail "missing: $(basename "$deb")"
 done
 
@@ -70,20 +71,21 @@ zcat "$build/package/changelog.gz" | head -1 | grep -qF "($version)" ||
 root=$out/system
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
-dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless -i "$program" "$server" >/dev/null 2>&1 ||
-  fail "the packages do not install"
+in_root=(dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless)
+"${in_root[@]}" -i "$program" "$server" >/dev/null 2>&1 || fail "the packages do not install"
 [ -L "$root/etc/fonts/conf.d/60-velmora-songti.conf" ] || fail "no font link once installed"
-dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless --purge velmora velmora-server \
-  >/dev/null 2>&1 || fail "the packages do not purge"
+"${in_root[@]}" --purge velmora velmora-server >/dev/null 2>&1 || fail "the packages do not purge"
 left=$(find "$root" -mindepth 1 -not -path "$root/var" -not -path "$root/var/lib" \
   -not -path "$root/var/lib/dpkg*")
 [ -z "$left" ] || fail "left behind: $left"
 
-# Stripped: the symbols are in the -dbgsym package.
-dpkg-deb -x "$program" "$out/root"
-! readelf -S "$out/root/usr/bin/velmora" | grep -q '\.debug_info' || fail "velmora is not stripped"
-
-if [ "$lint" = lint ]; then
+if [ "$release" = release ]; then
+  # Stripped: the symbols are in the -dbgsym packages.
+  for deb in velmora-dbgsym velmora-server-dbgsym; do
+    [ -f "$out/${deb}_${version}_amd64.ddeb" ] || fail "missing: $deb"
+  done
+  dpkg-deb -x "$program" "$out/root"
+  ! readelf -S "$out/root/usr/bin/velmora" | grep -q '\.debug_info' || fail "velmora is not stripped"
   if command -v lintian >/dev/null; then
     lintian --pedantic --fail-on error,warning,pedantic "$program" "$server"
   else
