@@ -54,9 +54,10 @@ foreach(_component IN ITEMS program server)
     install(FILES res/package/copyright ${_package_dir}/changelog.gz DESTINATION ${_doc}
             COMPONENT ${_component})
 endforeach()
-# lintian's overrides, each with its reason.
+# lintian's overrides, each with its reason; for the package only.
 install(FILES res/package/velmora.lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velmora COMPONENT program)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velmora COMPONENT program
+        EXCLUDE_FROM_ALL)
 
 # Manual pages from the commands' own --help and --version, when help2man is there
 # (scripts/bootstrap.sh installs it); without it the build goes on without them.
@@ -73,7 +74,7 @@ if(VELMORA_HELP2MAN)
             COMMAND ${CMAKE_COMMAND} -E make_directory ${_package_dir}/man
             # A sanitizer build's leak check has nothing to say about a help text.
             COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0 LC_ALL=C.UTF-8
-                    ${VELMORA_HELP2MAN} --no-info --no-discard-stderr
+                    ${VELMORA_HELP2MAN} --no-info
                     "--name=${_man_${_command}}" --output=${_page} $<TARGET_FILE:${_command}>
             COMMAND gzip -9nf ${_page}
             DEPENDS ${_command}
