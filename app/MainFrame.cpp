@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -79,10 +80,9 @@ bool CMainFrame::OnCreate()
     buildToolBar();
     // Without the strip the buttons keep whatever images they have.
     m_toolBar->LoadImageStrips(32, 145, 145, 145);
-    if (QAction* analyse = action(ID_TB_ANALYSE)) {
-        setWindowIcon(analyse->icon());
-        QApplication::setWindowIcon(analyse->icon());
-    }
+    // The program's own icon: the installed theme's, else the one built in.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("net.velmora.Velmora"),
+                                                 QIcon(QStringLiteral(":/res/app/velmora.svg"))));
     buildStatusBar();
     buildKeyboardTable();
     PollQuotes();

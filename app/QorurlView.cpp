@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/BrowserFeatures.h"
+#include "app/HelpPages.h"
 #include "app/OrbaltDoc.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
@@ -9,12 +10,14 @@
 #include <QAuthenticator>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QShortcut>
 #include <QVBoxLayout>
 #include <QWebEngineCertificateError>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -154,10 +157,34 @@ CQorurlView::CQorurlView(COrbaltDoc* document) : CView(document)
     m_browser->setObjectName(QStringLiteral("helpBrowser"));
     m_browser->setPage(new SilentPage(HelpProfile(), m_browser));
     m_browser->setContextMenuPolicy(Qt::NoContextMenu);
+    m_localNote = new QLabel(
+        QStringLiteral("无法连接网站，以下是随程序安装的帮助页面（本地副本）。"), viewport());
+    m_localNote->setObjectName(QStringLiteral("helpLocalNote"));
+    m_localNote->setContentsMargins(6, 3, 6, 3);
+    m_localNote->hide();
     auto* layout = new QVBoxLayout(viewport());
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_localNote);
     layout->addWidget(m_browser);
     watch(m_browser);
+    // A website page that cannot be loaded gives way to its installed copy.
+    connect(m_browser->page(), &QWebEnginePage::loadingChanged, this,
+            [this](const QWebEngineLoadingInfo& info) {
+                if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+                    return;
+                const QUrl local = LocalHelpPage(
+                    info.url(), StartPage(), LocalHelpDir(QCoreApplication::applicationDirPath()));
+                if (local.isEmpty())
+                    return;
+                // The installed pages are the program's own: their links may lead from one
+                // local page to another, which the profile refuses to other local content.
+                m_browser->page()->settings()->setAttribute(
+                    QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+                m_browser->load(local);
+            });
+    connect(m_browser, &QWebEngineView::urlChanged, this,
+            [this](const QUrl& url) { m_localNote->setVisible(url.isLocalFile()); });
     connect(m_browser, &QWebEngineView::printFinished, this, &CQorurlView::printFinished);
     auto* print = new QShortcut(QKeySequence::Print, this);
     connect(print, &QShortcut::activated, this, &CQorurlView::OnFilePrint);

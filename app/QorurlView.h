@@ -5,6 +5,7 @@
 #include <QUrl>
 #include <memory>
 
+class QLabel;
 class QPrinter;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -16,7 +17,8 @@ class COrbaltDoc;
 // The online help window's view: the website's help start page in an embedded browser. It is
 // silent (no script dialogs, certificate errors refused without asking, permission requests
 // denied), shows no context menu (right presses never reach the page), and each window has a
-// page of its own. Without network the engine's error page shows; the window stays.
+// page of its own. When a page of the website cannot be loaded, the view shows the copy of the
+// help pages installed with the program instead, under a line saying so.
 class CQorurlView : public CView {
     Q_OBJECT
 
@@ -33,6 +35,8 @@ public:
     void OnFilePrint();
 
     QWebEngineView* browser() const { return m_browser; }
+    // The line above the page that says it is the installed copy; shown with local pages only.
+    QLabel* localNote() const { return m_localNote; }
     // The website's help start page.
     static QUrl StartPage();
 
@@ -47,6 +51,7 @@ private:
     void watch(QObject* object);
 
     QWebEngineView* m_browser = nullptr;
+    QLabel* m_localNote = nullptr;
     bool m_navigated = false;
     std::unique_ptr<QPrinter> m_printer; // of the print under way
 };

@@ -1,5 +1,6 @@
 // velmora: the desktop program.
 
+#include "BuildVersion.h"
 #include "app/CoreConfigDlg.h"
 #include "app/DataManagementDlg.h"
 #include "app/KeyringVault.h"
@@ -19,11 +20,55 @@
 #include <QDesktopServices>
 #include <QUrl>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+namespace {
+
+constexpr const char* kHelp =
+    "Usage: velmora [QT-OPTION]...\n"
+    "Live quotes and value charts for spot precious metals and FX: opens the main window with\n"
+    "the quote board of 13 commodities, synchronises their half-hour, day, week and month bars\n"
+    "from the data server and draws value charts.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help      show this help and exit\n"
+    "      --version   show the version and exit\n"
+    "Qt's own options are taken as well, such as -platform NAME, -style NAME and\n"
+    "-stylesheet FILE.\n"
+    "\n"
+    "Environment:\n"
+    "  VELMORA_CONFIG    the configuration file (default ~/.config/velmora/velmora.ini)\n"
+    "  VELMORA_REGISTRY  the settings store (default ~/.config/velmora/registry.ini)\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the program was quit, or help or the version was shown; without a display the\n"
+    "     window system stops it with an error\n";
+
+// --help and --version are answered before any window system is touched.
+bool AnswerInfoOption(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kHelp, stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("velmora %s\n", velmora::kProgramVersion);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (AnswerInfoOption(argc, argv))
+        return 0;
     // The help view's browser engine shares its GL contexts; this must precede the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);

@@ -41,3 +41,10 @@ else()
         $<${_release}:-fcf-protection>)
     target_link_options(velmora_common INTERFACE $<${_release}:LINKER:-z,relro,-z,now>)
 endif()
+
+# The version the commands report (--version), in a generated header of its own so that only
+# the programs' main files see it.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/BuildVersion.h.in
+    ${CMAKE_BINARY_DIR}/generated/BuildVersion.h @ONLY)
+add_library(velmora_version INTERFACE)
+target_include_directories(velmora_version INTERFACE ${CMAKE_BINARY_DIR}/generated)

@@ -11,7 +11,7 @@ packages=(
   libsqlite3-dev libsodium-dev qtkeychain-qt6-dev libqrencode-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
-  appstream desktop-file-utils
+  appstream desktop-file-utils help2man lintian
   fontconfig fonts-noto-cjk
   xvfb xauth dbus gnome-keyring
   tzdata locales

@@ -2,6 +2,7 @@
 // pages and the SMS gateway), for demonstrations, tests and any deployment that needs them;
 // and the operator's commands on the account database.
 
+#include "BuildVersion.h"
 #include "market/TextNumbers.h"
 #include "net/Endpoints.h"
 #include "net/SelfUpdate.h"
@@ -27,7 +28,8 @@
 
 namespace {
 
-int usage()
+// The usage on standard error with exit status 2, or as the answer to --help.
+int usage(std::FILE* out = stderr, int status = 2)
 {
     std::fputs("usage: velmora-server [--host ADDR] [--port N] [--website-port N] [--sms-port N]\n"
                "                      [--db FILE] [--outbox FILE] [--hst DIR] [--seed N]\n"
@@ -38,9 +40,12 @@ int usage()
                "       velmora-server accounts activate NAME [--db FILE]\n"
                "       velmora-server accounts add NAME PASSWORD [--active] [--db FILE]\n"
                "       velmora-server publish --version V --program FILE [--key FILE] "
-               "[--publish DIR]\n",
-               stderr);
-    return 2;
+               "[--publish DIR]\n"
+               "       velmora-server --help | --version\n"
+               "exit status: 0 stopped by SIGINT or SIGTERM, command done; 1 a service, file or\n"
+               "account could not be used; 2 bad arguments\n",
+               out);
+    return status;
 }
 
 bool ParsePort(std::string_view text, int& port)
@@ -183,6 +188,12 @@ int main(int argc, char** argv)
     using velmora::services::SmsGateway;
     using velmora::services::SmsGatewayOptions;
 
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h"))
+        return usage(stdout, 0);
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("velmora-server %s\n", velmora::kProgramVersion);
+        return 0;
+    }
     if (argc >= 2 && std::string_view(argv[1]) == "accounts")
         return RunAccountCommand(argc - 2, argv + 2);
     if (argc >= 2 && std::string_view(argv[1]) == "publish")

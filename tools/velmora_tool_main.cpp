@@ -1,5 +1,6 @@
 // velmora-tool: the market-data and value-chart logic of the program, without windows.
 
+#include "BuildVersion.h"
 #include "analysis/AnalysisParams.h"
 #include "analysis/ValueChart.h"
 #include "analysis/ValueChartDrawing.h"
@@ -53,6 +54,7 @@ constexpr const char* kUsage =
     "\n"
     "  velmora-tool quotes\n"
     "  velmora-tool update --check\n"
+    "  velmora-tool --help | --version\n"
     "\n"
     "  --server  synchronise from the configured data server instead of reading MT4 files\n"
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
@@ -281,6 +283,14 @@ int PrintUpdateCheck()
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && (std::string_view(argv[1]) == "--help" || std::string_view(argv[1]) == "-h")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("velmora-tool %s\n", kProgramVersion);
+        return 0;
+    }
     std::string problem;
     const std::optional<Options> options = ParseOptions(argc, argv, problem);
     if (!options)

@@ -2,17 +2,35 @@
 // Started by the program, in the program's folder, with the words
 // "velmora-update velmora VERSION velmoraupdate.VERSION".
 
+#include "BuildVersion.h"
 #include "updater/Replace.h"
 #include "updater/UpdaterDlg.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace {
+
+constexpr const char* kHelp =
+    "Usage: velmora-update PROGRAM VERSION FILE\n"
+    "Replaces the program with its downloaded new version and starts it again. The program\n"
+    "starts it in its own folder when an update is due; it is not meant to be started by hand.\n"
+    "It stops the user's PROGRAM running from that folder, keeps the old file as PROGRAM.old,\n"
+    "renames FILE over PROGRAM, records VERSION as the installed version and starts\n"
+    "./PROGRAM.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help      show this help and exit\n"
+    "      --version   show the version and exit\n"
+    "\n"
+    "Exit status:\n"
+    "  0  always; problems are shown in a message box\n";
 
 // The updater's messages: a box with the stop icon.
 class StopBoxSink final : public velmora::MessageSink {
@@ -37,6 +55,15 @@ public:
 
 int main(int argc, char** argv)
 {
+    // Answered without a window.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("velmora-update %s\n", velmora::kProgramVersion);
+        return 0;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora-update"));
     StopBoxSink stopBox;

@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/Commands.h"
+#include "app/HelpPages.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
@@ -14,6 +15,7 @@
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPrinter>
@@ -23,6 +25,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineView>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace velmora;
@@ -111,6 +114,7 @@ TEST_F(HelpViewTest, EachHelpWindowLoadsTheStartPageOnItsOwn)
     ASSERT_TRUE(loaded(first, kStartTitle));
     ASSERT_TRUE(loaded(second, kStartTitle));
     EXPECT_EQ(first->browser()->url(), CQorurlView::StartPage());
+    EXPECT_TRUE(first->localNote()->isHidden());
     EXPECT_NE(first->browser()->page(), second->browser()->page());
 
     // Following a link in one leaves the other where it was.
@@ -146,24 +150,64 @@ TEST_F(HelpViewTest, RightPressesNeverReachThePage)
     EXPECT_EQ(Evaluate(page, QStringLiteral("menus")).toInt(), 0);
 }
 
-TEST_F(HelpViewTest, WithoutTheWebsiteTheWindowStaysQuietlyOpen)
+TEST_F(HelpViewTest, WithoutTheWebsiteTheInstalledPagesShowUnderANote)
 {
     start(false);
     CQorurlView* view = openHelp();
     ASSERT_NE(view, nullptr);
-    bool finished = false;
-    bool ok = true;
-    QObject::connect(view->browser(), &QWebEngineView::loadFinished, [&](bool success) {
-        finished = true;
-        ok = success;
-    });
-    ASSERT_TRUE(PumpUntil([&] { return finished; }));
-    EXPECT_FALSE(ok);
-    EXPECT_TRUE(view->isVisible());
+    ASSERT_TRUE(loaded(view, kStartTitle));
+    EXPECT_TRUE(view->browser()->url().isLocalFile())
+        << view->browser()->url().toString().toStdString();
+    EXPECT_FALSE(view->localNote()->isHidden());
+    EXPECT_TRUE(view->localNote()->text().contains(QStringLiteral("本地副本")));
     EXPECT_TRUE(prompts.messages.empty());
-    // Script dialogs stay silent too.
+    // Links lead to the other local pages.
+    Evaluate(view->browser()->page(),
+             QStringLiteral("document.querySelector('a[href=\"keys.html\"]').click()"));
+    ASSERT_TRUE(loaded(view, QStringLiteral("快捷键 - Velmora 在线帮助")));
+    // Script dialogs stay silent.
     Evaluate(view->browser()->page(), QStringLiteral("alert('x'); confirm('y'); prompt('z')"));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(HelpPages, AFailedWebsitePageGivesWayToItsLocalCopy)
+{
+    const QString dir = LocalHelpDir(QCoreApplication::applicationDirPath());
+    ASSERT_FALSE(dir.isEmpty());
+    const QUrl start(QStringLiteral("http://127.0.0.1:18081/helponline/mainindex.html"));
+    const QUrl index = QUrl::fromLocalFile(dir + QStringLiteral("/mainindex.html"));
+    QUrl keys = QUrl::fromLocalFile(dir + QStringLiteral("/keys.html"));
+    keys.setFragment(QStringLiteral("chart"));
+    const struct {
+        const char* failed;
+        QUrl local;
+    } cases[] = {
+        {"http://127.0.0.1:18081/helponline/mainindex.html", index},
+        {"http://127.0.0.1:18081/helponline/keys.html#chart", keys},
+        {"http://127.0.0.1:18081/helponline/", index},
+        {"http://127.0.0.1:18081/helponline/missing.html", index},
+        {"http://127.0.0.1:18081/helponline/../../etc/passwd", index},
+        {"http://127.0.0.1:18081/helponline/%2e%2e/CMakeLists.txt", index},
+        // Not a help page of this website: the engine's error page stays.
+        {"http://127.0.0.1:18081/weborbalt/chklogin.asp", {}},
+        {"http://127.0.0.1:9999/helponline/mainindex.html", {}},
+        {"https://127.0.0.1:18081/helponline/mainindex.html", {}},
+        {"http://example.net/helponline/mainindex.html", {}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LocalHelpPage(QUrl(QString::fromUtf8(c.failed)), start, dir), c.local)
+            << c.failed;
+    }
+    // A local page that fails has no other copy; without local pages there is none.
+    EXPECT_EQ(LocalHelpPage(index, start, dir), QUrl());
+    EXPECT_EQ(LocalHelpPage(start, start, QString()), QUrl());
+    // An installed program's pages lie in share/ beside its bin/.
+    test::TempDir prefix;
+    fs::create_directories(prefix / "bin");
+    fs::create_directories(prefix / "share/velmora/helponline");
+    std::ofstream(prefix / "share/velmora/helponline/mainindex.html") << "<html></html>";
+    EXPECT_EQ(LocalHelpDir(QString::fromStdString((prefix / "bin").string())),
+              QString::fromStdString((prefix / "share/velmora/helponline").string()));
 }
 
 TEST_F(HelpViewTest, TheBrowserSwitchesAreTheProfilesSettings)
