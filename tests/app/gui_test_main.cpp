@@ -1,7 +1,8 @@
-// Entry point of the widget tests: one QApplication on the offscreen platform, with the
-// settings store and the configuration pointed at a temporary folder.
+// Entry point of the widget tests: one QApplication on the offscreen platform, in a home of
+// the program's own, with the settings store and the configuration there.
 
 #include "app/Translations.h"
+#include "tests/support/TestSupport.h"
 
 #include <QApplication>
 #include <cstdlib>
@@ -12,20 +13,15 @@
 int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    std::string home = (std::filesystem::temp_directory_path() / "velmora-gui-XXXXXX").string();
-    if (mkdtemp(home.data()) == nullptr)
-        return 2;
+    const velmora::test::PrivateHome privateHome;
+    const std::string home = privateHome.path().string();
     setenv("VELMORA_REGISTRY", (home + "/registry.ini").c_str(), 1);
     setenv("VELMORA_CONFIG", (home + "/velmora.ini").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-    setenv("XDG_STATE_HOME", home.c_str(), 1);
 
     // As the program does, for the help view's browser engine.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     velmora::InstallQtTranslations(application);
     ::testing::InitGoogleTest(&argc, argv);
-    const int result = RUN_ALL_TESTS();
-    std::filesystem::remove_all(home);
-    return result;
+    return RUN_ALL_TESTS();
 }

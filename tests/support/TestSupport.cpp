@@ -30,6 +30,19 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
+PrivateHome::PrivateHome()
+{
+    setenv("HOME", m_dir.str().c_str(), 1);
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
+        const std::filesystem::path folder = m_dir / name;
+        std::filesystem::create_directories(folder);
+        setenv(name, folder.c_str(), 1);
+    }
+    unsetenv("VELMORA_CONFIG");
+    unsetenv("VELMORA_REGISTRY");
+}
+
 ScopedTimeZone::ScopedTimeZone(const char* zone)
 {
     if (const char* previous = std::getenv("TZ")) {

@@ -24,6 +24,18 @@ private:
     std::filesystem::path m_path;
 };
 
+// A home of the test program's own for the life of the object: HOME and the XDG folders
+// (config, data, state, cache) in a fresh temporary folder, and no VELMORA_CONFIG or
+// VELMORA_REGISTRY from the shell, so that nothing a test does reaches the user's files.
+class PrivateHome {
+public:
+    PrivateHome();
+    const std::filesystem::path& path() const { return m_dir.path(); }
+
+private:
+    TempDir m_dir;
+};
+
 // Sets TZ for the life of the object and restores the previous zone afterwards.
 class ScopedTimeZone {
 public:
