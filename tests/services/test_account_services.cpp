@@ -2,6 +2,7 @@
 #include "services/AccountServer.h"
 #include "services/AccountStore.h"
 #include "services/GuardedServer.h"
+#include "services/LoginGuard.h"
 #include "services/SmsGateway.h"
 #include "tests/support/TestSupport.h"
 
@@ -96,20 +97,20 @@ protected:
 
 TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
 {
-    std::string reply = post(kRegister, Details("张三", "pw1", "小张"));
+    std::string reply = post(kRegister, Details("张三", "pw1-long", "小张"));
     EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "[User registration success!]")) << reply;
     // The name is taken whatever its letter case.
-    reply = post(kRegister, Details("张三", "other", "x"));
+    reply = post(kRegister, Details("张三", "other-pw", "x"));
     EXPECT_TRUE(Has(reply, "retcode") && !Has(reply, "success") && Has(reply, "已被使用")) << reply;
 
     // Inactive until an operator switches it on; the password must still be right to learn so.
-    reply = post(kLogin, Credentials("张三", "pw1"));
+    reply = post(kLogin, Credentials("张三", "pw1-long"));
     EXPECT_FALSE(Has(reply, "login success"));
     EXPECT_TRUE(Has(reply, "激活")) << reply;
     EXPECT_FALSE(last->has_header("Set-Cookie"));
     ASSERT_TRUE(store->activate("张三"));
 
-    reply = post(kLogin, Credentials("张三", "pw1"));
+    reply = post(kLogin, Credentials("张三", "pw1-long"));
     ASSERT_TRUE(Has(reply, "login success")) << reply;
     EXPECT_TRUE(Has(reply, "alias=小张|mail=a@b.cn|telphone=13800000000|type=1|valid=20")) << reply;
     const std::string cookie = last->get_header_value("Set-Cookie");
@@ -118,9 +119,9 @@ TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
 
     reply = post(kModify, Details("张三", "wrong", "老张", "z@z.cn", "13900000000"));
     EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "密码错误")) << reply;
-    reply = post(kModify, Details("张三", "pw1", "老张", "z@z.cn", "13900000000"));
+    reply = post(kModify, Details("张三", "pw1-long", "老张", "z@z.cn", "13900000000"));
     EXPECT_TRUE(Has(reply, "retcode=0")) << reply;
-    reply = post(kLogin, Credentials("张三", "pw1"));
+    reply = post(kLogin, Credentials("张三", "pw1-long"));
     EXPECT_TRUE(Has(reply, "alias=老张|mail=z@z.cn|telphone=13900000000|")) << reply;
 
     EXPECT_EQ(post(kLogout, Utf8ToGbk("username=张三&channel=ORBALT"), {{"Cookie", session}}), "");
@@ -133,42 +134,179 @@ TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
 
 TEST_F(AccountServerTest, RefusesWrongPasswordsUnknownNamesAndAWrongAccessCode)
 {
-    addActive("li", "right");
+    addActive("li", "right-pw");
     EXPECT_TRUE(Has(post(kLogin, Credentials("li", "wrong")), "密码错误"));
-    EXPECT_TRUE(Has(post(kLogin, Credentials("nobody", "right")), "密码错误"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("nobody", "right-pw")), "密码错误"));
     EXPECT_FALSE(Has(post(kLogin, Credentials("li", "")), "login success"));
     // The access code is the program's: without it nobody gets to try a password.
-    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp?getcode=0000", Credentials("li", "right")),
+    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp?getcode=0000", Credentials("li", "right-pw")),
                      "login success"));
-    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp", Credentials("li", "right")), "login success"));
-    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "right")), "login success"));
+    EXPECT_FALSE(
+        Has(post("/weborbalt/chklogin.asp", Credentials("li", "right-pw")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "right-pw")), "login success"));
 }
 
 TEST_F(AccountServerTest, RepeatedWrongPasswordsMakeTheAccountAndTheAddressWait)
 {
-    addActive("wang", "right");
+    addActive("wang", "right-pw");
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "wrong")), "密码错误"));
     // Even the right password is not looked at while the account waits.
     std::string reply = post(kLogin, Credentials("wang", "wrong"));
-    reply = post(kLogin, Credentials("wang", "right"));
+    reply = post(kLogin, Credentials("wang", "right-pw"));
     EXPECT_TRUE(Has(reply, "尝试次数过多")) << reply;
-    EXPECT_TRUE(Has(post(kModify, Details("wang", "right", "w")), "尝试次数过多"));
+    EXPECT_TRUE(Has(post(kModify, Details("wang", "right-pw", "w")), "尝试次数过多"));
     clock += 3;
-    EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "right")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "right-pw")), "login success"));
 
     // Guessing across many names counts against the address.
-    addActive("zhao", "right");
+    addActive("zhao", "right-pw");
     for (int i = 0; i < 11; ++i)
         post(kLogin, Credentials("guess" + std::to_string(i), "x"));
-    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "尝试次数过多"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right-pw")), "尝试次数过多"));
     clock += 600;
-    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right-pw")), "login success"));
+}
+
+TEST_F(AccountServerTest, SimultaneousAndCaseVariantGuessesShareOneCount)
+{
+    addActive("wang", "right-pw");
+    // Twelve guesses at once, under every letter case: each one counts before its answer, so
+    // only the free three and the one that starts the wait are looked at.
+    std::atomic<int> looked{0};
+    std::vector<std::thread> guessers;
+    for (const std::string name : {"wang", "WANG", "Wang", "wanG"}) {
+        for (int i = 0; i < 3; ++i)
+            guessers.emplace_back([this, name, &looked] {
+                httplib::Client own("127.0.0.1", server->port());
+                const auto reply =
+                    own.Post(kLogin.c_str(), Credentials(name, "wrong-pw"), kForm.c_str());
+                if (reply && Has(GbkToUtf8(reply->body), "密码错误"))
+                    ++looked;
+            });
+    }
+    for (std::thread& guesser : guessers)
+        guesser.join();
+    EXPECT_EQ(looked.load(), 4);
+    EXPECT_TRUE(Has(post(kLogin, Credentials(" Wang ", "right-pw")), "尝试次数过多"));
+    clock += 2;
+    EXPECT_TRUE(Has(post(kLogin, Credentials(" Wang ", "right-pw")), "login success"));
+}
+
+// The lockout attack: a burst of wrong passwords from ten addresses, then eight of them guessing
+// every two seconds. The rightful user at another address is looked at within half a minute,
+// and the guessers get few looks.
+TEST(LoginGuardTest, TheRightfulUserGetsInWhileOthersGuess)
+{
+    test::TempDir dir;
+    std::string error;
+    const std::unique_ptr<AccountStore> store = AccountStore::Open(dir / "accounts.db", error);
+    ASSERT_TRUE(store) << error;
+    LoginGuard guard(*store);
+    std::int64_t now = 1'800'000'000;
+    auto address = [](int i) { return "10.0.0." + std::to_string(i); };
+    int looked = 0;
+    auto guess = [&](const std::string& name, int from) {
+        const LoginGuard::Attempt attempt = guard.admit(name, address(from), now);
+        if (attempt.wait == 0) {
+            ++looked;
+            guard.settle(attempt, false);
+        }
+    };
+    for (int from = 0; from < 10; ++from) {
+        for (int i = 0; i < 20; ++i)
+            guess(i % 2 ? "Victim" : "victim", from);
+    }
+    std::optional<std::int64_t> in;
+    const std::int64_t userStart = now + 60;
+    looked = 0;
+    for (; now < userStart + 600 && !in; now += 2) {
+        for (int from = 0; from < 8; ++from)
+            guess("VICTIM", from);
+        if (now >= userStart) {
+            const LoginGuard::Attempt attempt = guard.admit("victim", address(99), now);
+            if (attempt.wait == 0) {
+                guard.settle(attempt, true);
+                in = now - userStart;
+            }
+        }
+    }
+    ASSERT_TRUE(in);
+    EXPECT_LE(*in, 30);
+    EXPECT_LE(looked, 8);
+
+    // The operator sees the counts and clears those of the account, then of an address.
+    EXPECT_GT(guard.admit("victim", address(0), now).wait, 0);
+    EXPECT_GT(store->clearLoginFailures("VICTIM"), 0);
+    for (const LoginFailures& entry : store->allLoginFailures())
+        EXPECT_EQ(entry.kind, "address");
+    EXPECT_EQ(guard.admit("victim", address(0), now).wait, 0);
+    EXPECT_GT(store->clearLoginFailures(address(0)), 0);
+    for (const LoginFailures& entry : store->allLoginFailures())
+        EXPECT_NE(entry.address, address(0));
+}
+
+TEST_F(AccountServerTest, FormsAreCheckedBeforeAnythingIsStored)
+{
+    struct Case {
+        std::string body;
+        std::string reply;
+    };
+    const Case cases[] = {
+        // Malformed GBK (a lead byte without its trail), which would read as some other name.
+        {"username=%D5&password=password&alias=a&mail=a@b.cn&telphone=13800000000",
+         "无效的GBK编码"},
+        {"username=ab%81%20&password=password&alias=a&mail=a@b.cn&telphone=13800000000",
+         "无效的GBK编码"},
+        {Details("short", "1234567", "a"), "至少8个字符"},
+        {Details("short", "一二三四五六七", "a"), "至少8个字符"},
+    };
+    for (const Case& c : cases) {
+        const std::string reply = post(kRegister, c.body);
+        EXPECT_TRUE(Has(reply, "retcode=2") && Has(reply, c.reply)) << c.body << ": " << reply;
+    }
+    EXPECT_TRUE(store->all().empty());
+    EXPECT_TRUE(Has(post(kLogin, "username=%D5&password=password"), "无效的GBK编码"));
+
+    // Blanks around a name are not part of it, whoever types them.
+    ASSERT_TRUE(Has(post(kRegister, Details("  li　", "一二三四五六七八", "a")),
+                    "[User registration success!]"));
+    ASSERT_TRUE(store->find("li"));
+    ASSERT_TRUE(store->activate("li"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li ", "一二三四五六七八")), "login success"));
+    EXPECT_TRUE(Has(post(kRegister, Details("li", "password", "a")), "已被使用"));
+}
+
+TEST(AccountServerLimitTest, OneAddressRegistersOnlySoManyAccounts)
+{
+    test::TempDir dir;
+    AccountServerOptions options;
+    options.db = dir / "accounts.db";
+    options.hashCost = HashCost::Minimum;
+    std::atomic<std::int64_t> clock{1000};
+    options.clock = [&clock] { return clock.load(); };
+    options.registrations = 2;
+    options.registrationWindow = 60;
+    AccountServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    httplib::Client client("127.0.0.1", server.port());
+    auto enrol = [&client](const std::string& name) {
+        const auto reply =
+            client.Post(kRegister.c_str(), Details(name, "password", name), kForm.c_str());
+        return reply ? GbkToUtf8(reply->body) : std::string();
+    };
+    EXPECT_TRUE(Has(enrol("a1"), "success"));
+    EXPECT_TRUE(Has(enrol("a2"), "success"));
+    const std::string refused = enrol("a3");
+    EXPECT_TRUE(Has(refused, "retcode=4") && Has(refused, "注册过于频繁")) << refused;
+    clock += 60;
+    EXPECT_TRUE(Has(enrol("a3"), "success"));
 }
 
 TEST_F(AccountServerTest, QuotesInFieldsAreTakenLiterally)
 {
-    addActive("victim", "secret");
+    addActive("victim", "secret-pw");
     const std::string attack = "' OR 1=1 --";
     const std::string reply =
         post(kRegister, Details(attack, attack, attack, attack + "@x.cn", "13800000000"));
@@ -217,8 +355,8 @@ TEST_F(AccountServerTest, RefusesFieldsThatWouldBreakTheLoginReply)
     EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x", "type@b.cn")), "retcode=2"));
     EXPECT_TRUE(Has(post(kRegister, Details("", "p", "x")), "retcode=2"));
     EXPECT_TRUE(store->all().empty());
-    EXPECT_TRUE(
-        Has(post(kRegister, Details("a", "p", "x", "x@mail.cn")), "[User registration success!]"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "password", "x", "x@mail.cn")),
+                    "[User registration success!]"));
 }
 
 TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
@@ -227,7 +365,8 @@ TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
                     "[User registration success!]"));
     server->stop();
     store.reset();
-    const std::string bytes = ReadAll(dir / "accounts.db");
+    // The database with its write-ahead log.
+    const std::string bytes = ReadAll(dir / "accounts.db") + ReadAll(dir / "accounts.db-wal");
     EXPECT_TRUE(Has(bytes, "$argon2id$"));
     EXPECT_FALSE(Has(bytes, "Plain-Pa55word"));
     EXPECT_FALSE(Has(bytes, Utf8ToGbk("Plain-Pa55word-密码")));

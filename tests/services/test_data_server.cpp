@@ -318,7 +318,7 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
         const auto registered =
             website.Post("/weborbalt/register.asp?action=add",
                          "username=u" + std::to_string(signal) +
-                             "&password=p&alias=a&mail=a@b.cn&telphone=13800000000",
+                             "&password=password&alias=a&mail=a@b.cn&telphone=13800000000",
                          "application/x-www-form-urlencoded");
         EXPECT_TRUE(registered &&
                     registered->body.find("[User registration success!]") != std::string::npos);
