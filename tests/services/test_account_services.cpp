@@ -8,12 +8,16 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <iterator>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -434,10 +438,142 @@ TEST_F(SmsGatewayTest, AcceptsOnlyTheConfiguredCredentialsAndStoresWhatItAccepts
     EXPECT_LT(page->body.find("13100000000"), page->body.find("13000000000"));
 }
 
-// A raw connection to 127.0.0.1:port; -1 when it cannot be made.
-int Connect(int port)
+TEST(SmsGatewayLimitTest, ThrottlesWrongCredentialsAndVolume)
+{
+    test::TempDir dir;
+    SmsGatewayOptions options;
+    options.outbox = dir / "outbox.txt";
+    std::atomic<std::int64_t> clock{1000};
+    options.clock = [&clock] { return clock.load(); };
+    options.sendsPerAddress = 3;
+    options.sendsPerPhone = 2;
+    options.wrongCredentials = 2;
+    options.sendWindow = 60;
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+    httplib::Client client("127.0.0.1", gateway.port());
+    const Endpoints defaults;
+    auto send = [&](const std::string& password, const std::string& phone) {
+        const auto reply =
+            client.Get(("/GateWay/Services.asmx/DirectSend?UserID=" + defaults.smsUserId +
+                        "&Account=" + defaults.smsAccount + "&Password=" + password +
+                        "&Phones=" + phone + ";&Content=code")
+                           .c_str());
+        return reply ? reply->status : 0;
+    };
+    const std::string& good = defaults.smsPassword;
+    EXPECT_EQ(send("WRONG1", "13000000001"), 403);
+    EXPECT_EQ(send("WRONG2", "13000000001"), 403);
+    // Past the wrong ones allowed, the right credentials are not even looked at.
+    EXPECT_EQ(send(good, "13000000001"), 429);
+    clock += 60;
+    EXPECT_EQ(send(good, "13000000001"), 200);
+    EXPECT_EQ(send(good, "13000000001"), 200);
+    EXPECT_EQ(send(good, "13000000001"), 429); // that number has had its two
+    EXPECT_EQ(send(good, "13000000002"), 200);
+    EXPECT_EQ(send(good, "13000000003"), 429); // that address has sent its three
+    const std::string outbox = ReadAll(dir / "outbox.txt");
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 3) << outbox;
+}
+
+TEST(SmsGatewayOutboxTest, OwnerOnlyEscapedAndRotatedKeepingTheNewest)
+{
+    test::TempDir dir;
+    const std::filesystem::path file = dir / "outbox.txt";
+    std::ofstream(file) << "2026-01-01 00:00:00\t13000000000;\told\n";
+    std::filesystem::permissions(file, std::filesystem::perms(0644));
+    SmsGatewayOptions options;
+    options.outbox = file;
+    options.sendsPerAddress = 1000;
+    options.sendsPerPhone = 1000;
+    options.maxOutbox = 2000;
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    httplib::Client client("127.0.0.1", gateway.port());
+    const Endpoints defaults;
+    const std::string path = "/GateWay/Services.asmx/DirectSend?UserID=" + defaults.smsUserId +
+                             "&Account=" + defaults.smsAccount +
+                             "&Password=" + defaults.smsPassword + "&Phones=13000000000;&Content=";
+    // C1 controls (NEL, CSI) as well as C0 and DEL.
+    auto reply = client.Get((path + "a%C2%85b%C2%9Bc%7Fd%01e").c_str());
+    ASSERT_TRUE(reply && reply->body == "Sucess");
+    EXPECT_TRUE(Has(ReadAll(file), "\ta\\u0085b\\u009Bc\\x7Fd\\x01e\n")) << ReadAll(file);
+
+    for (int i = 0; i < 60; ++i) {
+        reply = client.Get((path + "message-" + std::to_string(i)).c_str());
+        ASSERT_TRUE(reply && reply->body == "Sucess") << i;
+    }
+    const std::string outbox = ReadAll(file);
+    EXPECT_LE(outbox.size(), 2000u);
+    EXPECT_TRUE(Has(outbox, "\tmessage-59\n"));
+    EXPECT_FALSE(Has(outbox, "\told\n"));
+    // Whole lines only: time, phones, text.
+    std::istringstream lines(outbox);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 2) << line;
+}
+
+// A disk that fills up in the middle of a message: the message is answered 500 and leaves
+// nothing behind for the next one to join.
+TEST(SmsGatewayOutboxTest, AMessageThatCannotBeStoredWholeLeavesNoTrace)
+{
+    test::TempDir dir;
+    const std::filesystem::path file = dir / "outbox.txt";
+    std::ofstream(file) << "2026-01-01 00:00:00\t13000000000;\tfirst\n";
+    SmsGatewayOptions options;
+    options.outbox = file;
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+    httplib::Client client("127.0.0.1", gateway.port());
+    const Endpoints defaults;
+    auto send = [&](const std::string& phone, const std::string& text) {
+        return client.Get(("/GateWay/Services.asmx/DirectSend?UserID=" + defaults.smsUserId +
+                           "&Account=" + defaults.smsAccount + "&Password=" + defaults.smsPassword +
+                           "&Phones=" + phone + ";&Content=" + text)
+                              .c_str());
+    };
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = static_cast<rlim_t>(std::filesystem::file_size(file) + 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto failed = send("13100000000", "code-for-the-first-number");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->status, 500);
+    EXPECT_FALSE(Has(failed->body, "Sucess"));
+
+    const auto stored = send("13200000000", "654321");
+    ASSERT_TRUE(stored && stored->body == "Sucess");
+    const std::string outbox = ReadAll(file);
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 2) << outbox;
+    EXPECT_FALSE(Has(outbox, "13100000000")) << outbox;
+    EXPECT_TRUE(Has(outbox, "\t13200000000;\t654321\n")) << outbox;
+}
+
+// A raw connection to 127.0.0.1:port from `from` (any loopback address); -1 when it cannot be
+// made.
+int Connect(int port, const char* from = nullptr)
 {
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &source.sin_addr);
+        if (::bind(sock, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            ::close(sock);
+            return -1;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -460,6 +596,107 @@ bool ClosedByServer(int sock, int waitMs)
             return true;
     }
     return false;
+}
+
+// Sends `request` on a new connection and gives the status of the answer, 0 when there is none.
+int StatusOf(int port, const std::string& request)
+{
+    const int sock = Connect(port);
+    if (sock < 0)
+        return 0;
+    std::size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::send(sock, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += static_cast<std::size_t>(n);
+    }
+    std::string answer;
+    char buffer[512];
+    pollfd entry{sock, POLLIN, 0};
+    while (answer.find("\r\n") == std::string::npos && ::poll(&entry, 1, 5000) > 0) {
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(sock);
+    int status = 0;
+    return std::sscanf(answer.c_str(), "HTTP/1.%*d %d", &status) == 1 ? status : 0;
+}
+
+TEST(GuardedServerTest, RequestsAreBoundedInEveryPart)
+{
+    GuardedServer server({.maxBody = 16});
+    server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    server.Post("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    std::string error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    std::string manyLines;
+    for (int i = 0; i < 65; ++i)
+        manyLines += "a" + std::to_string(i) + ": b\r\n";
+    struct Case {
+        std::string request;
+        int status;
+    };
+    const Case cases[] = {
+        {"GET /x HTTP/1.1\r\nHost: h\r\n\r\n", 200},
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n", 414},
+        {"GET /" + std::string(20000, 'a'), 414},
+        {"GET /x HTTP/1.1\r\n" + manyLines + "\r\n", 431},
+        {"GET /x HTTP/1.1\r\nBig: " + std::string(17000, 'b') + "\r\n\r\n", 431},
+        {"GET /x HTTP/1.1\r\n" + std::string(17000, 'b'), 431},
+        {"POST /x HTTP/1.1\r\nContent-Length: 16\r\n\r\n" + std::string(16, 'c'), 200},
+        {"POST /x HTTP/1.1\r\ncontent-length: 17\r\n\r\n" + std::string(17, 'c'), 413},
+        {"POST /x HTTP/1.1\r\nContent-Length: 1x\r\n\r\n", 400},
+        {"POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 411},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StatusOf(server.boundPort(), c.request), c.status) << c.request.substr(0, 60);
+    server.stopServing();
+
+    // A service that takes no body refuses any.
+    GuardedServer bodiless({.maxBody = 0});
+    bodiless.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    ASSERT_TRUE(bodiless.startServing("127.0.0.1", 0, error)) << error;
+    EXPECT_EQ(StatusOf(bodiless.boundPort(), "GET /x HTTP/1.1\r\nContent-Length: 1\r\n\r\nx"), 413);
+    EXPECT_EQ(StatusOf(bodiless.boundPort(), "GET /x HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), 200);
+}
+
+// Slow clients from several addresses fill every place: the ones that do not send their
+// request head in time go, so a normal client gets in long before their request time is up.
+TEST(GuardedServerTest, SlowConnectionsDoNotStarveANormalClient)
+{
+    GuardedServer server({.requestTime = std::chrono::seconds(60),
+                          .perRead = std::chrono::seconds(60),
+                          .perAddress = 2,
+                          .total = 4,
+                          .admitWait = std::chrono::milliseconds(200),
+                          .headTime = std::chrono::milliseconds(300)});
+    server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    std::string error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    std::vector<int> slow;
+    for (const char* from : {"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.3", "127.0.0.3",
+                             "127.0.0.4", "127.0.0.4"}) {
+        const int sock = Connect(server.boundPort(), from);
+        ASSERT_GE(sock, 0);
+        (void)::send(sock, "GET /x HTTP/1.1\r\n", 17, MSG_NOSIGNAL);
+        slow.push_back(sock);
+    }
+    // The third of one address is closed as it comes.
+    EXPECT_TRUE(ClosedByServer(slow[2], 2000));
+
+    httplib::Client normal("127.0.0.1", server.boundPort());
+    normal.set_connection_timeout(5);
+    normal.set_read_timeout(5);
+    const auto page = normal.Get("/x");
+    EXPECT_TRUE(page && page->body == "ok");
+    for (const int sock : slow) {
+        EXPECT_TRUE(ClosedByServer(sock, 5000));
+        ::close(sock);
+    }
+    EXPECT_EQ(server.openConnections(), 0u);
 }
 
 TEST(GuardedServerTest, ATricklingClientIsCutOffAndDoesNotHoldUpOthers)
