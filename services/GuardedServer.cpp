@@ -361,7 +361,12 @@ void GuardedServer::stopServing()
 {
     if (!m_thread.joinable())
         return;
-    svr_sock_ = INVALID_SOCKET;
+    {
+        // Under the lock, so that a connection waiting for a place sees it.
+        const std::lock_guard lock(m_mutex);
+        svr_sock_ = INVALID_SOCKET;
+    }
+    m_released.notify_all();
     ::shutdown(m_listener, SHUT_RDWR);
     m_thread.join();
     ::close(m_listener);
