@@ -74,10 +74,13 @@ LoginGuard::Attempt LoginGuard::admit(const std::string& name, const std::string
     attempt.wait =
         std::max({WaitOf(pair, now), WaitOf(addressWide, now), WaitOf(accountWide, now)});
     if (attempt.wait > 0) {
-        // Refused attempts tell an address that keeps trying from a user who has just come.
-        ++pair.attempts;
-        pair.last = now;
-        m_store.putLoginFailures(pair);
+        // Refused attempts tell an address that keeps trying from a user who has just come;
+        // past that point they need not be written.
+        if (pair.attempts < kNewAttempts) {
+            ++pair.attempts;
+            pair.last = now;
+            m_store.putLoginFailures(pair);
+        }
         return attempt;
     }
     const Rule* rules[] = {&kPair, &kAddress, &accountRule};
