@@ -36,6 +36,15 @@ UpdateCheck::~UpdateCheck()
 
 void UpdateCheck::CheckForUpdate()
 {
+    if (!m_settingsReported) {
+        m_settingsReported = true;
+        std::string problem;
+        if (!ReadInstalledVersionIfKnown(problem)) {
+            std::fprintf(stderr, "velmora: the settings cannot be read: %s\n", problem.c_str());
+            m_prompts.showMessage("设置文件无法读取：" + problem +
+                                  "\n已安装的版本未知，程序不会自动更新。");
+        }
+    }
     // A system-wide install is the package manager's to update; it runs on without a word.
     if (m_busy || g_pHttpClient == nullptr || !CanSelfUpdate(m_options.folder))
         return;
@@ -53,7 +62,15 @@ void UpdateCheck::CheckForUpdate()
 
 void UpdateCheck::decide(bool ok, const std::string& published)
 {
-    const UpdateDecision decision = DecideUpdate(ReadInstalledVersion(), published);
+    std::string problem;
+    const std::optional<std::string> installed = ReadInstalledVersionIfKnown(problem);
+    if (ok && !installed) {
+        std::fprintf(stderr, "velmora: no update: installed version unknown (%s)\n",
+                     problem.c_str());
+        m_busy = false;
+        return;
+    }
+    const UpdateDecision decision = DecideUpdate(installed.value_or(""), published);
     if (!ok || !decision.due) {
         if (!decision.reason.empty())
             std::fprintf(stderr, "velmora: no update: %s\n", decision.reason.c_str());

@@ -52,6 +52,7 @@ private:
     UserPrompts& m_prompts;
     Options m_options;
     bool m_busy = false;
+    bool m_settingsReported = false;
     std::string m_version;
     std::unique_ptr<UpdateDownload> m_download;
     QPointer<QProgressDialog> m_progress;

@@ -204,8 +204,10 @@ void CUserCenterDlg::onLogout()
 void CUserCenterDlg::onRegister()
 {
     const AccountForm form = typed();
-    if (refused(CheckDetails(AccountRequestKind::Register, form, m_sms.code())))
+    if (refused(CheckDetails(AccountRequestKind::Register, form, m_sms.code())) ||
+        refused(m_sms.Refusal(form.code, form.telphone)))
         return;
+    m_sms.Spend();
     run(
         QStringLiteral("正在注册…"),
         [body = AccountFormBody(AccountRequestKind::Register, form)](ReplyHandler handler) {
@@ -232,8 +234,10 @@ void CUserCenterDlg::onRegister()
 void CUserCenterDlg::onModify()
 {
     const AccountForm form = typed();
-    if (refused(CheckDetails(AccountRequestKind::Modify, form, m_sms.code())))
+    if (refused(CheckDetails(AccountRequestKind::Modify, form, m_sms.code())) ||
+        refused(m_sms.Refusal(form.code, form.telphone)))
         return;
+    m_sms.Spend();
     run(
         QStringLiteral("正在更新…"),
         [body = AccountFormBody(AccountRequestKind::Modify, form)](ReplyHandler handler) {

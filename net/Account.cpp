@@ -5,11 +5,20 @@
 #include "platform/RegistryKey.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
 
 constexpr std::string_view kAccountServer = "账户服务器";
+constexpr std::size_t kMinPassword = 8;
+
+std::size_t Utf8Characters(std::string_view text)
+{
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
 
 void AddField(std::string& body, std::string_view name, std::string_view utf8)
 {
@@ -112,6 +121,9 @@ std::optional<std::string> CheckDetails(AccountRequestKind kind, const AccountFo
 {
     if (auto refused = CheckLogin(form))
         return refused;
+    // The account server's minimum; a change sends the password the account already has.
+    if (kind == AccountRequestKind::Register && Utf8Characters(form.password) < kMinPassword)
+        return "用户密码不能少于8个字符!";
     if (form.alias.empty())
         return "呢称不能为空!";
     if (!Contains(form.mail, "@"))

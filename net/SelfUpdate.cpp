@@ -1,6 +1,7 @@
 #include "net/SelfUpdate.h"
 
 #include "platform/RegistryKey.h"
+#include "platform/SettingsStore.h"
 #include "platform/Spawn.h"
 
 #include <algorithm>
@@ -105,6 +106,21 @@ std::string ReadInstalledVersion()
     if (key.Open(kRegistry.subKey))
         (void)key.ReadString(kRegistry.version, version);
     return version;
+}
+
+std::optional<std::string> ReadInstalledVersionIfKnown(std::string& problem)
+{
+    const fs::path file = SettingsStore::DefaultPath();
+    if (file.empty()) {
+        problem = "no home directory for the settings file";
+        return std::nullopt;
+    }
+    const SettingsStore store(file);
+    if (!store.ReadAll()) {
+        problem = file.string() + ": cannot be read or parsed";
+        return std::nullopt;
+    }
+    return ReadInstalledVersion();
 }
 
 bool WriteInstalledVersion(std::string_view version)

@@ -43,6 +43,10 @@ std::string UpdateFileName(std::string_view version);
 
 // The installed version, VELMORA_VERSION of the settings store; empty when it is missing.
 std::string ReadInstalledVersion();
+// The same, but nullopt when the settings file cannot be read or parsed (or there is no home
+// for it), with the reason in `problem`: the installed version is then unknown, and no update
+// may follow, or it would repeat at every start.
+std::optional<std::string> ReadInstalledVersionIfKnown(std::string& problem);
 // Writes VELMORA_VERSION; false when the store could not be written.
 bool WriteInstalledVersion(std::string_view version);
 

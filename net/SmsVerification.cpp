@@ -64,13 +64,33 @@ bool SmsSent(const HttpReply& reply)
 }
 
 CSmsVerification::Request CSmsVerification::Begin(const Endpoints& endpoints,
-                                                  std::string_view mobile)
+                                                  std::string_view mobile, Clock::time_point now)
 {
     if (mobile.empty())
         return {"手机不能为空!", {}};
     const int code = DrawVerificationCode();
     m_code = std::to_string(code);
+    m_mobile = mobile;
+    m_sent = now;
+    m_spent = false;
     return {{}, VerificationCodeUrl(endpoints, mobile, code)};
+}
+
+std::optional<std::string> CSmsVerification::Refusal(std::string_view typed,
+                                                     std::string_view mobile,
+                                                     Clock::time_point now) const
+{
+    if (m_code.empty())
+        return "请先获取手机验证码!";
+    if (typed != m_code)
+        return "手机验证码错误";
+    if (m_spent)
+        return "手机验证码已使用过，请重新获取验证码!";
+    if (now - m_sent > kLifetime)
+        return "手机验证码已过期（10分钟内有效），请重新获取验证码!";
+    if (mobile != m_mobile)
+        return "手机号码与接收验证码的号码不一致，请重新获取验证码!";
+    return std::nullopt;
 }
 
 std::string CSmsVerification::ResultMessage(const HttpReply& reply)

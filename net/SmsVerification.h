@@ -4,6 +4,8 @@
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,9 +34,13 @@ int DrawVerificationCode();
 bool SmsSent(const HttpReply& reply);
 
 // The code sent last from one user center dialog; the dialog owns it, so closing the dialog
-// forgets the code and register and modify then need a new one.
+// forgets the code and register and modify then need a new one. A code belongs to the number
+// it was sent to, serves one request and lasts 10 minutes.
 class CSmsVerification {
 public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::minutes kLifetime{10};
+
     // What pressing "获取验证码" does: either a message to show (nothing is sent, the stored
     // code stays) or the URL to send. A URL means that a new code is already stored, whatever
     // becomes of the send.
@@ -42,7 +48,8 @@ public:
         std::string message;
         std::string url;
     };
-    Request Begin(const Endpoints& endpoints, std::string_view mobile);
+    Request Begin(const Endpoints& endpoints, std::string_view mobile,
+                  Clock::time_point now = Clock::now());
 
     // The message for the reply of the send that Begin asked for.
     static std::string ResultMessage(const HttpReply& reply);
@@ -54,8 +61,17 @@ public:
     bool Accepts(std::string_view typed) const { return !m_code.empty() && typed == m_code; }
     const std::string& code() const { return m_code; }
 
+    // Why the typed code cannot go with a request for `mobile`; nullopt when it can.
+    std::optional<std::string> Refusal(std::string_view typed, std::string_view mobile,
+                                       Clock::time_point now = Clock::now()) const;
+    // The code has gone with a request and serves no other.
+    void Spend() { m_spent = true; }
+
 private:
     std::string m_code;
+    std::string m_mobile;
+    Clock::time_point m_sent{};
+    bool m_spent = false;
 };
 
 } // namespace velmora

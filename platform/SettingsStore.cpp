@@ -4,12 +4,14 @@
 #include "platform/TextCodec.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
 #include <optional>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -20,7 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// File format: UTF-8 text, one record per line, nothing trimmed.
+// File format: UTF-8 text (a leading byte-order mark is skipped), one record per line,
+// nothing trimmed.
 //
 //   # comment          blank lines and lines starting with '#' or ';' are ignored
 //   [section]          starts a section; the name is everything between '[' and the final ']'
@@ -177,6 +180,9 @@ bool Unescape(std::string_view text, std::string& out)
 
 std::optional<Document> Parse(std::string_view text)
 {
+    // Editors on other systems start a UTF-8 file with a byte-order mark.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
     Document doc;
     std::optional<std::size_t> current;
     while (!text.empty()) {
@@ -269,15 +275,19 @@ bool WriteAll(int fd, std::string_view data)
 }
 
 // Held for the whole read-modify-write. The lock lives on a separate file because the data
-// file itself is replaced by rename, and a lock on a replaced inode protects nothing.
-UniqueFd LockExclusive(const fs::path& lockFile)
+// file itself is replaced by rename, and a lock on a replaced inode protects nothing. A writer
+// holds it for milliseconds; one that holds it longer (stopped, hung) makes the others give
+// up after `patience` rather than wait for ever.
+UniqueFd LockExclusive(const fs::path& lockFile, std::chrono::milliseconds patience)
 {
     UniqueFd fd(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd.valid())
         return fd;
-    while (::flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
+    const auto until = std::chrono::steady_clock::now() + patience;
+    while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until)
             return UniqueFd();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return fd;
 }
@@ -420,7 +430,7 @@ bool SettingsStore::Write(std::string_view section, std::string_view name,
 {
     if (m_file.empty() || !MakeDirectories(m_file.parent_path()))
         return false;
-    const UniqueFd lock = LockExclusive(m_file.string() + ".lock");
+    const UniqueFd lock = LockExclusive(m_file.string() + ".lock", kLockPatience);
     if (!lock.valid())
         return false;
     std::optional<Document> doc = LoadDocument(m_file);
@@ -429,6 +439,29 @@ bool SettingsStore::Write(std::string_view section, std::string_view name,
     SetValue(FindOrAddSection(*doc, section), name, value);
     // Always through a fresh 0600 file, which also tightens a store left readable by others.
     return ReplaceFile(m_file, Serialize(*doc));
+}
+
+bool SettingsStore::CheckWritable(std::string& problem, std::chrono::milliseconds patience) const
+{
+    if (m_file.empty()) {
+        problem = "no settings file (no home directory)";
+        return false;
+    }
+    if (!MakeDirectories(m_file.parent_path())) {
+        problem = m_file.parent_path().string() + ": cannot be made";
+        return false;
+    }
+    const UniqueFd lock = LockExclusive(m_file.string() + ".lock", patience);
+    if (!lock.valid()) {
+        problem = m_file.string() + ".lock: still held by another program after " +
+                  std::to_string(patience.count()) + " ms";
+        return false;
+    }
+    if (!LoadDocument(m_file)) {
+        problem = m_file.string() + ": cannot be read or parsed";
+        return false;
+    }
+    return true;
 }
 
 } // namespace velmora

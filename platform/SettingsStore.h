@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -60,6 +61,14 @@ public:
     // Sets one value, creating the section if needed. Refuses (false) to rewrite a file it
     // cannot parse, so a damaged store is never silently emptied.
     bool Write(std::string_view section, std::string_view name, std::string_view value) const;
+
+    // Whether a Write could go through now: the lock is free within `patience` and the file
+    // (if any) reads and parses. False with the reason in `problem`.
+    bool CheckWritable(std::string& problem,
+                       std::chrono::milliseconds patience = kLockPatience) const;
+
+    // How long a writer waits for another one to finish.
+    static constexpr std::chrono::milliseconds kLockPatience{5000};
 
 private:
     std::filesystem::path m_file;

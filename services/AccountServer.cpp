@@ -17,10 +17,50 @@ constexpr std::string_view kSessionCookie = "vsid";
 constexpr std::int64_t kSessionSeconds = 12 * 3600;
 constexpr std::size_t kMaxForm = 16 * 1024;
 
+constexpr std::size_t kMinPassword = 8;
+
+// Whether the bytes are GBK as the program writes it: every byte sequence decodes and
+// encodes back to itself, so that no two different values read as one.
+bool IsGbk(const std::string& bytes) { return Utf8ToGbk(GbkToUtf8(bytes)) == bytes; }
+
 std::string Value(const AccountServer::Form& form, const std::string& key)
 {
     const auto found = form.find(key);
     return found == form.end() ? std::string() : GbkToUtf8(found->second);
+}
+
+// Without leading and trailing blanks (ASCII and ideographic spaces, tabs).
+std::string Trimmed(std::string text)
+{
+    static constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
+    for (;;) {
+        if (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+            text.pop_back();
+        else if (text.ends_with(kIdeographicSpace))
+            text.resize(text.size() - kIdeographicSpace.size());
+        else
+            break;
+    }
+    std::size_t start = 0;
+    for (;;) {
+        if (start < text.size() && (text[start] == ' ' || text[start] == '\t'))
+            ++start;
+        else if (std::string_view(text).substr(start).starts_with(kIdeographicSpace))
+            start += kIdeographicSpace.size();
+        else
+            break;
+    }
+    return text.substr(start);
+}
+
+// The reason the form's values cannot be read, empty when they can.
+std::string EncodingProblem(const AccountServer::Form& form)
+{
+    for (const auto& [key, value] : form) {
+        if (!IsGbk(value))
+            return "提交的内容含有无效的GBK编码，请检查输入的文字";
+    }
+    return {};
 }
 
 std::string QueryOf(const std::string& target)
@@ -48,12 +88,13 @@ bool Printable(const std::string& text)
 // The reason the fields cannot make an account, empty when they can.
 std::string FieldProblem(const std::string& name, const std::string& password,
                          const std::string& alias, const std::string& mail,
-                         const std::string& telphone)
+                         const std::string& telphone, bool newPassword = true)
 {
     if (name.empty() || Characters(name) > 32)
         return "用户名称不能为空，最长32个字符";
-    if (password.empty() || password.size() > 128)
-        return "用户密码不能为空，最长128个字节";
+    if ((newPassword && Characters(password) < kMinPassword) || password.empty() ||
+        password.size() > 128)
+        return "用户密码至少8个字符，最长128个字节";
     if (alias.empty() || Characters(alias) > 32)
         return "呢称不能为空，最长32个字符";
     if (mail.size() < 3 || mail.size() > 128 || mail.find('@') == std::string::npos)
@@ -122,36 +163,6 @@ AccountServer::Form DecodeForm(std::string_view text)
     return form;
 }
 
-std::int64_t LoginThrottle::waitFor(const std::string& key, std::int64_t now)
-{
-    const std::lock_guard lock(m_mutex);
-    const auto found = m_entries.find(key);
-    return found == m_entries.end() ? 0 : std::max<std::int64_t>(found->second.until - now, 0);
-}
-
-void LoginThrottle::failed(const std::string& key, std::int64_t now)
-{
-    const std::lock_guard lock(m_mutex);
-    // Forgets keys that have been quiet for a day, so that a stream of made-up names cannot
-    // grow the table without end.
-    if (m_entries.size() > 100000)
-        std::erase_if(m_entries,
-                      [now](const auto& item) { return now - item.second.last > 86400; });
-    Entry& entry = m_entries[key];
-    ++entry.failures;
-    entry.last = now;
-    if (entry.failures > m_free) {
-        const int doublings = std::min(entry.failures - m_free - 1, 30);
-        entry.until = now + std::min<std::int64_t>(std::int64_t{1} << doublings, m_longest);
-    }
-}
-
-void LoginThrottle::succeeded(const std::string& key)
-{
-    const std::lock_guard lock(m_mutex);
-    m_entries.erase(key);
-}
-
 AccountServer::AccountServer(AccountServerOptions options) : m_options(std::move(options)) {}
 
 AccountServer::~AccountServer() { stop(); }
@@ -161,7 +172,7 @@ std::int64_t AccountServer::now() const
     if (m_options.clock)
         return m_options.clock();
     return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -180,6 +191,9 @@ bool AccountServer::start(std::string& error)
     m_store = AccountStore::Open(m_options.db, error);
     if (!m_store)
         return false;
+    m_guard = std::make_unique<LoginGuard>(*m_store);
+    m_registrations =
+        std::make_unique<RateLimit>(m_options.registrations, m_options.registrationWindow);
     // Checked against when a name is unknown, so that the answer takes as long as for a known
     // one and does not tell which names exist.
     m_decoyHash = HashPassword(SessionId(), m_options.hashCost);
@@ -187,7 +201,6 @@ bool AccountServer::start(std::string& error)
     m_server = std::make_unique<GuardedServer>(m_options.limits);
     m_server->set_keep_alive_timeout(1);
     m_server->set_payload_max_length(kMaxForm);
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(16); };
 
     auto send = [](httplib::Response& response, const Reply& reply) {
         response.status = reply.status;
@@ -201,7 +214,7 @@ bool AccountServer::start(std::string& error)
                        const Form form = DecodeForm(request.body);
                        const std::string action = Value(query, "action");
                        if (action == "add")
-                           send(response, registerAccount(form));
+                           send(response, registerAccount(form, request.remote_addr));
                        else if (action == "mod")
                            send(response, modifyAccount(form, request.remote_addr));
                        else
@@ -250,33 +263,24 @@ std::optional<bool> AccountServer::checkPassword(const std::optional<Account>& a
                                                  const std::string& password,
                                                  const std::string& address, std::int64_t& wait)
 {
-    const std::int64_t current = now();
-    const std::string accountKey = "account:" + name;
-    const std::string addressKey = "address:" + address;
-    wait = std::max(m_perAccount.waitFor(accountKey, current),
-                    m_perAddress.waitFor(addressKey, current));
+    const LoginGuard::Attempt attempt = m_guard->admit(name, address, now());
+    wait = attempt.wait;
     if (wait > 0)
         return std::nullopt;
-    bool fits = false;
-    {
-        m_hashing.acquire();
-        fits = VerifyPassword(account ? account->passwordHash : m_decoyHash, password) && account;
-        m_hashing.release();
-    }
-    if (fits) {
-        m_perAccount.succeeded(accountKey);
-        m_perAddress.succeeded(addressKey);
-    } else {
-        m_perAccount.failed(accountKey, current);
-        m_perAddress.failed(addressKey, current);
-    }
+    m_hashing.acquire();
+    const bool fits =
+        VerifyPassword(account ? account->passwordHash : m_decoyHash, password) && account;
+    m_hashing.release();
+    m_guard->settle(attempt, fits);
     return fits;
 }
 
-AccountServer::Reply AccountServer::registerAccount(const Form& form)
+AccountServer::Reply AccountServer::registerAccount(const Form& form, const std::string& address)
 {
+    if (const std::string problem = EncodingProblem(form); !problem.empty())
+        return {200, "retcode=2 注册失败：" + problem, {}};
     Account account;
-    account.name = Value(form, "username");
+    account.name = Trimmed(Value(form, "username"));
     const std::string password = Value(form, "password");
     account.alias = Value(form, "alias");
     account.mail = Value(form, "mail");
@@ -285,6 +289,10 @@ AccountServer::Reply AccountServer::registerAccount(const Form& form)
         FieldProblem(account.name, password, account.alias, account.mail, account.telphone);
     if (!problem.empty())
         return {200, "retcode=2 注册失败：" + problem, {}};
+    std::int64_t wait = 0;
+    if (!m_registrations->take(address, now(), wait))
+        return {
+            200, "retcode=4 注册失败：注册过于频繁，请" + std::to_string(wait) + "秒后再试", {}};
     m_hashing.acquire();
     account.passwordHash = HashPassword(password, m_options.hashCost);
     m_hashing.release();
@@ -303,12 +311,15 @@ AccountServer::Reply AccountServer::registerAccount(const Form& form)
 
 AccountServer::Reply AccountServer::modifyAccount(const Form& form, const std::string& address)
 {
-    const std::string name = Value(form, "username");
+    if (const std::string problem = EncodingProblem(form); !problem.empty())
+        return {200, "retcode=2 修改失败：" + problem, {}};
+    const std::string name = Trimmed(Value(form, "username"));
     const std::string password = Value(form, "password");
     const std::string alias = Value(form, "alias");
     const std::string mail = Value(form, "mail");
     const std::string telphone = Value(form, "telphone");
-    const std::string problem = FieldProblem(name, password, alias, mail, telphone);
+    // An account from before the minimum password length keeps its password.
+    const std::string problem = FieldProblem(name, password, alias, mail, telphone, false);
     if (!problem.empty())
         return {200, "retcode=2 修改失败：" + problem, {}};
     const std::optional<Account> account = m_store->find(name);
@@ -326,7 +337,9 @@ AccountServer::Reply AccountServer::modifyAccount(const Form& form, const std::s
 
 AccountServer::Reply AccountServer::login(const Form& form, const std::string& address)
 {
-    const std::string name = Value(form, "username");
+    if (const std::string problem = EncodingProblem(form); !problem.empty())
+        return {200, "login failed: " + problem, {}};
+    const std::string name = Trimmed(Value(form, "username"));
     const std::string password = Value(form, "password");
     if (name.empty() || password.empty())
         return {200, "login failed: 用户名称和密码不能为空", {}};

@@ -3,6 +3,8 @@
 #include "net/Endpoints.h"
 #include "services/AccountStore.h"
 #include "services/GuardedServer.h"
+#include "services/LoginGuard.h"
+#include "services/RateLimit.h"
 
 #include <atomic>
 #include <chrono>
@@ -29,33 +31,12 @@ struct AccountServerOptions {
     std::string accessCode = Endpoints{}.accountAccessCode;
     HashCost hashCost = HashCost::Interactive;
     ConnectionLimits limits{.requestTime = std::chrono::seconds(10), .perAddress = 8};
-    // Seconds on a monotonic clock, for the refusal windows after wrong passwords; the
-    // steady clock when empty.
+    // Seconds since 1970 (UTC), for the waits after wrong passwords and the registration limit;
+    // the system clock when empty.
     std::function<std::int64_t()> clock;
-};
-
-// Counts wrong passwords per key (an account, a client address) and answers how long a key
-// must still wait before its next attempt is looked at. Thread-safe.
-class LoginThrottle {
-public:
-    // `free`: wrong passwords allowed before the first wait; each one after that doubles the
-    // wait, from 1 second up to `longest`.
-    LoginThrottle(int free, std::int64_t longest) : m_free(free), m_longest(longest) {}
-
-    std::int64_t waitFor(const std::string& key, std::int64_t now);
-    void failed(const std::string& key, std::int64_t now);
-    void succeeded(const std::string& key);
-
-private:
-    struct Entry {
-        int failures = 0;
-        std::int64_t until = 0;
-        std::int64_t last = 0;
-    };
-    int m_free;
-    std::int64_t m_longest;
-    std::mutex m_mutex;
-    std::map<std::string, Entry> m_entries;
+    // Registrations one client address may make within `registrationWindow` seconds.
+    std::size_t registrations = 5;
+    std::int64_t registrationWindow = 3600;
 };
 
 // The website's account pages that the program posts its forms to:
@@ -63,7 +44,8 @@ private:
 //   POST /weborbalt/register.asp?action=mod     the same; changes alias, mail and telphone
 //   POST /weborbalt/chklogin.asp?getcode=CODE   username password
 //   POST /weborbalt/logout.asp                  ends the session of the cookie; empty answer
-// Form values are GBK, as the program sends them; answers are GBK too. New accounts are
+// Form values are GBK, as the program sends them (malformed GBK is refused); answers are GBK
+// too. Names are taken without leading and trailing blanks. New accounts are
 // inactive until an operator activates them (velmora-server accounts activate NAME).
 class AccountServer {
 public:
@@ -86,12 +68,12 @@ private:
         std::string cookie;
     };
 
-    Reply registerAccount(const Form& form);
+    Reply registerAccount(const Form& form, const std::string& address);
     Reply modifyAccount(const Form& form, const std::string& address);
     Reply login(const Form& form, const std::string& address);
     std::string logout(const std::string& cookie);
-    // Nullopt while the account or the address must wait; otherwise whether the password fits
-    // (a missing account never does, at the same cost).
+    // Nullopt while the attempt must wait (see LoginGuard); otherwise whether the password
+    // fits (a missing account never does, at the same cost).
     std::optional<bool> checkPassword(const std::optional<Account>& account,
                                       const std::string& name, const std::string& password,
                                       const std::string& address, std::int64_t& wait);
@@ -105,8 +87,8 @@ private:
     int m_port = 0;
     std::string m_decoyHash;
 
-    LoginThrottle m_perAccount{3, 300};
-    LoginThrottle m_perAddress{10, 300};
+    std::unique_ptr<LoginGuard> m_guard;
+    std::unique_ptr<RateLimit> m_registrations;
     // Each interactive hash takes 64 MiB: a burst of logins must not take all the memory.
     std::counting_semaphore<4> m_hashing{4};
 

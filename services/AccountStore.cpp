@@ -120,6 +120,10 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& fi
     std::unique_ptr<AccountStore> store(new AccountStore(db));
     // The admin commands write to the same file while a server runs.
     sqlite3_busy_timeout(db, 5000);
+    // Every wrong password writes a count: a write-ahead log keeps that from costing a sync of
+    // the whole file each time.
+    sqlite3_exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", nullptr, nullptr,
+                 nullptr);
     int changes = 0;
     if (!store->execute("CREATE TABLE IF NOT EXISTS accounts ("
                         " name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE,"
@@ -128,6 +132,15 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& fi
                         " type TEXT NOT NULL DEFAULT '1',"
                         " active INTEGER NOT NULL DEFAULT 0,"
                         " created TEXT NOT NULL, activated TEXT)",
+                        {}, changes)) {
+        error = file.string() + ": " + sqlite3_errmsg(db);
+        return nullptr;
+    }
+    if (!store->execute("CREATE TABLE IF NOT EXISTS login_failures ("
+                        " kind TEXT NOT NULL, name TEXT NOT NULL, address TEXT NOT NULL,"
+                        " failures INTEGER NOT NULL, until INTEGER NOT NULL,"
+                        " last INTEGER NOT NULL, attempts INTEGER NOT NULL DEFAULT 0,"
+                        " PRIMARY KEY (kind, name, address))",
                         {}, changes)) {
         error = file.string() + ": " + sqlite3_errmsg(db);
         return nullptr;
@@ -207,6 +220,86 @@ std::vector<Account> AccountStore::all()
     while (sqlite3_step(statement.handle) == SQLITE_ROW)
         accounts.push_back(ReadAccount(statement.handle));
     return accounts;
+}
+
+} // namespace velmora::services
+
+namespace velmora::services {
+
+namespace {
+
+LoginFailures ReadFailures(sqlite3_stmt* statement)
+{
+    LoginFailures failures;
+    failures.kind = Column(statement, 0);
+    failures.name = Column(statement, 1);
+    failures.address = Column(statement, 2);
+    failures.failures = sqlite3_column_int(statement, 3);
+    failures.until = sqlite3_column_int64(statement, 4);
+    failures.last = sqlite3_column_int64(statement, 5);
+    failures.attempts = sqlite3_column_int(statement, 6);
+    return failures;
+}
+
+} // namespace
+
+std::optional<LoginFailures> AccountStore::loginFailures(const std::string& kind,
+                                                         const std::string& name,
+                                                         const std::string& address)
+{
+    const std::lock_guard lock(m_mutex);
+    Statement statement;
+    if (!Prepare(m_db,
+                 "SELECT kind, name, address, failures, until, last, attempts FROM login_failures"
+                 " WHERE kind = ?1 AND name = ?2 AND address = ?3",
+                 {kind, name, address}, statement) ||
+        sqlite3_step(statement.handle) != SQLITE_ROW)
+        return std::nullopt;
+    return ReadFailures(statement.handle);
+}
+
+bool AccountStore::putLoginFailures(const LoginFailures& failures)
+{
+    int changes = 0;
+    if (failures.failures <= 0 && failures.attempts <= 0)
+        return execute("DELETE FROM login_failures WHERE kind = ?1 AND name = ?2 AND address = ?3",
+                       {failures.kind, failures.name, failures.address}, changes);
+    return execute("INSERT OR REPLACE INTO login_failures VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                   {failures.kind, failures.name, failures.address,
+                    std::to_string(failures.failures), std::to_string(failures.until),
+                    std::to_string(failures.last), std::to_string(failures.attempts)},
+                   changes);
+}
+
+std::vector<LoginFailures> AccountStore::allLoginFailures()
+{
+    const std::lock_guard lock(m_mutex);
+    std::vector<LoginFailures> all;
+    Statement statement;
+    if (!Prepare(m_db,
+                 "SELECT kind, name, address, failures, until, last, attempts FROM login_failures"
+                 " ORDER BY name, address, kind",
+                 {}, statement))
+        return all;
+    while (sqlite3_step(statement.handle) == SQLITE_ROW)
+        all.push_back(ReadFailures(statement.handle));
+    return all;
+}
+
+int AccountStore::clearLoginFailures(const std::string& nameOrAddress, std::int64_t quietSince)
+{
+    int changes = 0;
+    if (quietSince > 0)
+        return execute("DELETE FROM login_failures WHERE last < ?1", {std::to_string(quietSince)},
+                       changes)
+                   ? changes
+                   : 0;
+    if (nameOrAddress.empty())
+        return execute("DELETE FROM login_failures", {}, changes) ? changes : 0;
+    return execute("DELETE FROM login_failures WHERE name = lower(?1) OR address = ?1",
+                   {nameOrAddress}, changes)
+               ? changes
+               : 0;
 }
 
 } // namespace velmora::services

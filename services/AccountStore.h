@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -21,6 +22,21 @@ struct Account {
     bool active = false;
     std::string created;   // "YYYY-MM-DD HH:MM:SS" UTC
     std::string activated; // the same, empty while inactive
+};
+
+// Wrong passwords counted against one key: `kind` names the rule ("pair": an account together
+// with a client address, "address": a client address across accounts, "account" and
+// "account-repeat": an account across addresses), `name` the account (folded to lower case)
+// and `address` the client address, each empty where the rule has none. Times are seconds
+// since 1970 (UTC).
+struct LoginFailures {
+    std::string kind;
+    std::string name;
+    std::string address;
+    int failures = 0;
+    std::int64_t until = 0; // no password is looked at for this key before then
+    std::int64_t last = 0;  // the latest failure or refused attempt
+    int attempts = 0;       // failures and refused attempts together
 };
 
 // How much work a password hash costs. Interactive is the only one for real accounts; the
@@ -51,6 +67,16 @@ public:
     bool updateDetails(const std::string& name, const std::string& alias, const std::string& mail,
                        const std::string& telphone);
     std::vector<Account> all();
+
+    // Kept in the database (a count without failures and attempts goes), so that the operator's
+    // commands see and clear what a running server counts, and a restart forgets nothing.
+    std::optional<LoginFailures> loginFailures(const std::string& kind, const std::string& name,
+                                               const std::string& address);
+    bool putLoginFailures(const LoginFailures& failures);
+    std::vector<LoginFailures> allLoginFailures();
+    // Drops the counts of an account name or a client address, all when `nameOrAddress` is
+    // empty, and those quiet since `quietSince` (0: none for that reason). How many went.
+    int clearLoginFailures(const std::string& nameOrAddress, std::int64_t quietSince = 0);
 
 private:
     explicit AccountStore(sqlite3* db) : m_db(db) {}

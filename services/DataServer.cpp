@@ -10,14 +10,9 @@
 #include <chrono>
 #include <httplib.h>
 #include <optional>
-#include <sys/socket.h>
 #include <zlib.h>
 
 namespace velmora::services {
-
-namespace {
-constexpr std::size_t kServingThreads = 32;
-}
 
 namespace {
 
@@ -118,50 +113,17 @@ bool DataServer::start(std::string& error)
     m_server = std::move(guarded);
     // Short, so that stop() never waits long for an idle connection.
     m_server->set_keep_alive_timeout(1);
-    m_server->set_read_timeout(5);
-    // Every commodity of a client's synchronisation asks at once, and slow answers (latency
-    // injected by tests) hold their thread: more than the library's few threads.
-    m_server->new_task_queue = [] { return new httplib::ThreadPool(kServingThreads); };
-    // The library listens with a queue of 5 connections; SYNs beyond it are dropped and the
-    // client retries only a second later. Listening again on the socket widens the queue.
-    int listener = -1;
-    m_server->set_socket_options([&listener](socket_t sock) {
-        httplib::default_socket_options(sock);
-        listener = sock;
-    });
     addRoutes();
-
-    if (m_options.port == 0)
-        m_port = m_server->bind_to_any_port(m_options.host);
-    else
-        m_port = m_server->bind_to_port(m_options.host, m_options.port) ? m_options.port : -1;
-    if (m_port <= 0) {
-        error = "cannot listen on " + m_options.host + " port " + std::to_string(m_options.port);
-        m_server.reset();
-        return false;
-    }
-    if (listener >= 0)
-        (void)::listen(listener, SOMAXCONN);
-    m_server->set_socket_options(httplib::default_socket_options);
 
     {
         const std::lock_guard lock(m_stopMutex);
         m_stopping = false;
     }
-    m_listenEnded = false;
-    m_thread = std::thread([this] {
-        m_server->listen_after_bind();
-        m_listenEnded = true;
-    });
-    // httplib's stop() does nothing until the accept loop runs, so wait for it.
-    while (!m_server->is_running() && !m_listenEnded)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (m_listenEnded) {
-        m_thread.join();
+    if (!m_server->startServing(m_options.host, m_options.port, error)) {
         m_server.reset();
-        error = "the server stopped at once";
         return false;
     }
+    m_port = m_server->boundPort();
     return true;
 }
 
@@ -174,9 +136,7 @@ void DataServer::stop()
         m_stopping = true;
     }
     m_stopSignal.notify_all();
-    m_server->stop();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_server->stopServing();
     m_server.reset();
 }
 

@@ -15,13 +15,13 @@
 #include <thread>
 
 namespace httplib {
-class Server;
 struct Request;
 struct Response;
 } // namespace httplib
 
 namespace velmora::services {
 
+class GuardedServer;
 class MarketSource;
 
 struct DataServerOptions {
@@ -42,9 +42,9 @@ struct DataServerOptions {
     // Seconds since 1970 UTC; the system clock when empty. Quotes, the simulated market and a
     // series query without datetime= go by it.
     std::function<std::int64_t()> clock;
-    // Over plain HTTP; a client's synchronisation opens many connections at once, so by
-    // default there is no cap per address.
-    ConnectionLimits limits{};
+    // A client's synchronisation opens a connection per commodity at once, so the cap per
+    // address is wider than the website's; a request carries no body.
+    ConnectionLimits limits{.perAddress = 64, .maxBody = 0};
 };
 
 // The reference data server: the quote page and the series query on "/testone.php", from the
@@ -108,9 +108,7 @@ private:
 
     DataServerOptions m_options;
     std::unique_ptr<MarketSource> m_market;
-    std::unique_ptr<httplib::Server> m_server;
-    std::thread m_thread;
-    std::atomic<bool> m_listenEnded{false};
+    std::unique_ptr<GuardedServer> m_server;
     int m_port = 0;
     FaultInjector m_faults;
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <filesystem>
 #include <httplib.h>
@@ -16,8 +17,9 @@
 namespace velmora::services {
 
 // An HTTP server, plain or over TLS, that bounds how long a client may take to send its
-// request (the TLS handshake included), caps the connections of one address, and ends every
-// connection within a fraction of a second of stop(), whatever its client does.
+// request (the TLS handshake included) and how large it may be, caps the connections of one
+// address and of all as they arrive, serves each taken connection on a thread of its own, and
+// ends every connection within a fraction of a second of stop(), whatever its client does.
 class GuardedServer : public httplib::Server {
 public:
     explicit GuardedServer(ConnectionLimits limits) : m_limits(limits) {}
@@ -36,13 +38,18 @@ public:
     int boundPort() const { return m_port; }
     // "http://HOST:PORT", or "https://" with TLS.
     std::string url(const std::string& host) const;
-    // From stop() on; the library's own running flag stays up until every connection ended.
+    // From stopServing() on.
     bool stopping() const { return svr_sock_ == INVALID_SOCKET; }
+    // Connections taken and not yet closed.
+    std::size_t openConnections();
 
 private:
-    bool process_and_close_socket(socket_t sock) override;
-    bool takeSlot(const std::string& address);
-    void releaseSlot(const std::string& address);
+    void acceptLoop(socket_t listener);
+    // Whether the connection of `address` may be served; waits a little for a place when all
+    // are taken.
+    bool admit(const std::string& address);
+    void release(const std::string& address);
+    void serveConnection(socket_t sock);
 
     // Serves the requests of one connection, over its TLS session when `tls` is set.
     bool serveRequests(socket_t sock, SSL* tls);
@@ -50,9 +57,11 @@ private:
     ConnectionLimits m_limits;
     std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> m_tls{nullptr, &SSL_CTX_free};
     std::mutex m_mutex;
+    std::condition_variable m_released;
     std::map<std::string, std::size_t> m_perAddress;
+    std::size_t m_open = 0;
     std::thread m_thread;
-    std::atomic<bool> m_listenEnded{false};
+    socket_t m_listener = INVALID_SOCKET;
     int m_port = 0;
 };
 

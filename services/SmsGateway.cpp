@@ -4,10 +4,16 @@
 #include "services/UtcTime.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <deque>
+#include <fcntl.h>
 #include <fstream>
 #include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace velmora::services {
 
@@ -74,9 +80,59 @@ std::string HtmlEscape(std::string_view text)
     return out;
 }
 
+// One line whatever the text holds: C0 controls and DEL as the byte escapes, and the C1
+// controls (U+0080 to U+009F) as \u0080 ... \u009F.
+std::string EscapeForOutbox(std::string_view text)
+{
+    const std::string escaped = EscapeControlBytes(text);
+    std::string out;
+    out.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(escaped[i]);
+        const auto next = i + 1 < escaped.size() ? static_cast<unsigned char>(escaped[i + 1]) : 0;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += "\\u00";
+            out += kHex[next >> 4];
+            out += kHex[next & 0xF];
+            ++i;
+        } else {
+            out += escaped[i];
+        }
+    }
+    return out;
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
 } // namespace
 
-SmsGateway::SmsGateway(SmsGatewayOptions options) : m_options(std::move(options)) {}
+SmsGateway::SmsGateway(SmsGatewayOptions options)
+    : m_options(std::move(options)), m_perAddress(m_options.sendsPerAddress, m_options.sendWindow),
+      m_perPhone(m_options.sendsPerPhone, m_options.sendWindow),
+      m_wrongCredentials(m_options.wrongCredentials, m_options.sendWindow)
+{
+}
+
+std::int64_t SmsGateway::now() const
+{
+    if (m_options.clock)
+        return m_options.clock();
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 SmsGateway::~SmsGateway() { stop(); }
 
@@ -95,10 +151,18 @@ bool SmsGateway::start(std::string& error)
     std::error_code ignored;
     if (m_options.outbox.has_parent_path())
         std::filesystem::create_directories(m_options.outbox.parent_path(), ignored);
-    if (!std::ofstream(m_options.outbox, std::ios::app)) {
+    // Verification codes: nobody else may read them, also in a file an older server made.
+    const int fd =
+        ::open(m_options.outbox.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    struct stat file {};
+    if (fd < 0 || ::fstat(fd, &file) != 0 ||
+        (S_ISREG(file.st_mode) && (file.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0)) {
+        if (fd >= 0)
+            ::close(fd);
         error = m_options.outbox.string() + ": cannot be written";
         return false;
     }
+    ::close(fd);
 
     m_server = std::make_unique<GuardedServer>(m_options.limits);
     m_server->set_keep_alive_timeout(1);
@@ -106,15 +170,23 @@ bool SmsGateway::start(std::string& error)
     m_server->Get("/GateWay/Services\\.asmx/DirectSend", [this](const httplib::Request& request,
                                                                 httplib::Response& response) {
         std::string refusal;
-        if (!SameSecret(request.get_param_value("UserID"), m_options.userId) ||
-            !SameSecret(request.get_param_value("Account"), m_options.account) ||
-            !SameSecret(request.get_param_value("Password"), m_options.password)) {
+        const std::string& address = request.remote_addr;
+        const std::int64_t current = now();
+        if (const std::int64_t wait = m_wrongCredentials.waitFor(address, current); wait > 0) {
+            response.status = 429;
+            refusal =
+                "Error: too many wrong credentials, try again in " + std::to_string(wait) + " s";
+        } else if (!SameSecret(request.get_param_value("UserID"), m_options.userId) ||
+                   !SameSecret(request.get_param_value("Account"), m_options.account) ||
+                   !SameSecret(request.get_param_value("Password"), m_options.password)) {
+            m_wrongCredentials.record(address, current);
             response.status = 403;
             refusal = "Error: wrong user id, account or password";
         } else {
-            refusal = accept(request.get_param_value("Phones"), request.get_param_value("Content"));
-            if (!refusal.empty())
-                response.status = 400;
+            int status = 200;
+            refusal = accept(request.get_param_value("Phones"), request.get_param_value("Content"),
+                             address, status);
+            response.status = status;
         }
         response.set_content(refusal.empty() ? "Sucess" : refusal, "text/plain; charset=utf-8");
     });
@@ -137,22 +209,89 @@ void SmsGateway::stop()
     m_server.reset();
 }
 
-std::string SmsGateway::accept(const std::string& phones, const std::string& content)
+std::string SmsGateway::accept(const std::string& phones, const std::string& content,
+                               const std::string& address, int& status)
 {
+    status = 400;
     if (!ValidPhones(phones))
         return "Error: Phones must be numbers of 5 to 20 digits, each followed by ';'";
     if (content.empty() || content.size() > kMaxContent)
         return "Error: Content must hold 1 to 1000 bytes";
+    std::vector<std::string> numbers;
+    for (std::size_t start = 0; start < phones.size();) {
+        std::size_t end = phones.find(';', start);
+        if (end == std::string::npos)
+            end = phones.size();
+        numbers.push_back(phones.substr(start, end - start));
+        start = end + 1;
+    }
+    {
+        // Nothing counts unless the message is let through.
+        const std::lock_guard lock(m_limitMutex);
+        const std::int64_t current = now();
+        status = 429;
+        if (const std::int64_t wait = m_perAddress.waitFor(address, current); wait > 0)
+            return "Error: too many messages from this address, try again in " +
+                   std::to_string(wait) + " s";
+        for (const std::string& number : numbers) {
+            if (const std::int64_t wait = m_perPhone.waitFor(number, current); wait > 0)
+                return "Error: too many messages to " + number + ", try again in " +
+                       std::to_string(wait) + " s";
+        }
+        m_perAddress.record(address, current);
+        for (const std::string& number : numbers)
+            m_perPhone.record(number, current);
+    }
     // Escaped, so that one message stays one line whatever its text holds.
-    const std::string line =
-        UtcNow() + "\t" + EscapeControlBytes(phones) + "\t" + EscapeControlBytes(content) + "\n";
-    const std::lock_guard lock(m_outboxMutex);
-    std::ofstream out(m_options.outbox, std::ios::app | std::ios::binary);
-    out << line;
-    out.flush();
-    if (!out)
+    if (!store(UtcNow() + "\t" + EscapeForOutbox(phones) + "\t" + EscapeForOutbox(content) +
+               "\n")) {
+        status = 500;
         return "Error: the message could not be stored";
+    }
+    status = 200;
     return {};
+}
+
+bool SmsGateway::store(const std::string& line)
+{
+    const std::lock_guard lock(m_outboxMutex);
+    const int fd = ::open(m_options.outbox.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    bool stored = ::fstat(fd, &status) == 0;
+    const auto size = static_cast<std::size_t>(stored ? status.st_size : 0);
+    if (stored && S_ISREG(status.st_mode) && size + line.size() > m_options.maxOutbox) {
+        // Keeps the newer half, from a line's start, and adds the message to it; the old file
+        // stays until the new one is whole.
+        std::string tail(std::min(size, m_options.maxOutbox / 2), '\0');
+        const ssize_t got =
+            ::pread(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size()));
+        ::close(fd);
+        if (got != static_cast<ssize_t>(tail.size()))
+            return false;
+        const std::size_t cut = tail.find('\n');
+        tail.erase(0, cut == std::string::npos ? tail.size() : cut + 1);
+        const std::filesystem::path next = m_options.outbox.string() + ".new";
+        const int out = ::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        stored = out >= 0 && WriteAll(out, tail + line);
+        if (out >= 0)
+            ::close(out);
+        stored = stored && ::rename(next.c_str(), m_options.outbox.c_str()) == 0;
+        if (!stored)
+            ::unlink(next.c_str());
+        return stored;
+    }
+    // A write cut short (a full disk, a size limit) is taken back, so that the next line
+    // never joins a half one.
+    if (stored && !WriteAll(fd, line)) {
+        stored = false;
+        if (S_ISREG(status.st_mode) && ::ftruncate(fd, static_cast<off_t>(size)) != 0)
+            std::fprintf(stderr, "velmora-server: %s: a cut message is left at its end\n",
+                         m_options.outbox.c_str());
+    }
+    ::close(fd);
+    return stored;
 }
 
 std::string SmsGateway::outboxPage()

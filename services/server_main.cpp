@@ -15,9 +15,11 @@
 #include "services/SmsGateway.h"
 #include "services/WebsitePages.h"
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <pthread.h>
 #include <string>
@@ -39,6 +41,8 @@ int usage(std::FILE* out = stderr, int status = 2)
                "       velmora-server accounts list [--db FILE]\n"
                "       velmora-server accounts activate NAME [--db FILE]\n"
                "       velmora-server accounts add NAME PASSWORD [--active] [--db FILE]\n"
+               "       velmora-server accounts waits [--db FILE]\n"
+               "       velmora-server accounts clear-waits [NAME|ADDRESS] [--db FILE]\n"
                "       velmora-server publish --version V --program FILE [--key FILE] "
                "[--publish DIR]\n"
                "       velmora-server --help | --version\n"
@@ -75,7 +79,9 @@ int RunAccountCommand(int argc, char** argv)
     const bool list = words.size() == 1 && words[0] == "list";
     const bool activate = words.size() == 2 && words[0] == "activate";
     const bool add = words.size() == 3 && words[0] == "add";
-    if (!list && !activate && !add)
+    const bool waits = words.size() == 1 && words[0] == "waits";
+    const bool clearWaits = (words.size() == 1 || words.size() == 2) && words[0] == "clear-waits";
+    if (!list && !activate && !add && !waits && !clearWaits)
         return usage();
     if (active && !add)
         return usage();
@@ -85,6 +91,25 @@ int RunAccountCommand(int argc, char** argv)
     if (!store) {
         std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
         return 1;
+    }
+    if (waits) {
+        // Kind, account, address, failures, seconds still to wait, latest failure (UTC).
+        const std::int64_t now = std::time(nullptr);
+        for (const velmora::services::LoginFailures& entry : store->allLoginFailures()) {
+            const std::time_t last = entry.last;
+            char when[32] = "";
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::gmtime(&last));
+            std::printf("%s\t%s\t%s\t%d\t%lld\t%s\n", entry.kind.c_str(),
+                        velmora::EscapeControlBytes(entry.name).c_str(),
+                        velmora::EscapeControlBytes(entry.address).c_str(), entry.failures,
+                        static_cast<long long>(std::max<std::int64_t>(entry.until - now, 0)), when);
+        }
+        return 0;
+    }
+    if (clearWaits) {
+        const int cleared = store->clearLoginFailures(words.size() == 2 ? words[1] : "");
+        std::printf("cleared %d\n", cleared);
+        return 0;
     }
     if (list) {
         for (const Account& account : store->all()) {

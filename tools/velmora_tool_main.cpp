@@ -263,9 +263,16 @@ int PrintUpdateCheck()
     g_pHttpClient->StartVersion(
         [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
     const HttpReply reply = answer.get();
-    const std::string installed = ReadInstalledVersion();
+    std::string problem;
+    const std::optional<std::string> known = ReadInstalledVersionIfKnown(problem);
+    const std::string installed = known.value_or("");
     const std::string published = reply.ok() ? reply.body.str() : std::string();
-    const UpdateDecision decision = DecideUpdate(installed, published);
+    UpdateDecision decision = DecideUpdate(installed, published);
+    if (!known) {
+        decision = {};
+        std::fprintf(stderr, "velmora-tool: no update: installed version unknown (%s)\n",
+                     problem.c_str());
+    }
     if (!reply.ok())
         std::fprintf(stderr, "velmora-tool: version request: %s\n",
                      CHttpClient::ErrorText(reply.code).c_str());

@@ -1,6 +1,7 @@
 #include "updater/Replace.h"
 
 #include "net/SelfUpdate.h"
+#include "platform/SettingsStore.h"
 #include "platform/Spawn.h"
 
 #include <cerrno>
@@ -199,6 +200,19 @@ ReplaceResult RunUpdate(const fs::path& folder, const UpdaterWords& words, Messa
     if (result.reason.empty()) {
         StopProcesses(FindProgramProcesses(folder / words.program), times.grace);
         std::this_thread::sleep_for(times.pause);
+        // The version must be recordable before the program changes: a new program without
+        // its version would be updated again at every start.
+        std::string problem;
+        if (!SettingsStore(SettingsStore::DefaultPath())
+                 .CheckWritable(problem, times.settingsPatience)) {
+            std::fprintf(stderr, "velmora-update: %s\n", problem.c_str());
+            sink.showMessage("升级失败，原程序保留不变：设置文件无法写入（" + problem + "）");
+            std::string reason;
+            if (!StartProgram(folder, words.program, reason))
+                std::fprintf(stderr, "velmora-update: %s\n", reason.c_str());
+            result.reason = problem;
+            return result;
+        }
         result = ReplaceProgram(folder, words);
     }
     if (!result.ok()) {

@@ -68,11 +68,15 @@ bool StartProgram(const std::filesystem::path& folder, const std::string& progra
 struct UpdaterTimes {
     std::chrono::milliseconds grace{2000}; // between SIGTERM and SIGKILL
     std::chrono::milliseconds pause{1000}; // after the program stopped
+    // The longest wait for the settings store's lock before anything is replaced.
+    std::chrono::milliseconds settingsPatience{5000};
 };
 
 // The whole work of the updater in `folder`: stops the program, waits, replaces it, writes the
 // version and starts the program again. A failure is reported to `sink` and the program is
-// not started, so that a failing update does not repeat itself at once. Answers the result.
+// not started, so that a failing update does not repeat itself at once; but when the settings
+// store cannot take the version (its lock stays held, the file is unreadable), nothing is
+// replaced and the old program starts again unchanged. Answers the result.
 ReplaceResult RunUpdate(const std::filesystem::path& folder, const UpdaterWords& words,
                         MessageSink& sink, UpdaterTimes times = {});
 

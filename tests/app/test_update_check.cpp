@@ -7,6 +7,7 @@
 #include "app/UserPrompts.h"
 #include "net/HttpClient.h"
 #include "net/SelfUpdate.h"
+#include "platform/SettingsStore.h"
 #include "services/AccountServer.h"
 #include "services/WebsitePages.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -100,6 +101,23 @@ TEST_F(UpdateCheckTest, AWrongSignatureEndsInTheFailureMessage)
     EXPECT_EQ(prompts.messages[0], "更新失败【-1|74】");
     EXPECT_TRUE(fs::is_empty(folder));
     EXPECT_EQ(ReadInstalledVersion(), "3.0.1");
+}
+
+// A settings file that cannot be read is reported once, and with the installed version unknown
+// nothing is downloaded: the update could not be recorded and would repeat at every start.
+TEST_F(UpdateCheckTest, AnUnreadableSettingsFileIsReportedAndStartsNoUpdate)
+{
+    std::ofstream(dir / "built", std::ios::binary) << "new";
+    publish("3.0.2", dir / "built");
+    const fs::path settings = SettingsStore::DefaultPath();
+    std::ofstream(settings, std::ios::binary | std::ios::trunc) << "VELMORA_VERSION=3.0.1\n";
+    ASSERT_TRUE(checked());
+    ASSERT_TRUE(checked());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_NE(prompts.messages[0].find("设置文件无法读取"), std::string::npos)
+        << prompts.messages[0];
+    EXPECT_TRUE(fs::is_empty(folder));
+    fs::remove(settings);
 }
 
 TEST_F(UpdateCheckTest, NothingNewerOrNoWebsiteSaysNothing)

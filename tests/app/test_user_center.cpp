@@ -94,7 +94,7 @@ TEST_F(UserCenterTest, RegisterNeedsTheCodeSentFromThisDialogThenNotifiesTheStaf
 {
     CUserCenterDlg dialog(m_prompts);
     QTest::keyClicks(dialog.userNameBox(), QStringLiteral("zhang"));
-    QTest::keyClicks(dialog.passwordBox(), QStringLiteral("p&w"));
+    QTest::keyClicks(dialog.passwordBox(), QStringLiteral("p&w-long"));
     QTest::keyClicks(dialog.aliasBox(), QStringLiteral("z"));
     QTest::keyClicks(dialog.mailBox(), QStringLiteral("z@x.cn"));
     QTest::keyClicks(dialog.mobileBox(), QStringLiteral("138"));
@@ -120,9 +120,20 @@ TEST_F(UserCenterTest, RegisterNeedsTheCodeSentFromThisDialogThenNotifiesTheStaf
     const auto requests = m_server.requests();
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(RequestLine(requests[1]), "POST /weborbalt/register.asp?action=add HTTP/1.0");
-    EXPECT_EQ(RequestBody(requests[1]),
-              "username=zhang&password=p%26w&alias=z&mail=z%40x.cn&telphone=138&channel=ORBALT");
+    EXPECT_EQ(
+        RequestBody(requests[1]),
+        "username=zhang&password=p%26w-long&alias=z&mail=z%40x.cn&telphone=138&channel=ORBALT");
     EXPECT_NE(RequestLine(requests[2]).find("Phones=13000000000%3B"), std::string::npos);
+
+    // The code has served its request; a new one serves only the number it was sent to.
+    QTest::mouseClick(dialog.registerButton(), Qt::LeftButton);
+    EXPECT_EQ(m_prompts.messages.back(), "手机验证码已使用过，请重新获取验证码!");
+    press(dialog, dialog.sendCodeButton());
+    dialog.codeBox()->setText(QString::fromStdString(dialog.verification().code()));
+    dialog.mobileBox()->setText(QStringLiteral("139"));
+    QTest::mouseClick(dialog.registerButton(), Qt::LeftButton);
+    EXPECT_EQ(m_prompts.messages.back(), "手机号码与接收验证码的号码不一致，请重新获取验证码!");
+    EXPECT_EQ(m_server.requests().size(), 4u);
 }
 
 TEST_F(UserCenterTest, LoginLocksTheDetailsAndAFailedLogoutKeepsThem)

@@ -138,7 +138,12 @@ TEST(AccountChecks, RefuseInTheirOrderBeforeAnythingIsSent)
         EXPECT_EQ(check(), "用户名称不能为空!");
         form.userName = "u";
         EXPECT_EQ(check(), "用户密码不能为空!");
-        form.password = "p";
+        form.password = "一二三4567";
+        if (kind == AccountRequestKind::Register)
+            EXPECT_EQ(check(), "用户密码不能少于8个字符!");
+        else
+            EXPECT_EQ(check(), "呢称不能为空!"); // the account's password as it is
+        form.password = "一二三45678";
         EXPECT_EQ(check(), "呢称不能为空!");
         form.alias = "a";
         EXPECT_EQ(check(), "邮箱不能为空或格式不对!");
@@ -394,6 +399,41 @@ TEST_F(AccountTest, CodesAreKeptPerDialogAndOnlyTheLastCounts)
     EXPECT_FALSE(verification.Accepts(firstCode));
     EXPECT_TRUE(verification.Accepts(verification.code()));
     EXPECT_FALSE(CSmsVerification().Accepts(verification.code()));
+}
+
+// A code goes with the number it was sent to, with one request, within ten minutes.
+TEST_F(AccountTest, ACodeIsBoundToItsNumberUsedOnceAndExpires)
+{
+    const Endpoints unreachable = endpoints(test::UnusedPort());
+    const auto sent = CSmsVerification::Clock::now();
+    CSmsVerification verification;
+    EXPECT_EQ(verification.Refusal("123456", "13800000000", sent), "请先获取手机验证码!");
+    verification.Begin(unreachable, "13800000000", sent);
+    const std::string code = verification.code();
+    struct Case {
+        std::string typed;
+        std::string mobile;
+        std::chrono::seconds after;
+        std::optional<std::string> refusal;
+    };
+    const Case cases[] = {
+        {code, "13800000000", std::chrono::seconds(0), std::nullopt},
+        {code, "13800000000", std::chrono::seconds(600), std::nullopt},
+        {code, "13800000000", std::chrono::seconds(601),
+         "手机验证码已过期（10分钟内有效），请重新获取验证码!"},
+        {code, "13900000000", std::chrono::seconds(1),
+         "手机号码与接收验证码的号码不一致，请重新获取验证码!"},
+        {code + "0", "13800000000", std::chrono::seconds(1), "手机验证码错误"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(verification.Refusal(c.typed, c.mobile, sent + c.after), c.refusal)
+            << c.mobile << " " << c.after.count();
+    verification.Spend();
+    EXPECT_EQ(verification.Refusal(code, "13800000000", sent),
+              "手机验证码已使用过，请重新获取验证码!");
+    // A new code is good again, for its own number.
+    verification.Begin(unreachable, "13900000000", sent);
+    EXPECT_EQ(verification.Refusal(verification.code(), "13900000000", sent), std::nullopt);
 }
 
 TEST(VerificationCode, SixDigitsInRangeAndUnpredictableFromAnotherProcess)

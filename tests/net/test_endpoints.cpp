@@ -59,7 +59,8 @@ TEST(EndpointsTest, FileOverridesTheDefaultsKeyByKey)
 {
     TempDir dir;
     const fs::path file = dir / "velmora.ini";
-    WriteText(file, "[data_server]\n"
+    // Saved with a byte-order mark, as some editors do.
+    WriteText(file, "\xEF\xBB\xBF[data_server]\n"
                     "scheme=https\nHOST=quotes.example\nport=8443\naccount=abcd\n"
                     "token=0123456789abcdef0123456789abcdef\n"
                     "[Website]\nhost=[2001:db8::1]\nport=80\naccess_code=1234\n"

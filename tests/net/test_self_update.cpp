@@ -238,6 +238,21 @@ TEST_F(UpdateDownloadTest, ToolCheckPrintsTheDecision)
     EXPECT_EQ(run(), 0);
     EXPECT_NE(velmora::test::ReadWholeFile(dir / "out").find("\"due\":false"), std::string::npos);
 
+    // A settings file that cannot be parsed leaves the installed version unknown: no update,
+    // which would otherwise repeat at every start.
+    velmora::test::WriteWholeFile(dir / "publish" / "version.html", "3.0.2");
+    velmora::test::WriteWholeFile(dir / "registry.ini", "VELMORA_VERSION=3.0.1\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(velmora::test::ReadWholeFile(dir / "out"),
+              "{\"due\":false,\"installed\":\"\",\"published\":\"3.0.2\"}\n");
+    // One that starts with a byte-order mark is read.
+    velmora::test::WriteWholeFile(
+        dir / "registry.ini", "\xEF\xBB\xBF[SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
+                              "VELMORA_VERSION=3.0.2\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(velmora::test::ReadWholeFile(dir / "out"),
+              "{\"due\":false,\"installed\":\"3.0.2\",\"published\":\"3.0.2\"}\n");
+
     server.reset();
     EXPECT_EQ(run(), 1);
     EXPECT_NE(velmora::test::ReadWholeFile(dir / "out").find("\"due\":false"), std::string::npos);

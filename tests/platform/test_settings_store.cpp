@@ -2,11 +2,13 @@
 #include "platform/SettingsStore.h"
 #include "tests/support/TestSupport.h"
 
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <set>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -194,6 +196,27 @@ TEST_F(RegistryKeyTest, ReadsHandEditedFile)
     WriteText(m_file, "; set by hand\r\n[SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion]\r\n"
                       "MT4DIR=D:\\\\MT4\\\\history\\x41\r\n\r\n");
     EXPECT_EQ(Read(kRegistry.subKey, kRegistry.mt4Dir), "D:\\MT4\\historyA");
+    // As saved by an editor that starts UTF-8 with a byte-order mark.
+    WriteText(m_file, "\xEF\xBB\xBF[SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
+                      "VELMORA_VERSION=3.0.2\n");
+    EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.2");
+}
+
+// Another program holding the store's lock (stopped, hung) makes a writer give up in time.
+TEST_F(RegistryKeyTest, AHeldLockIsWaitedForOnlySoLong)
+{
+    const SettingsStore store(m_file);
+    std::string problem;
+    ASSERT_TRUE(store.CheckWritable(problem)) << problem;
+    const int lock = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    EXPECT_FALSE(store.CheckWritable(problem, std::chrono::milliseconds(100)));
+    EXPECT_NE(problem.find("lock"), std::string::npos) << problem;
+    ::close(lock);
+    EXPECT_TRUE(store.CheckWritable(problem, std::chrono::milliseconds(100))) << problem;
+    WriteText(m_file, "not a settings file\n");
+    EXPECT_FALSE(store.CheckWritable(problem, std::chrono::milliseconds(100)));
 }
 
 TEST_F(RegistryKeyTest, WritesAreOwnerOnlyAndLeaveNoTemporaries)

@@ -2,17 +2,22 @@
 #include "services/AccountServer.h"
 #include "services/AccountStore.h"
 #include "services/GuardedServer.h"
+#include "services/LoginGuard.h"
 #include "services/SmsGateway.h"
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <iterator>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -96,20 +101,20 @@ protected:
 
 TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
 {
-    std::string reply = post(kRegister, Details("张三", "pw1", "小张"));
+    std::string reply = post(kRegister, Details("张三", "pw1-long", "小张"));
     EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "[User registration success!]")) << reply;
     // The name is taken whatever its letter case.
-    reply = post(kRegister, Details("张三", "other", "x"));
+    reply = post(kRegister, Details("张三", "other-pw", "x"));
     EXPECT_TRUE(Has(reply, "retcode") && !Has(reply, "success") && Has(reply, "已被使用")) << reply;
 
     // Inactive until an operator switches it on; the password must still be right to learn so.
-    reply = post(kLogin, Credentials("张三", "pw1"));
+    reply = post(kLogin, Credentials("张三", "pw1-long"));
     EXPECT_FALSE(Has(reply, "login success"));
     EXPECT_TRUE(Has(reply, "激活")) << reply;
     EXPECT_FALSE(last->has_header("Set-Cookie"));
     ASSERT_TRUE(store->activate("张三"));
 
-    reply = post(kLogin, Credentials("张三", "pw1"));
+    reply = post(kLogin, Credentials("张三", "pw1-long"));
     ASSERT_TRUE(Has(reply, "login success")) << reply;
     EXPECT_TRUE(Has(reply, "alias=小张|mail=a@b.cn|telphone=13800000000|type=1|valid=20")) << reply;
     const std::string cookie = last->get_header_value("Set-Cookie");
@@ -118,9 +123,9 @@ TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
 
     reply = post(kModify, Details("张三", "wrong", "老张", "z@z.cn", "13900000000"));
     EXPECT_TRUE(Has(reply, "retcode") && Has(reply, "密码错误")) << reply;
-    reply = post(kModify, Details("张三", "pw1", "老张", "z@z.cn", "13900000000"));
+    reply = post(kModify, Details("张三", "pw1-long", "老张", "z@z.cn", "13900000000"));
     EXPECT_TRUE(Has(reply, "retcode=0")) << reply;
-    reply = post(kLogin, Credentials("张三", "pw1"));
+    reply = post(kLogin, Credentials("张三", "pw1-long"));
     EXPECT_TRUE(Has(reply, "alias=老张|mail=z@z.cn|telphone=13900000000|")) << reply;
 
     EXPECT_EQ(post(kLogout, Utf8ToGbk("username=张三&channel=ORBALT"), {{"Cookie", session}}), "");
@@ -133,42 +138,179 @@ TEST_F(AccountServerTest, RegisterActivateLoginModifyLogout)
 
 TEST_F(AccountServerTest, RefusesWrongPasswordsUnknownNamesAndAWrongAccessCode)
 {
-    addActive("li", "right");
+    addActive("li", "right-pw");
     EXPECT_TRUE(Has(post(kLogin, Credentials("li", "wrong")), "密码错误"));
-    EXPECT_TRUE(Has(post(kLogin, Credentials("nobody", "right")), "密码错误"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("nobody", "right-pw")), "密码错误"));
     EXPECT_FALSE(Has(post(kLogin, Credentials("li", "")), "login success"));
     // The access code is the program's: without it nobody gets to try a password.
-    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp?getcode=0000", Credentials("li", "right")),
+    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp?getcode=0000", Credentials("li", "right-pw")),
                      "login success"));
-    EXPECT_FALSE(Has(post("/weborbalt/chklogin.asp", Credentials("li", "right")), "login success"));
-    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "right")), "login success"));
+    EXPECT_FALSE(
+        Has(post("/weborbalt/chklogin.asp", Credentials("li", "right-pw")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li", "right-pw")), "login success"));
 }
 
 TEST_F(AccountServerTest, RepeatedWrongPasswordsMakeTheAccountAndTheAddressWait)
 {
-    addActive("wang", "right");
+    addActive("wang", "right-pw");
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "wrong")), "密码错误"));
     // Even the right password is not looked at while the account waits.
     std::string reply = post(kLogin, Credentials("wang", "wrong"));
-    reply = post(kLogin, Credentials("wang", "right"));
+    reply = post(kLogin, Credentials("wang", "right-pw"));
     EXPECT_TRUE(Has(reply, "尝试次数过多")) << reply;
-    EXPECT_TRUE(Has(post(kModify, Details("wang", "right", "w")), "尝试次数过多"));
+    EXPECT_TRUE(Has(post(kModify, Details("wang", "right-pw", "w")), "尝试次数过多"));
     clock += 3;
-    EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "right")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("wang", "right-pw")), "login success"));
 
     // Guessing across many names counts against the address.
-    addActive("zhao", "right");
+    addActive("zhao", "right-pw");
     for (int i = 0; i < 11; ++i)
         post(kLogin, Credentials("guess" + std::to_string(i), "x"));
-    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "尝试次数过多"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right-pw")), "尝试次数过多"));
     clock += 600;
-    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right")), "login success"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("zhao", "right-pw")), "login success"));
+}
+
+TEST_F(AccountServerTest, SimultaneousAndCaseVariantGuessesShareOneCount)
+{
+    addActive("wang", "right-pw");
+    // Twelve guesses at once, under every letter case: each one counts before its answer, so
+    // only the free three and the one that starts the wait are looked at.
+    std::atomic<int> looked{0};
+    std::vector<std::thread> guessers;
+    for (const std::string name : {"wang", "WANG", "Wang", "wanG"}) {
+        for (int i = 0; i < 3; ++i)
+            guessers.emplace_back([this, name, &looked] {
+                httplib::Client own("127.0.0.1", server->port());
+                const auto reply =
+                    own.Post(kLogin.c_str(), Credentials(name, "wrong-pw"), kForm.c_str());
+                if (reply && Has(GbkToUtf8(reply->body), "密码错误"))
+                    ++looked;
+            });
+    }
+    for (std::thread& guesser : guessers)
+        guesser.join();
+    EXPECT_EQ(looked.load(), 4);
+    EXPECT_TRUE(Has(post(kLogin, Credentials(" Wang ", "right-pw")), "尝试次数过多"));
+    clock += 2;
+    EXPECT_TRUE(Has(post(kLogin, Credentials(" Wang ", "right-pw")), "login success"));
+}
+
+// The lockout attack: a burst of wrong passwords from ten addresses, then eight of them guessing
+// every two seconds. The rightful user at another address is looked at within half a minute,
+// and the guessers get few looks.
+TEST(LoginGuardTest, TheRightfulUserGetsInWhileOthersGuess)
+{
+    test::TempDir dir;
+    std::string error;
+    const std::unique_ptr<AccountStore> store = AccountStore::Open(dir / "accounts.db", error);
+    ASSERT_TRUE(store) << error;
+    LoginGuard guard(*store);
+    std::int64_t now = 1'800'000'000;
+    auto address = [](int i) { return "10.0.0." + std::to_string(i); };
+    int looked = 0;
+    auto guess = [&](const std::string& name, int from) {
+        const LoginGuard::Attempt attempt = guard.admit(name, address(from), now);
+        if (attempt.wait == 0) {
+            ++looked;
+            guard.settle(attempt, false);
+        }
+    };
+    for (int from = 0; from < 10; ++from) {
+        for (int i = 0; i < 20; ++i)
+            guess(i % 2 ? "Victim" : "victim", from);
+    }
+    std::optional<std::int64_t> in;
+    const std::int64_t userStart = now + 60;
+    looked = 0;
+    for (; now < userStart + 600 && !in; now += 2) {
+        for (int from = 0; from < 8; ++from)
+            guess("VICTIM", from);
+        if (now >= userStart) {
+            const LoginGuard::Attempt attempt = guard.admit("victim", address(99), now);
+            if (attempt.wait == 0) {
+                guard.settle(attempt, true);
+                in = now - userStart;
+            }
+        }
+    }
+    ASSERT_TRUE(in);
+    EXPECT_LE(*in, 30);
+    EXPECT_LE(looked, 8);
+
+    // The operator sees the counts and clears those of the account, then of an address.
+    EXPECT_GT(guard.admit("victim", address(0), now).wait, 0);
+    EXPECT_GT(store->clearLoginFailures("VICTIM"), 0);
+    for (const LoginFailures& entry : store->allLoginFailures())
+        EXPECT_EQ(entry.kind, "address");
+    EXPECT_EQ(guard.admit("victim", address(0), now).wait, 0);
+    EXPECT_GT(store->clearLoginFailures(address(0)), 0);
+    for (const LoginFailures& entry : store->allLoginFailures())
+        EXPECT_NE(entry.address, address(0));
+}
+
+TEST_F(AccountServerTest, FormsAreCheckedBeforeAnythingIsStored)
+{
+    struct Case {
+        std::string body;
+        std::string reply;
+    };
+    const Case cases[] = {
+        // Malformed GBK (a lead byte without its trail), which would read as some other name.
+        {"username=%D5&password=password&alias=a&mail=a@b.cn&telphone=13800000000",
+         "无效的GBK编码"},
+        {"username=ab%81%20&password=password&alias=a&mail=a@b.cn&telphone=13800000000",
+         "无效的GBK编码"},
+        {Details("short", "1234567", "a"), "至少8个字符"},
+        {Details("short", "一二三四五六七", "a"), "至少8个字符"},
+    };
+    for (const Case& c : cases) {
+        const std::string reply = post(kRegister, c.body);
+        EXPECT_TRUE(Has(reply, "retcode=2") && Has(reply, c.reply)) << c.body << ": " << reply;
+    }
+    EXPECT_TRUE(store->all().empty());
+    EXPECT_TRUE(Has(post(kLogin, "username=%D5&password=password"), "无效的GBK编码"));
+
+    // Blanks around a name are not part of it, whoever types them.
+    ASSERT_TRUE(Has(post(kRegister, Details("  li　", "一二三四五六七八", "a")),
+                    "[User registration success!]"));
+    ASSERT_TRUE(store->find("li"));
+    ASSERT_TRUE(store->activate("li"));
+    EXPECT_TRUE(Has(post(kLogin, Credentials("li ", "一二三四五六七八")), "login success"));
+    EXPECT_TRUE(Has(post(kRegister, Details("li", "password", "a")), "已被使用"));
+}
+
+TEST(AccountServerLimitTest, OneAddressRegistersOnlySoManyAccounts)
+{
+    test::TempDir dir;
+    AccountServerOptions options;
+    options.db = dir / "accounts.db";
+    options.hashCost = HashCost::Minimum;
+    std::atomic<std::int64_t> clock{1000};
+    options.clock = [&clock] { return clock.load(); };
+    options.registrations = 2;
+    options.registrationWindow = 60;
+    AccountServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    httplib::Client client("127.0.0.1", server.port());
+    auto enrol = [&client](const std::string& name) {
+        const auto reply =
+            client.Post(kRegister.c_str(), Details(name, "password", name), kForm.c_str());
+        return reply ? GbkToUtf8(reply->body) : std::string();
+    };
+    EXPECT_TRUE(Has(enrol("a1"), "success"));
+    EXPECT_TRUE(Has(enrol("a2"), "success"));
+    const std::string refused = enrol("a3");
+    EXPECT_TRUE(Has(refused, "retcode=4") && Has(refused, "注册过于频繁")) << refused;
+    clock += 60;
+    EXPECT_TRUE(Has(enrol("a3"), "success"));
 }
 
 TEST_F(AccountServerTest, QuotesInFieldsAreTakenLiterally)
 {
-    addActive("victim", "secret");
+    addActive("victim", "secret-pw");
     const std::string attack = "' OR 1=1 --";
     const std::string reply =
         post(kRegister, Details(attack, attack, attack, attack + "@x.cn", "13800000000"));
@@ -217,8 +359,8 @@ TEST_F(AccountServerTest, RefusesFieldsThatWouldBreakTheLoginReply)
     EXPECT_TRUE(Has(post(kRegister, Details("a", "p", "x", "type@b.cn")), "retcode=2"));
     EXPECT_TRUE(Has(post(kRegister, Details("", "p", "x")), "retcode=2"));
     EXPECT_TRUE(store->all().empty());
-    EXPECT_TRUE(
-        Has(post(kRegister, Details("a", "p", "x", "x@mail.cn")), "[User registration success!]"));
+    EXPECT_TRUE(Has(post(kRegister, Details("a", "password", "x", "x@mail.cn")),
+                    "[User registration success!]"));
 }
 
 TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
@@ -227,7 +369,8 @@ TEST_F(AccountServerTest, TheDatabaseHoldsNoPasswordInClear)
                     "[User registration success!]"));
     server->stop();
     store.reset();
-    const std::string bytes = ReadAll(dir / "accounts.db");
+    // The database with its write-ahead log.
+    const std::string bytes = ReadAll(dir / "accounts.db") + ReadAll(dir / "accounts.db-wal");
     EXPECT_TRUE(Has(bytes, "$argon2id$"));
     EXPECT_FALSE(Has(bytes, "Plain-Pa55word"));
     EXPECT_FALSE(Has(bytes, Utf8ToGbk("Plain-Pa55word-密码")));
@@ -295,10 +438,142 @@ TEST_F(SmsGatewayTest, AcceptsOnlyTheConfiguredCredentialsAndStoresWhatItAccepts
     EXPECT_LT(page->body.find("13100000000"), page->body.find("13000000000"));
 }
 
-// A raw connection to 127.0.0.1:port; -1 when it cannot be made.
-int Connect(int port)
+TEST(SmsGatewayLimitTest, ThrottlesWrongCredentialsAndVolume)
+{
+    test::TempDir dir;
+    SmsGatewayOptions options;
+    options.outbox = dir / "outbox.txt";
+    std::atomic<std::int64_t> clock{1000};
+    options.clock = [&clock] { return clock.load(); };
+    options.sendsPerAddress = 3;
+    options.sendsPerPhone = 2;
+    options.wrongCredentials = 2;
+    options.sendWindow = 60;
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+    httplib::Client client("127.0.0.1", gateway.port());
+    const Endpoints defaults;
+    auto send = [&](const std::string& password, const std::string& phone) {
+        const auto reply =
+            client.Get(("/GateWay/Services.asmx/DirectSend?UserID=" + defaults.smsUserId +
+                        "&Account=" + defaults.smsAccount + "&Password=" + password +
+                        "&Phones=" + phone + ";&Content=code")
+                           .c_str());
+        return reply ? reply->status : 0;
+    };
+    const std::string& good = defaults.smsPassword;
+    EXPECT_EQ(send("WRONG1", "13000000001"), 403);
+    EXPECT_EQ(send("WRONG2", "13000000001"), 403);
+    // Past the wrong ones allowed, the right credentials are not even looked at.
+    EXPECT_EQ(send(good, "13000000001"), 429);
+    clock += 60;
+    EXPECT_EQ(send(good, "13000000001"), 200);
+    EXPECT_EQ(send(good, "13000000001"), 200);
+    EXPECT_EQ(send(good, "13000000001"), 429); // that number has had its two
+    EXPECT_EQ(send(good, "13000000002"), 200);
+    EXPECT_EQ(send(good, "13000000003"), 429); // that address has sent its three
+    const std::string outbox = ReadAll(dir / "outbox.txt");
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 3) << outbox;
+}
+
+TEST(SmsGatewayOutboxTest, OwnerOnlyEscapedAndRotatedKeepingTheNewest)
+{
+    test::TempDir dir;
+    const std::filesystem::path file = dir / "outbox.txt";
+    std::ofstream(file) << "2026-01-01 00:00:00\t13000000000;\told\n";
+    std::filesystem::permissions(file, std::filesystem::perms(0644));
+    SmsGatewayOptions options;
+    options.outbox = file;
+    options.sendsPerAddress = 1000;
+    options.sendsPerPhone = 1000;
+    options.maxOutbox = 2000;
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+    EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    httplib::Client client("127.0.0.1", gateway.port());
+    const Endpoints defaults;
+    const std::string path = "/GateWay/Services.asmx/DirectSend?UserID=" + defaults.smsUserId +
+                             "&Account=" + defaults.smsAccount +
+                             "&Password=" + defaults.smsPassword + "&Phones=13000000000;&Content=";
+    // C1 controls (NEL, CSI) as well as C0 and DEL.
+    auto reply = client.Get((path + "a%C2%85b%C2%9Bc%7Fd%01e").c_str());
+    ASSERT_TRUE(reply && reply->body == "Sucess");
+    EXPECT_TRUE(Has(ReadAll(file), "\ta\\u0085b\\u009Bc\\x7Fd\\x01e\n")) << ReadAll(file);
+
+    for (int i = 0; i < 60; ++i) {
+        reply = client.Get((path + "message-" + std::to_string(i)).c_str());
+        ASSERT_TRUE(reply && reply->body == "Sucess") << i;
+    }
+    const std::string outbox = ReadAll(file);
+    EXPECT_LE(outbox.size(), 2000u);
+    EXPECT_TRUE(Has(outbox, "\tmessage-59\n"));
+    EXPECT_FALSE(Has(outbox, "\told\n"));
+    // Whole lines only: time, phones, text.
+    std::istringstream lines(outbox);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 2) << line;
+}
+
+// A disk that fills up in the middle of a message: the message is answered 500 and leaves
+// nothing behind for the next one to join.
+TEST(SmsGatewayOutboxTest, AMessageThatCannotBeStoredWholeLeavesNoTrace)
+{
+    test::TempDir dir;
+    const std::filesystem::path file = dir / "outbox.txt";
+    std::ofstream(file) << "2026-01-01 00:00:00\t13000000000;\tfirst\n";
+    SmsGatewayOptions options;
+    options.outbox = file;
+    SmsGateway gateway(options);
+    std::string error;
+    ASSERT_TRUE(gateway.start(error)) << error;
+    httplib::Client client("127.0.0.1", gateway.port());
+    const Endpoints defaults;
+    auto send = [&](const std::string& phone, const std::string& text) {
+        return client.Get(("/GateWay/Services.asmx/DirectSend?UserID=" + defaults.smsUserId +
+                           "&Account=" + defaults.smsAccount + "&Password=" + defaults.smsPassword +
+                           "&Phones=" + phone + ";&Content=" + text)
+                              .c_str());
+    };
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = static_cast<rlim_t>(std::filesystem::file_size(file) + 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto failed = send("13100000000", "code-for-the-first-number");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->status, 500);
+    EXPECT_FALSE(Has(failed->body, "Sucess"));
+
+    const auto stored = send("13200000000", "654321");
+    ASSERT_TRUE(stored && stored->body == "Sucess");
+    const std::string outbox = ReadAll(file);
+    EXPECT_EQ(std::count(outbox.begin(), outbox.end(), '\n'), 2) << outbox;
+    EXPECT_FALSE(Has(outbox, "13100000000")) << outbox;
+    EXPECT_TRUE(Has(outbox, "\t13200000000;\t654321\n")) << outbox;
+}
+
+// A raw connection to 127.0.0.1:port from `from` (any loopback address); -1 when it cannot be
+// made.
+int Connect(int port, const char* from = nullptr)
 {
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &source.sin_addr);
+        if (::bind(sock, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) {
+            ::close(sock);
+            return -1;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -321,6 +596,107 @@ bool ClosedByServer(int sock, int waitMs)
             return true;
     }
     return false;
+}
+
+// Sends `request` on a new connection and gives the status of the answer, 0 when there is none.
+int StatusOf(int port, const std::string& request)
+{
+    const int sock = Connect(port);
+    if (sock < 0)
+        return 0;
+    std::size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::send(sock, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0)
+            break;
+        sent += static_cast<std::size_t>(n);
+    }
+    std::string answer;
+    char buffer[512];
+    pollfd entry{sock, POLLIN, 0};
+    while (answer.find("\r\n") == std::string::npos && ::poll(&entry, 1, 5000) > 0) {
+        const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(sock);
+    int status = 0;
+    return std::sscanf(answer.c_str(), "HTTP/1.%*d %d", &status) == 1 ? status : 0;
+}
+
+TEST(GuardedServerTest, RequestsAreBoundedInEveryPart)
+{
+    GuardedServer server({.maxBody = 16});
+    server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    server.Post("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    std::string error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    std::string manyLines;
+    for (int i = 0; i < 65; ++i)
+        manyLines += "a" + std::to_string(i) + ": b\r\n";
+    struct Case {
+        std::string request;
+        int status;
+    };
+    const Case cases[] = {
+        {"GET /x HTTP/1.1\r\nHost: h\r\n\r\n", 200},
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n", 414},
+        {"GET /" + std::string(20000, 'a'), 414},
+        {"GET /x HTTP/1.1\r\n" + manyLines + "\r\n", 431},
+        {"GET /x HTTP/1.1\r\nBig: " + std::string(17000, 'b') + "\r\n\r\n", 431},
+        {"GET /x HTTP/1.1\r\n" + std::string(17000, 'b'), 431},
+        {"POST /x HTTP/1.1\r\nContent-Length: 16\r\n\r\n" + std::string(16, 'c'), 200},
+        {"POST /x HTTP/1.1\r\ncontent-length: 17\r\n\r\n" + std::string(17, 'c'), 413},
+        {"POST /x HTTP/1.1\r\nContent-Length: 1x\r\n\r\n", 400},
+        {"POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 411},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StatusOf(server.boundPort(), c.request), c.status) << c.request.substr(0, 60);
+    server.stopServing();
+
+    // A service that takes no body refuses any.
+    GuardedServer bodiless({.maxBody = 0});
+    bodiless.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    ASSERT_TRUE(bodiless.startServing("127.0.0.1", 0, error)) << error;
+    EXPECT_EQ(StatusOf(bodiless.boundPort(), "GET /x HTTP/1.1\r\nContent-Length: 1\r\n\r\nx"), 413);
+    EXPECT_EQ(StatusOf(bodiless.boundPort(), "GET /x HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), 200);
+}
+
+// Slow clients from several addresses fill every place: the ones that do not send their
+// request head in time go, so a normal client gets in long before their request time is up.
+TEST(GuardedServerTest, SlowConnectionsDoNotStarveANormalClient)
+{
+    GuardedServer server({.requestTime = std::chrono::seconds(60),
+                          .perRead = std::chrono::seconds(60),
+                          .perAddress = 2,
+                          .total = 4,
+                          .admitWait = std::chrono::milliseconds(200),
+                          .headTime = std::chrono::milliseconds(300)});
+    server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    std::string error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    std::vector<int> slow;
+    for (const char* from : {"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.3", "127.0.0.3",
+                             "127.0.0.4", "127.0.0.4"}) {
+        const int sock = Connect(server.boundPort(), from);
+        ASSERT_GE(sock, 0);
+        (void)::send(sock, "GET /x HTTP/1.1\r\n", 17, MSG_NOSIGNAL);
+        slow.push_back(sock);
+    }
+    // The third of one address is closed as it comes.
+    EXPECT_TRUE(ClosedByServer(slow[2], 2000));
+
+    httplib::Client normal("127.0.0.1", server.boundPort());
+    normal.set_connection_timeout(5);
+    normal.set_read_timeout(5);
+    const auto page = normal.Get("/x");
+    EXPECT_TRUE(page && page->body == "ok");
+    for (const int sock : slow) {
+        EXPECT_TRUE(ClosedByServer(sock, 5000));
+        ::close(sock);
+    }
+    EXPECT_EQ(server.openConnections(), 0u);
 }
 
 TEST(GuardedServerTest, ATricklingClientIsCutOffAndDoesNotHoldUpOthers)

@@ -318,7 +318,7 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
         const auto registered =
             website.Post("/weborbalt/register.asp?action=add",
                          "username=u" + std::to_string(signal) +
-                             "&password=p&alias=a&mail=a@b.cn&telphone=13800000000",
+                             "&password=password&alias=a&mail=a@b.cn&telphone=13800000000",
                          "application/x-www-form-urlencoded");
         EXPECT_TRUE(registered &&
                     registered->body.find("[User registration success!]") != std::string::npos);
@@ -421,6 +421,17 @@ TEST(DataServerProgramTest, AccountCommandsAddListAndActivate)
                     "application/x-www-form-urlencoded");
     ASSERT_TRUE(login);
     EXPECT_NE(login->body.find("login success"), std::string::npos) << login->body;
+
+    // The operator sees the running server's count of a wrong password and clears it.
+    ASSERT_TRUE(client.Post("/weborbalt/chklogin.asp?getcode=4827", "username=Carol&password=x",
+                            "application/x-www-form-urlencoded"));
+    exit = RunServer({"accounts", "waits", "--db", db});
+    EXPECT_EQ(exit.status, 0) << exit.err;
+    EXPECT_NE(exit.out.find("pair\tcarol\t127.0.0.1\t1\t0\t"), std::string::npos) << exit.out;
+    exit = RunServer({"accounts", "clear-waits", "CAROL", "--db", db});
+    EXPECT_EQ(exit.out, "cleared 2\n") << exit.err; // the pair and the account
+    exit = RunServer({"accounts", "waits", "--db", db});
+    EXPECT_EQ(exit.out.find("carol"), std::string::npos) << exit.out;
 }
 
 // A FIFO would block the server's open until some writer came; it must refuse it and stop.

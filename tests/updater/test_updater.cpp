@@ -8,10 +8,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -185,6 +187,30 @@ TEST_F(ReplaceTest, WordsThatLeadOutOfTheFolderChangeNothing)
     EXPECT_EQ(sink.messages.size(), 4u);
     EXPECT_EQ(RunOutput(folder / "velmora"), "old\n");
     EXPECT_EQ(ReadInstalledVersion(), "");
+}
+
+// The settings store cannot take the new version (another program holds its lock): nothing is
+// replaced, the updater says so and the old program runs again.
+TEST_F(ReplaceTest, ABlockedSettingsStoreLeavesAndRestartsTheOldProgram)
+{
+    Spit(folder / "velmora", "#!/bin/sh\necho old > started.log\n", kProgramMode);
+    ASSERT_TRUE(WriteInstalledVersion("3.0.1"));
+    const int lock = ::open((dir / "registry.ini.lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    RecordingMessageSink sink;
+    const ReplaceResult result = RunUpdate(folder, kWords, sink,
+                                           {.grace = std::chrono::milliseconds(100),
+                                            .pause = std::chrono::milliseconds(0),
+                                            .settingsPatience = std::chrono::milliseconds(200)});
+    ::close(lock);
+    EXPECT_FALSE(result.replaced);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].find("原程序保留不变"), std::string::npos) << sink.messages[0];
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(folder / "started.log"); }));
+    EXPECT_EQ(velmora::test::ReadWholeFile(folder / "started.log"), "old\n");
+    EXPECT_TRUE(fs::exists(folder / "velmoraupdate.3.0.2"));
+    EXPECT_EQ(ReadInstalledVersion(), "3.0.1");
 }
 
 TEST(UpdaterWordsTest, FewerThanFourWordsAreNoCommand)
