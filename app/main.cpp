@@ -8,6 +8,7 @@
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
 #include "app/QorurlView.h"
+#include "app/StoredHistory.h"
 #include "app/Translations.h"
 #include "app/UpdateCheck.h"
 #include "app/UserCenterDlg.h"
@@ -42,6 +43,7 @@ int main(int argc, char** argv)
         return new velmora::CQorurlView(static_cast<velmora::COrbaltDoc*>(doc));
     };
     velmora::LiveData live(app, prompts);
+    velmora::StoredHistory history(app, prompts);
     velmora::KeyringVault keyring;
     velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
