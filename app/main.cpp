@@ -13,6 +13,7 @@
 #include "app/UpdateCheck.h"
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
+#include "app/Workspace.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
 
@@ -50,9 +51,12 @@ int main(int argc, char** argv)
     velmora::InstallDataManagement(app, prompts);
     velmora::InstallCoreConfiguration(app, prompts);
     velmora::UpdateCheck update(app, prompts);
+    velmora::Workspace workspace(app, [&live] { return live.syncRunning(); });
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
+    workspace.restore();
+    workspace.autoLogin();
     // Otherwise a mistyped setting would only show as a service that never answers.
     if (const std::vector<std::string>& problems = velmora::CurrentEndpointsProblems();
         !problems.empty()) {
@@ -62,6 +66,7 @@ int main(int argc, char** argv)
         prompts.showMessage(text);
     }
     const int status = QApplication::exec();
+    workspace.save();
     // Quitting aborts whatever is still in flight; nothing waits for a server.
     delete velmora::g_pHttpClient;
     velmora::SetPasswordVault(nullptr);

@@ -19,6 +19,7 @@ int main(int argc, char** argv)
     setenv("VELMORA_CONFIG", (home + "/velmora.ini").c_str(), 1);
     setenv("XDG_CONFIG_HOME", home.c_str(), 1);
     setenv("XDG_STATE_HOME", home.c_str(), 1);
+    setenv("XDG_DATA_HOME", home.c_str(), 1);
 
     // As the program does, for the help view's browser engine.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
