@@ -185,8 +185,16 @@ HistoryDb::OpenState HistoryDb::openFile(bool mayMoveAside)
         return OpenState::NewerFormat;
     }
 
-    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") ||
-        !exec("BEGIN IMMEDIATE")) {
+    if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL")) {
+        const bool damaged = IsDamaged(sqlite3_extended_errcode(m_db));
+        close();
+        return damaged && mayMoveAside ? moveAside() : OpenState::Failed;
+    }
+    // A store of this format needs no write to open, so a start never waits for another
+    // program's writes here.
+    if (version == kFormatVersion)
+        return m_movedTo.empty() ? OpenState::Ready : OpenState::MovedAside;
+    if (!exec("BEGIN IMMEDIATE")) {
         const bool damaged = IsDamaged(sqlite3_extended_errcode(m_db));
         close();
         return damaged && mayMoveAside ? moveAside() : OpenState::Failed;

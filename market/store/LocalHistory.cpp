@@ -89,6 +89,7 @@ void LocalHistory::writeThrough(int commodity, Period period)
     const auto count = static_cast<std::size_t>(std::clamp(series.count, 0, kMaxBars));
     Job job;
     job.commodity = commodity;
+    job.code = catalogue[commodity].code;
     job.period = period;
     job.bars.assign(series.bars.begin(), series.bars.begin() + static_cast<std::ptrdiff_t>(count));
     job.savedAt = Now();
@@ -116,7 +117,9 @@ void LocalHistory::clear()
         const std::lock_guard lock(m_mutex);
         // Whatever was still to be written would only be emptied again.
         m_queue.clear();
-        m_queue.push_back(Job{true, 0, 0, {}, 0});
+        Job job;
+        job.clear = true;
+        m_queue.push_back(std::move(job));
     }
     m_wake.notify_one();
 }
@@ -160,21 +163,19 @@ void LocalHistory::run()
         lock.unlock();
         bool ok = false;
         std::chrono::nanoseconds spent{0};
+        std::string text;
         {
             // The queue stays open to the callers while the database works.
             const std::lock_guard dbLock(m_dbMutex);
             const auto started = std::chrono::steady_clock::now();
             ok = job.clear ? m_db.clear()
-                           : m_db.writeSeries(catalogue[job.commodity].code, job.period, job.bars,
-                                              job.savedAt);
+                           : m_db.writeSeries(job.code, job.period, job.bars, job.savedAt);
             spent = std::chrono::steady_clock::now() - started;
+            if (!ok)
+                text = "本地数据库" + m_db.path().string() + "写入失败（" + m_db.lastError() +
+                       "），内存中的数据不受影响，但不会保存";
         }
         bool report = false;
-        std::string text;
-        if (!ok) {
-            text = "本地数据库" + m_db.path().string() + "写入失败（" + m_db.lastError() +
-                   "），内存中的数据不受影响，但不会保存";
-        }
         lock.lock();
         m_busyTime += spent;
         m_busy = false;

@@ -56,6 +56,7 @@ private:
     struct Job {
         bool clear = false;
         int commodity = 0;
+        std::string code;
         Period period = 0;
         std::vector<BarRecord> bars;
         std::int64_t savedAt = 0;
