@@ -47,7 +47,7 @@ class Workspace : public QObject {
     Q_OBJECT
 
 public:
-    // `syncRunning` tells whether a synchronisation is running now.
+    // `syncRunning` tells whether a synchronisation still has series to settle.
     Workspace(COrbaltApp& app, std::function<bool()> syncRunning);
 
     // Writes the windows as they are now.

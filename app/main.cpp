@@ -51,7 +51,7 @@ int main(int argc, char** argv)
     velmora::InstallDataManagement(app, prompts);
     velmora::InstallCoreConfiguration(app, prompts);
     velmora::UpdateCheck update(app, prompts);
-    velmora::Workspace workspace(app, [&live] { return live.syncRunning(); });
+    velmora::Workspace workspace(app, [&live] { return live.syncInFlight(); });
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());

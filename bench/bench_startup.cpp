@@ -270,7 +270,7 @@ void BM_FirstChartAfterSyncEnd(benchmark::State& state)
         COrbaltApp app(prompts);
         auto live = std::make_unique<LiveData>(app, prompts);
         StoredHistory history(app, prompts, dir / "history.db");
-        Workspace workspace(app, [&live] { return live->syncRunning(); });
+        Workspace workspace(app, [&live] { return live->syncInFlight(); });
         if (!app.InitInstance()) {
             state.SkipWithError("start-up failed");
             break;
@@ -279,7 +279,7 @@ void BM_FirstChartAfterSyncEnd(benchmark::State& state)
         workspace.restore();
         ChartPaint paint;
         application.installEventFilter(&paint);
-        if (!QTest::qWaitFor([&live] { return !live->syncRunning(); }, 30000)) {
+        if (!QTest::qWaitFor([&live] { return !live->syncInFlight(); }, 30000)) {
             state.SkipWithError("the synchronisation did not end");
             break;
         }
