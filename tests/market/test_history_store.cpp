@@ -296,3 +296,27 @@ TEST(HistoryDbTest, KilledDuringWriteThroughLeavesOldOrNew)
         }
     }
 }
+
+TEST(HistoryDbTest, ASeriesKeepsItsNewestHundredThousandBars)
+{
+    TempDir dir;
+    HistoryDb db;
+    ASSERT_EQ(db.open(dir / "history.db"), HistoryDb::OpenState::Ready);
+    auto minuteBars = [](int first, int count) {
+        std::vector<BarRecord> bars;
+        for (int i = first; i < first + count; ++i) {
+            char time[32];
+            std::snprintf(time, sizeof time, "2026-%02d-%02d %02d:%02d:00", 1 + i / 40320,
+                          1 + i / 1440 % 28, i / 60 % 24, i % 60);
+            bars.push_back(BarRecord{time, double(i), 0, 0, 0, 0});
+        }
+        return bars;
+    };
+    ASSERT_TRUE(db.writeSeries("CNH", kHalfHour, minuteBars(0, 60000), 1));
+    ASSERT_TRUE(db.writeSeries("CNH", kHalfHour, minuteBars(60000, 50000), 2));
+    EXPECT_EQ(db.barCount("CNH", kHalfHour), HistoryDb::kMaxStoredBars);
+    const auto oldest = db.readSeries("CNH", kHalfHour, HistoryDb::kMaxStoredBars + 5);
+    ASSERT_TRUE(oldest);
+    EXPECT_EQ(oldest->bars.front().open, 10000.0);
+    EXPECT_EQ(oldest->bars.back().open, 109999.0);
+}
