@@ -106,12 +106,6 @@ TEST(HistoryDbTest, DamagedNewerAndUnwritableStores)
     }
     EXPECT_EQ(velmora::test::ReadWholeFile(file), bytes);
     std::filesystem::remove(file);
-
-    // A folder that cannot be made.
-    velmora::test::WriteWholeFile(dir / "plain", "x");
-    HistoryDb nowhere;
-    EXPECT_EQ(nowhere.open(dir / "plain" / "history.db"), HistoryDb::OpenState::Failed);
-    EXPECT_FALSE(nowhere.writeSeries("CNH", kDay, Bars(1, 1.0), 1));
 }
 
 TEST(HistoryDbTest, FullDiskFailsTheWriteAndKeepsTheOldBars)
