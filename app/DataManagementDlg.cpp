@@ -4,6 +4,7 @@
 #include "app/EditGridCtrl.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
+#include "app/StoredHistory.h"
 #include "app/UserPrompts.h"
 #include "market/BarList.h"
 #include "market/BarStore.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <cmath>
+#include <ctime>
 
 namespace velmora {
 
@@ -30,6 +32,8 @@ constexpr int kListText = 0x000000;
 // The bar slot a row shows, kept in the row so that it moves with the row in a sort.
 constexpr int kSlotRole = Qt::UserRole;
 const int kColumnWidths[kBarListColumns] = {50, 150, 80, 80, 80, 80, 80};
+constexpr std::string_view kClearQuestion =
+    "确定要清空全部商品的数据吗？内存和本地数据库中的K线都将被删除。";
 
 // Places widgets by the template's dialog units, scaled by the dialog font the way the
 // dialog manager does: a quarter of the average character width across, an eighth of the
@@ -161,7 +165,7 @@ DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<v
     connect(m_update, &QPushButton::clicked, this, [this] { onUpdateRecord(); });
     connect(m_sync, &QPushButton::clicked, this, [this] { onSyncAll(); });
     connect(m_browse, &QPushButton::clicked, this, [this] { onBrowse(); });
-    connect(m_clear, &QPushButton::clicked, this, [] { ResetBarStore(); });
+    connect(m_clear, &QPushButton::clicked, this, [this] { onClear(); });
 }
 
 void DataManagementDialog::onTreeDoubleClicked(QTreeWidgetItem* item)
@@ -193,7 +197,9 @@ void DataManagementDialog::FillList(int commodity, int period)
         return;
     m_series = &Series(commodity, period);
     const BarList list = FillBarList(*m_series);
-    m_countLabel->setText(ToQString(list.label));
+    const std::string note =
+        StoredDataNote(m_series->storedAt, static_cast<std::int64_t>(std::time(nullptr)));
+    m_countLabel->setText(ToQString(note.empty() ? list.label : list.label + "  " + note));
     m_list->DeleteItems(RowAny);
     m_rowMap = list.rowMap;
     m_list->setUpdatesEnabled(false);
@@ -227,7 +233,18 @@ void DataManagementDialog::onUpdateRecord()
     BarRecord& bar = m_series->bars[static_cast<std::size_t>(m_selectedSlot)];
     ApplyBarEdit(bar, Text(m_barBoxes[0]), Text(m_barBoxes[1]), Text(m_barBoxes[2]),
                  Text(m_barBoxes[3]), Text(m_barBoxes[4]), Text(m_barBoxes[5]));
+    NotifySeriesChanged(m_commodity, m_period, SeriesChange::Edited);
     FillList(m_commodity, m_period);
+}
+
+void DataManagementDialog::onClear()
+{
+    if (!m_prompts.askYesNo(kClearQuestion, true))
+        return;
+    ResetBarStore();
+    NotifySeriesChanged(-1, -1, SeriesChange::Cleared);
+    if (m_series != nullptr)
+        FillList(m_commodity, m_period);
 }
 
 void DataManagementDialog::onSyncAll()

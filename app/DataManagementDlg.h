@@ -18,7 +18,8 @@ class UserPrompts;
 struct BarSeries;
 
 // "数据管理": browse the bar series by commodity and period, correct one bar, synchronise all
-// series from an MT4 history folder or the data server, choose that folder, empty the store.
+// series from an MT4 history folder or the data server, choose that folder, empty the store
+// (after a question; the local store too). A list of stored bars says how old they are.
 // Closed with the caption's close button only.
 class DataManagementDialog : public QDialog {
     Q_OBJECT
@@ -52,6 +53,7 @@ private:
     void onListClicked();
     void onUpdateRecord();
     void onSyncAll();
+    void onClear();
     void onBrowse();
     void rememberFolder(const QString& folder);
 

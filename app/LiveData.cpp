@@ -74,6 +74,8 @@ LiveData::~LiveData()
 
 bool LiveData::pollOutstanding() const { return m_poller->outstanding(); }
 
+bool LiveData::syncInFlight() const { return m_run && !m_run->finished(); }
+
 void LiveData::pollQuotes()
 {
     if (m_poller->poll())

@@ -43,6 +43,9 @@ public:
     void syncAll();
 
     bool syncRunning() const { return m_run != nullptr; }
+    // Whether series of the synchronisation are still to be settled; false already while its
+    // completion message is shown.
+    bool syncInFlight() const;
     bool pollOutstanding() const;
 
 private:

@@ -9,9 +9,11 @@
 #include "app/OrbaltDoc.h"
 #include "app/OrbaltView.h"
 #include "app/ProfileLayer.h"
+#include "app/StoredHistory.h"
 #include "app/UserPrompts.h"
 #include "app/framework/ChildFrame.h"
 #include "app/framework/DocTemplate.h"
+#include "market/BarStore.h"
 #include "market/live/QuoteFeedState.h"
 #include "net/CurrentUser.h"
 #include "net/Endpoints.h"
@@ -30,6 +32,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <algorithm>
+#include <ctime>
 
 namespace velmora {
 
@@ -195,6 +198,9 @@ void CMainFrame::buildStatusBar()
     bar->addWidget(m_messagePane, 1);
     // The feed's state stays in sight: prompts and the chart's price levels take the message
     // pane, never a permanent one.
+    m_storedPane = new QLabel(bar);
+    m_storedPane->setObjectName(QStringLiteral("storedPane"));
+    bar->addPermanentWidget(m_storedPane);
     m_feedPane = new QLabel(bar);
     m_feedPane->setObjectName(QStringLiteral("feedPane"));
     bar->addPermanentWidget(m_feedPane);
@@ -218,6 +224,14 @@ void CMainFrame::showFeedState()
     if (!m_feedPane)
         return;
     m_feedPane->setText(ToQString(FeedStatusText(quoteFeed)));
+    std::string stored;
+    if (const COrbaltView* view = activeChartView()) {
+        const COrbaltDoc* doc = view->document();
+        if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period))
+            stored = StoredDataNote(Series(doc->kind, doc->period).storedAt,
+                                    static_cast<std::int64_t>(std::time(nullptr)));
+    }
+    m_storedPane->setText(ToQString(stored));
     const bool interrupted = quoteFeed.interrupted();
     if (interrupted == m_feedInterrupted)
         return;

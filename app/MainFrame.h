@@ -45,6 +45,9 @@ public:
     void showFeedState();
 
     QLabel* feedPane() const { return m_feedPane; }
+    // Left of the feed pane: how old the active chart's bars are when they came from the
+    // local store rather than this run's synchronisation; empty otherwise.
+    QLabel* storedPane() const { return m_storedPane; }
 
     QMdiArea* mdiArea() const { return m_mdi; }
     CImageToolBar* toolBar() const { return m_toolBar; }
@@ -74,6 +77,7 @@ private:
     std::map<int, QAction*> m_actions;
     QLabel* m_messagePane = nullptr;
     QLabel* m_feedPane = nullptr;
+    QLabel* m_storedPane = nullptr;
     bool m_feedInterrupted = false;
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;

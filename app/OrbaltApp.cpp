@@ -53,6 +53,9 @@ bool COrbaltApp::InitInstance()
 {
     InitResources();
     InitCatalogue();
+    // Before any window: charts can be drawn from the stored bars at once.
+    if (m_hooks.loadHistory)
+        m_hooks.loadHistory();
 
     // Chart template first, help template second: commands open windows by position.
     m_templates.push_back(std::make_unique<CDocTemplate>(

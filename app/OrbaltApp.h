@@ -18,6 +18,7 @@ class UserPrompts;
 // empty hook is skipped.
 struct AppHooks {
     std::function<void()> pollQuotes;            // starts a poll of the quote page unless one runs
+    std::function<void()> loadHistory;           // fills the bar store from the local store
     std::function<void()> syncAll;               // start-up synchronisation and "同步数据"
     std::function<void()> checkForUpdate;        // version check and update hand-over
     std::function<void()> logout;                // the orderly exit's logout of a logged-in user

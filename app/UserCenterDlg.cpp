@@ -4,8 +4,10 @@
 #include "app/OrbaltApp.h"
 #include "app/QrCode.h"
 #include "app/UserPrompts.h"
+#include "app/Workspace.h"
 #include "platform/QtText.h"
 
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -45,7 +47,8 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
       m_login(new QPushButton(QStringLiteral("登陆"))),
       m_modify(new QPushButton(QStringLiteral("更新"))),
       m_logout(new QPushButton(QStringLiteral("注销"))),
-      m_sendCode(new QPushButton(QStringLiteral("获取验证码")))
+      m_sendCode(new QPushButton(QStringLiteral("获取验证码"))),
+      m_autoLogin(new QCheckBox(QStringLiteral("自动登录")))
 {
     setWindowTitle(QStringLiteral("用户中心"));
     m_password->setEchoMode(QLineEdit::Password);
@@ -74,6 +77,7 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
     auto* groupLayout = new QVBoxLayout;
     groupLayout->addLayout(form);
     groupLayout->addLayout(buttons);
+    groupLayout->addWidget(m_autoLogin);
     groupLayout->addWidget(m_status);
     auto* group = new QGroupBox(QStringLiteral("我的信息"));
     group->setLayout(groupLayout);
@@ -105,6 +109,10 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
     m_mobile->setText(ToQString(shown.telphone));
     if (!CurrentUser.loggedIn)
         offerKeptPassword(shown);
+    m_autoLogin->setChecked(AutoLoginEnabled());
+    connect(m_autoLogin, &QCheckBox::toggled, this, [](bool on) { SetAutoLogin(on); });
+    if (!CurrentUser.loggedIn && !AutoLoginStatus.empty())
+        m_status->setText(ToQString("自动登录失败：" + AutoLoginStatus));
 }
 
 // The keyring answers later; its password fills the box unless the user has typed meanwhile.

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
@@ -35,6 +36,8 @@ public:
     QPushButton* modifyButton() const { return m_modify; }
     QPushButton* logoutButton() const { return m_logout; }
     QPushButton* sendCodeButton() const { return m_sendCode; }
+    // 自动登录: the saved login is used at the next start-up; stored as soon as it changes.
+    QCheckBox* autoLoginBox() const { return m_autoLogin; }
     const CSmsVerification& verification() const { return m_sms; }
     bool busy() const { return m_busy; }
 
@@ -70,6 +73,7 @@ private:
     QPushButton* m_modify;
     QPushButton* m_logout;
     QPushButton* m_sendCode;
+    QCheckBox* m_autoLogin;
 };
 
 // Plugs the dialog into the frame's "用户中心" command and the exit's logout into the app.

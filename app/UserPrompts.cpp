@@ -16,10 +16,12 @@ void MessageBoxPrompts::showMessage(std::string_view text)
     QMessageBox::information(m_parent, Caption(), ToQString(text));
 }
 
-bool MessageBoxPrompts::askYesNo(std::string_view question)
+bool MessageBoxPrompts::askYesNo(std::string_view question, bool defaultNo)
 {
     QMessageBox box(QMessageBox::Warning, Caption(), ToQString(question),
                     QMessageBox::Yes | QMessageBox::No, m_parent);
+    if (defaultNo)
+        box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

@@ -12,7 +12,8 @@ namespace velmora {
 // through the MessageSink half; the windows also ask Yes/No questions.
 class UserPrompts : public MessageSink {
 public:
-    virtual bool askYesNo(std::string_view question) = 0;
+    // `defaultNo` makes 否 the button that Enter presses.
+    virtual bool askYesNo(std::string_view question, bool defaultNo = false) = 0;
 };
 
 // Real message boxes.
@@ -21,7 +22,7 @@ public:
     explicit MessageBoxPrompts(QWidget* parent = nullptr) : m_parent(parent) {}
     void setParent(QWidget* parent) { m_parent = parent; }
     void showMessage(std::string_view text) override;
-    bool askYesNo(std::string_view question) override;
+    bool askYesNo(std::string_view question, bool defaultNo = false) override;
 
 private:
     QWidget* m_parent;

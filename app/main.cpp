@@ -9,10 +9,12 @@
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
 #include "app/QorurlView.h"
+#include "app/StoredHistory.h"
 #include "app/Translations.h"
 #include "app/UpdateCheck.h"
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
+#include "app/Workspace.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
 
@@ -87,15 +89,19 @@ int main(int argc, char** argv)
         return new velmora::CQorurlView(static_cast<velmora::COrbaltDoc*>(doc));
     };
     velmora::LiveData live(app, prompts);
+    velmora::StoredHistory history(app, prompts);
     velmora::KeyringVault keyring;
     velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
     velmora::InstallDataManagement(app, prompts);
     velmora::InstallCoreConfiguration(app, prompts);
     velmora::UpdateCheck update(app, prompts);
+    velmora::Workspace workspace(app, [&live] { return live.syncInFlight(); });
     if (!app.InitInstance())
         return 0;
     prompts.setParent(app.mainFrame());
+    workspace.restore();
+    workspace.autoLogin();
     // Otherwise a mistyped setting would only show as a service that never answers.
     if (const std::vector<std::string>& problems = velmora::CurrentEndpointsProblems();
         !problems.empty()) {
@@ -105,6 +111,7 @@ int main(int argc, char** argv)
         prompts.showMessage(text);
     }
     const int status = QApplication::exec();
+    workspace.save();
     // Quitting aborts whatever is still in flight; nothing waits for a server.
     delete velmora::g_pHttpClient;
     velmora::SetPasswordVault(nullptr);

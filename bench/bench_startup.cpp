@@ -7,8 +7,14 @@
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
+#include "app/OrbaltDoc.h"
+#include "app/OrbaltView.h"
+#include "app/StoredHistory.h"
 #include "app/UserPrompts.h"
+#include "app/Workspace.h"
+#include "net/CurrentUser.h"
 #include "net/HttpClient.h"
+#include "platform/RegistryKey.h"
 #include "services/DataServer.h"
 #include "tests/support/ScriptedPrompts.h"
 
@@ -207,5 +213,89 @@ BENCHMARK(BM_KeyLatencyDuringSlowPollAndSync)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// A restart with a saved workspace (one chart) and the user logged in (as automatic login
+// does while the synchronisation runs): from the synchronisation's end to the chart's first
+// paint, with the bar store written through to a fresh local store meanwhile.
+class ChartPaint : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!painted && event->type() == QEvent::Paint) {
+            auto* widget = qobject_cast<QWidget*>(watched);
+            auto* view = qobject_cast<COrbaltView*>(widget);
+            if (view == nullptr && widget != nullptr)
+                view = qobject_cast<COrbaltView*>(widget->parentWidget());
+            if (view != nullptr && view->document()->kind != kQuoteBoardKind) {
+                painted = true;
+                elapsedNs = clock.nsecsElapsed();
+            }
+        }
+        return false;
+    }
+    QElapsedTimer clock;
+    bool painted = false;
+    qint64 elapsedNs = 0;
+};
+
+void BM_FirstChartAfterSyncEnd(benchmark::State& state)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    services::DataServer server(services::DataServerOptions{});
+    std::string error;
+    if (!server.start(error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    Endpoints endpoints;
+    endpoints.dataServer.port = server.port();
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "velmora-restart";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    setenv("VELMORA_REGISTRY", (dir / "registry.ini").c_str(), 1);
+    {
+        CRegistryKey key(RegistryRoot::LocalMachine);
+        key.Open(kRegistry.subKey);
+        key.WriteString("VELMORA_WINDOWS", "1");
+        key.WriteString("VELMORA_WINDOW0", "12|1|0|0|800|600|1|");
+    }
+
+    for (auto _ : state) {
+        static int argc = 1;
+        static char name[] = "velmora";
+        static char* argv[] = {name, nullptr};
+        QApplication application(argc, argv);
+        new CHttpClient(endpoints, dir);
+        ScriptedPrompts prompts;
+        COrbaltApp app(prompts);
+        auto live = std::make_unique<LiveData>(app, prompts);
+        StoredHistory history(app, prompts, dir / "history.db");
+        Workspace workspace(app, [&live] { return live->syncInFlight(); });
+        if (!app.InitInstance()) {
+            state.SkipWithError("start-up failed");
+            break;
+        }
+        CurrentUser.loggedIn = true;
+        workspace.restore();
+        ChartPaint paint;
+        application.installEventFilter(&paint);
+        if (!QTest::qWaitFor([&live] { return !live->syncInFlight(); }, 30000)) {
+            state.SkipWithError("the synchronisation did not end");
+            break;
+        }
+        paint.clock.start();
+        if (!QTest::qWaitFor([&paint] { return paint.painted; }, 5000)) {
+            state.SkipWithError("the chart was never painted");
+            break;
+        }
+        state.SetIterationTime(static_cast<double>(paint.elapsedNs) / 1e9);
+        application.removeEventFilter(&paint);
+        CurrentUser = UserInfo{};
+        delete g_pHttpClient;
+        live.reset();
+    }
+    server.stop();
+}
+BENCHMARK(BM_FirstChartAfterSyncEnd)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace velmora {
@@ -29,6 +30,9 @@ struct BarSeries {
     std::array<BarRecord, kMaxBars> bars;
     std::int32_t count = 0;
     std::int32_t cursor = 0; // the bar the value chart analyses
+    // When the bars came from the local store rather than a delivery of this run: the time
+    // they were saved there (Unix seconds); 0 otherwise.
+    std::int64_t storedAt = 0;
 
     bool hasBarAt(int index) const { return index >= 0 && index < count && index < kMaxBars; }
 };
@@ -43,5 +47,20 @@ BarSeries& Series(int commodity, Period period);
 
 // Empties all 52 series: count 0 and cursor 0. Slot contents stay as they are.
 void ResetBarStore();
+
+// What happened to a series, for whoever keeps a copy of the bars (the local store).
+enum class SeriesChange {
+    Delivered,  // replaced by a synchronisation or an MT4 import
+    Edited,     // a bar corrected by hand
+    RolledOver, // a new live bar began
+    Cleared,    // every series emptied (commodity and period are -1)
+};
+using SeriesObserver = std::function<void(int commodity, Period period, SeriesChange change)>;
+
+// One observer for the whole process, called on the thread that changed the series; an empty
+// one stops the calls.
+void SetSeriesObserver(SeriesObserver observer);
+// Tells the observer; a delivery also ends the series' stored-data mark.
+void NotifySeriesChanged(int commodity, Period period, SeriesChange change);
 
 } // namespace velmora

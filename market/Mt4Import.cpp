@@ -144,6 +144,7 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
         series.cursor = series.count - 1;
     else if (series.cursor > 0 && series.cursor >= series.count)
         series.cursor = series.count - 1;
+    NotifySeriesChanged(index, period, SeriesChange::Delivered);
     return 0;
 }
 

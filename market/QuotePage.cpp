@@ -1,5 +1,6 @@
 #include "market/QuotePage.h"
 
+#include "market/BarRollover.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "market/ReplyFraming.h"
@@ -36,6 +37,11 @@ void StoreQuote(const std::vector<std::string_view>& fields)
     const double ask = LeadingDouble(field(9));
     if (!(ask > 0.0) || !std::isfinite(ask))
         return;
+    // A quote past the end of a period's newest bar begins the next bar of that period.
+    for (Period period = 0; period < kPeriodCount; ++period) {
+        if (RollOver(Series(index, period), period, entry.quoteTime, ask))
+            NotifySeriesChanged(index, period, SeriesChange::RolledOver);
+    }
     BarSeries& halfHours = Series(index, kHalfHour);
     if (halfHours.count <= 0 || halfHours.count > kMaxBars)
         return;

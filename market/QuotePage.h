@@ -4,8 +4,10 @@
 
 namespace velmora {
 
-// Writes the quotes of a quote page into the catalogue and lets each quote's selling price
-// extend the newest half-hour bar of its commodity.
+// Writes the quotes of a quote page into the catalogue. A quote whose time lies past the end
+// of a period's newest bar begins that period's next bar at its selling price (the bar
+// store's observer is told); then the selling price extends the newest half-hour bar of its
+// commodity.
 void ParseQuotes(std::string_view body);
 
 } // namespace velmora

@@ -12,6 +12,7 @@
 #include "market/QuotePage.h"
 #include "market/TextNumbers.h"
 #include "market/live/ServerSync.h"
+#include "market/store/LocalHistory.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
 #include "net/SelfUpdate.h"
@@ -44,19 +45,23 @@ constexpr int kMaxPasses = 3;
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  velmora-tool bars  (--hst DIR | --server) --code CODE --period P [--history N]\n"
-    "  velmora-tool list  (--hst DIR | --server) --code CODE --period P [--history N]\n"
+    "  velmora-tool bars  SOURCE --code CODE --period P [--history N]\n"
+    "  velmora-tool list  SOURCE --code CODE --period P [--history N]\n"
     "                     [--sort COLUMN [--descending]]\n"
-    "  velmora-tool chart (--hst DIR | --server) --code CODE --period P [--cursor K] [--tpo N]\n"
+    "  velmora-tool chart SOURCE --code CODE --period P [--cursor K] [--tpo N]\n"
     "                     [--long M] [--short M] [--history N] [--yunit TEXT]\n"
     "                     [--format json|text] [--png FILE] [--svg FILE] [--screen-width W]\n"
     "                     [--profile]\n"
     "\n"
+    "  velmora-tool sync [--hst DIR]\n"
     "  velmora-tool quotes\n"
     "  velmora-tool update --check\n"
     "  velmora-tool --help | --version\n"
     "\n"
+    "  SOURCE    --hst DIR, --server or --local\n"
     "  --server  synchronise from the configured data server instead of reading MT4 files\n"
+    "  --local   read the local bar store (filled by the program or by sync)\n"
+    "  sync      writes every series, from the data server or DIR, into the local bar store\n"
     "  DIR     folder of MT4 history files (CODE30.hst, CODE1440.hst, ...)\n"
     "  CODE    catalogue code, e.g. EURUSD or LLGUSD\n"
     "  P       period: 0 half-hour, 1 day, 2 week, 3 month (or half, day, week, month)\n"
@@ -86,6 +91,7 @@ struct Options {
     std::string command;
     std::map<std::string, std::string> values;
     bool server = false;
+    bool local = false;
     bool descending = false;
     bool profile = false;
 
@@ -102,13 +108,16 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
     }
     options.command = argv[1];
     const std::map<std::string, std::vector<std::string>> allowed{
-        {"bars", {"--hst", "--server", "--code", "--period", "--history"}},
+        {"bars", {"--hst", "--server", "--local", "--code", "--period", "--history"}},
         {"chart",
-         {"--hst", "--server", "--code", "--period", "--cursor", "--tpo", "--long", "--short",
-          "--history", "--yunit", "--format", "--png", "--svg", "--screen-width", "--profile"}},
+         {"--hst", "--server", "--local", "--code", "--period", "--cursor", "--tpo", "--long",
+          "--short", "--history", "--yunit", "--format", "--png", "--svg", "--screen-width",
+          "--profile"}},
         {"list",
-         {"--hst", "--server", "--code", "--period", "--history", "--sort", "--descending"}},
+         {"--hst", "--server", "--local", "--code", "--period", "--history", "--sort",
+          "--descending"}},
         {"quotes", {"--server"}},
+        {"sync", {"--hst"}},
         {"update", {"--check"}},
     };
     const auto command = allowed.find(options.command);
@@ -125,8 +134,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
             problem = "unknown option '" + key + "'";
             return std::nullopt;
         }
-        if (key == "--server" || key == "--check") {
+        if (key == "--server" || key == "--check" || key == "--local") {
             options.server = options.server || key == "--server";
+            options.local = options.local || key == "--local";
             options.values[key];
             continue;
         }
@@ -140,7 +150,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
         }
         options.values[key] = argv[++i];
     }
-    if (options.command == "quotes")
+    if (options.command == "quotes" || options.command == "sync")
         return options;
     if (options.command == "update") {
         if (!options.has("--check")) {
@@ -159,8 +169,8 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
         problem = "--descending needs --sort";
         return std::nullopt;
     }
-    if (options.has("--hst") == options.server) {
-        problem = "give either --hst DIR or --server";
+    if (int{options.has("--hst")} + int{options.server} + int{options.local} != 1) {
+        problem = "give one of --hst DIR, --server and --local";
         return std::nullopt;
     }
     return options;
@@ -203,6 +213,32 @@ private:
     std::filesystem::path m_dir;
     std::unique_ptr<CHttpClient> m_client;
 };
+
+// Fills the local bar store from the data server or an MT4 folder, every series with as many
+// bars as the program keeps. Exit 1 when a series could not be fetched or written.
+int SyncToStore(const Options& options)
+{
+    bool storeFailed = false;
+    LocalHistory history([&storeFailed](const std::string& text) {
+        storeFailed = true;
+        std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
+    });
+    if (!history.open(HistoryDb::DefaultPath()))
+        return 1;
+    history.observeBarStore();
+    const PeriodValues all{kMaxBars, kMaxBars, kMaxBars, kMaxBars};
+    StderrMessageSink messages;
+    SyncFailures failures;
+    if (options.has("--hst")) {
+        failures = ImportAllFromMt4(options.get("--hst"), all, messages);
+    } else {
+        ServerSession session;
+        failures = SyncAllFromServer(all, messages);
+    }
+    history.flush();
+    std::fprintf(stderr, "velmora-tool: local bar store %s\n", history.path().c_str());
+    return failures.empty() && !storeFailed ? 0 : 1;
+}
 
 // One poll of the quote page, printed as CSV.
 int PrintQuotes()
@@ -308,6 +344,8 @@ int main(int argc, char** argv)
         return PrintQuotes();
     if (options->command == "update")
         return PrintUpdateCheck();
+    if (options->command == "sync")
+        return SyncToStore(*options);
     const int commodity = FindCommodity(options->get("--code"));
     if (!IsValidCommodity(commodity))
         return Usage("'" + options->get("--code") + "' is not a catalogue code");
@@ -345,8 +383,17 @@ int main(int argc, char** argv)
 
     StderrMessageSink messages;
     std::optional<ServerSession> session;
+    std::optional<LocalHistory> stored;
     bool fetched = true;
-    if (options->server) {
+    if (options->local) {
+        stored.emplace([](const std::string& text) {
+            std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
+        });
+        if (!stored->open(HistoryDb::DefaultPath()))
+            return 1;
+        stored->fill(analysisParams.historyCount);
+        fetched = Series(commodity, *period).storedAt != 0;
+    } else if (options->server) {
         session.emplace();
         fetched = SeriesFetched(SyncAllFromServer(analysisParams.historyCount, messages), commodity,
                                 *period);
@@ -358,9 +405,10 @@ int main(int argc, char** argv)
     if (options->command == "bars" || options->command == "list") {
         if (!fetched) {
             const std::string_view lineType = PeriodLineType(*period);
-            std::fprintf(stderr, "velmora-tool: the %.*s series of %s could not be fetched\n",
+            std::fprintf(stderr, "velmora-tool: the %.*s series of %s %s\n",
                          static_cast<int>(lineType.size()), lineType.data(),
-                         options->get("--code").c_str());
+                         options->get("--code").c_str(),
+                         options->local ? "is not in the local bar store" : "could not be fetched");
             return 1;
         }
         if (options->command == "bars") {

@@ -72,6 +72,7 @@ void SyncRun::onReply(int commodity, Period period, bool ok, std::string_view bo
         return;
     }
     StoreSeriesReply(body, Series(commodity, period));
+    NotifySeriesChanged(commodity, period, SeriesChange::Delivered);
     ++m_settled;
     if (m_progress)
         m_progress(m_settled, kTotal);

@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
+#include <ctime>
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace velmora;
 
@@ -184,8 +186,37 @@ TEST_F(DataManagementTest, SyncReadsTheMt4FolderWhenGivenAndRemembersIt)
     DataManagementDialog again(prompts, {});
     EXPECT_EQ(again.folderBox()->text().toStdString(), folder.str());
 
+    // Emptying asks first, 否 the default; 否 keeps the bars.
+    dialog->clearButton()->click();
+    ASSERT_EQ(prompts.questions.size(), 1u);
+    EXPECT_TRUE(prompts.questionDefaultsNo[0]);
+    EXPECT_GT(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+    prompts.answers.push_back(true);
     dialog->clearButton()->click();
     EXPECT_EQ(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+}
+
+TEST_F(DataManagementTest, StoredBarsSayHowOldTheyAreAndChangesReachTheStore)
+{
+    std::vector<std::pair<int, SeriesChange>> told;
+    SetSeriesObserver(
+        [&](int commodity, Period, SeriesChange change) { told.emplace_back(commodity, change); });
+    const int euro = FindCommodity("EURUSD");
+    Series(euro, kDay).storedAt = static_cast<std::int64_t>(std::time(nullptr)) - 3 * 3600 - 5;
+    openSeries(euro, "日线");
+    EXPECT_TRUE(dialog->countLabel()->text().contains(QStringLiteral("本地数据，保存于")))
+        << dialog->countLabel()->text().toStdString();
+    EXPECT_TRUE(dialog->countLabel()->text().contains(QStringLiteral("（3小时前）")));
+
+    clickRow(0);
+    dialog->barBox(2)->setText(QStringLiteral("1.3"));
+    dialog->updateButton()->click();
+    prompts.answers.push_back(true);
+    dialog->clearButton()->click();
+    SetSeriesObserver({});
+    const std::vector<std::pair<int, SeriesChange>> expected = {{euro, SeriesChange::Edited},
+                                                                {-1, SeriesChange::Cleared}};
+    EXPECT_EQ(told, expected);
 }
 
 TEST_F(DataManagementTest, BrowseSetsTheFolderUnlessCancelled)

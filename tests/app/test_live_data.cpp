@@ -8,6 +8,7 @@
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
 #include "app/OrbaltView.h"
+#include "app/StoredHistory.h"
 #include "app/UserPrompts.h"
 #include "app/UserRequest.h"
 #include "app/framework/ChildFrame.h"
@@ -367,4 +368,49 @@ TEST_F(LiveDataTest, TheStatusBarTurnsRedWhileTheDataServerFailsAndClearsWhenItA
     EXPECT_TRUE(paneIsRed());
     EXPECT_TRUE(feedPane()->text().endsWith(u"：连接被拒绝【7|111】"))
         << feedPane()->text().toStdString();
+}
+
+// A restart with the data server gone draws from the bars the last run stored.
+TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
+{
+    const std::filesystem::path file = dir / "data" / "history.db";
+    startServer();
+    auto run = [&](int port) {
+        delete g_pHttpClient;
+        live.reset();
+        app.reset();
+        ResetBarStore();
+        Endpoints endpoints;
+        endpoints.dataServer.port = port;
+        new CHttpClient(endpoints);
+        app = std::make_unique<COrbaltApp>(prompts);
+        live = std::make_unique<LiveData>(*app, prompts);
+        auto history = std::make_unique<StoredHistory>(*app, prompts, file);
+        EXPECT_TRUE(app->InitInstance());
+        return history;
+    };
+
+    std::unique_ptr<StoredHistory> history = run(server->port());
+    ASSERT_TRUE(syncEnded());
+    const BarSeries served = Series(5, kDay);
+    ASSERT_GT(served.count, 0);
+    EXPECT_EQ(served.storedAt, 0);
+    history.reset(); // writes what is queued
+    server->stop();
+
+    prompts.messages.clear();
+    history = run(ClosedPort());
+    // Filled before the synchronisation has answered.
+    const BarSeries& stored = Series(5, kDay);
+    ASSERT_EQ(stored.count, served.count);
+    EXPECT_GT(stored.storedAt, 0);
+    EXPECT_EQ(stored.bars[static_cast<std::size_t>(stored.count - 1)].time,
+              served.bars[static_cast<std::size_t>(served.count - 1)].time);
+    ASSERT_TRUE(syncEnded());
+    // Every series failed and kept its stored bars; only the closing message was shown.
+    EXPECT_EQ(stored.count, served.count);
+    EXPECT_GT(stored.storedAt, 0);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].rfind("完成数据同步\n", 0), 0u);
+    history.reset();
 }

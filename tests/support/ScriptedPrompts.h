@@ -13,9 +13,10 @@ namespace velmora {
 class ScriptedPrompts final : public UserPrompts {
 public:
     void showMessage(std::string_view text) override { messages.emplace_back(text); }
-    bool askYesNo(std::string_view question) override
+    bool askYesNo(std::string_view question, bool defaultNo = false) override
     {
         questions.emplace_back(question);
+        questionDefaultsNo.push_back(defaultNo);
         if (answers.empty())
             return false;
         const bool answer = answers.front();
@@ -25,6 +26,7 @@ public:
 
     std::vector<std::string> messages;
     std::vector<std::string> questions;
+    std::vector<bool> questionDefaultsNo;
     std::deque<bool> answers;
 };
 

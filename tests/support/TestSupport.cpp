@@ -41,6 +41,7 @@ PrivateHome::PrivateHome()
     }
     unsetenv("VELMORA_CONFIG");
     unsetenv("VELMORA_REGISTRY");
+    unsetenv("VELMORA_HISTORY_DB");
 }
 
 ScopedTimeZone::ScopedTimeZone(const char* zone)

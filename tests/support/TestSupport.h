@@ -25,8 +25,9 @@ private:
 };
 
 // A home of the test program's own for the life of the object: HOME and the XDG folders
-// (config, data, state, cache) in a fresh temporary folder, and no VELMORA_CONFIG or
-// VELMORA_REGISTRY from the shell, so that nothing a test does reaches the user's files.
+// (config, data, state, cache) in a fresh temporary folder, and none of VELMORA_CONFIG,
+// VELMORA_REGISTRY or VELMORA_HISTORY_DB from the shell, so that nothing a test does reaches
+// the user's files.
 class PrivateHome {
 public:
     PrivateHome();

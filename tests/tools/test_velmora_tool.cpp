@@ -381,3 +381,48 @@ TEST_F(VelmoraToolTest, ListAsTheDataManagementDialogShowsIt)
     for (const char* bad : {" --sort 7", " --descending", " --sort x"})
         EXPECT_EQ(run(list + bad).status, 2) << bad;
 }
+
+// `sync` fills the local bar store; `--local` then answers as the source it was filled from.
+TEST_F(VelmoraToolTest, SyncThenLocalEqualsTheSource)
+{
+    const std::string store =
+        "VELMORA_HISTORY_DB='" + (dir / "store" / "history.db").string() + "' ";
+    // Nothing stored yet.
+    Result result = run("bars --local --code LLGUSD --period day", store);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("not in the local bar store"), std::string::npos) << result.err;
+
+    result = run("sync --hst '" + dir.str() + "'", store);
+    EXPECT_EQ(result.status, 1) << "the other commodities have no files"; // but gold is stored
+    for (const std::string query :
+         {"bars --code LLGUSD --period day --history 120", "bars --code LLGUSD --period half",
+          "list --code LLGUSD --period day --sort 2 --descending",
+          "chart --code LLGUSD --period day --cursor 80"}) {
+        const Result source = run(query + " --hst '" + dir.str() + "'", store);
+        const Result local = run(query + " --local", store);
+        EXPECT_EQ(local.status, source.status) << query << "\n" << local.err;
+        EXPECT_EQ(local.out, source.out) << query;
+    }
+
+    // From the data server, its clock held still so that both answers are alike.
+    velmora::services::DataServerOptions options;
+    options.clock = [] { return std::int64_t{1796212800}; }; // 2026-12-01 12:00 UTC
+    velmora::services::DataServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.start(error)) << error;
+    const std::string both = store + configFor(server);
+    result = run("sync", both);
+    ASSERT_EQ(result.status, 0) << result.err;
+    for (const std::string query :
+         {"bars --code EURUSD --period week", "bars --code LLGUSD --period half --history 501",
+          "chart --code SGXPD --period month"}) {
+        const Result source = run(query + " --server", both);
+        const Result local = run(query + " --local", both);
+        ASSERT_EQ(source.status, 0) << source.err;
+        EXPECT_EQ(local.status, 0) << local.err;
+        EXPECT_EQ(local.out, source.out) << query;
+    }
+    server.stop();
+    // The store outlives the server.
+    EXPECT_EQ(run("bars --local --code EURUSD --period week", both).status, 0);
+}
