@@ -1,5 +1,6 @@
 #include "services/WireFormat.h"
 
+#include "market/BarRollover.h"
 #include "platform/TextCodec.h"
 
 #include <cstdio>
@@ -20,17 +21,6 @@ void EndRecord(std::string& out)
 {
     out += kTerminator;
     out += kSeparator;
-}
-
-bool ReadDigits(std::string_view text, std::size_t at, std::size_t count, int& value)
-{
-    value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        value = value * 10 + (text[i] - '0');
-    }
-    return true;
 }
 
 } // namespace
@@ -87,14 +77,10 @@ std::optional<std::int64_t> ParseLocalTime(std::string_view text)
     if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' ||
         text[13] != ':' || text[16] != ':')
         return std::nullopt;
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!ReadDigits(text, 0, 4, year) || !ReadDigits(text, 5, 2, month) ||
-        !ReadDigits(text, 8, 2, day) || !ReadDigits(text, 11, 2, hour) ||
-        !ReadDigits(text, 14, 2, minute) || !ReadDigits(text, 17, 2, second))
+    const std::optional<BarClock> clock = ReadBarClock(text);
+    if (!clock || clock->year < 1970)
         return std::nullopt;
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
-        second > 59)
-        return std::nullopt;
+    const auto [year, month, day, hour, minute, second] = *clock;
 
     std::tm fields{};
     fields.tm_year = year - 1900;
