@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <unistd.h>
 
@@ -37,13 +38,15 @@ using namespace velmora;
 namespace {
 
 // Notes the first paint of any part of the main window.
+// Notes the time of the first paint of a widget that `counts` accepts.
 class FirstPaint : public QObject {
 public:
+    explicit FirstPaint(std::function<bool(QWidget*)> counts) : m_counts(std::move(counts)) {}
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (!painted && event->type() == QEvent::Paint) {
             auto* widget = qobject_cast<QWidget*>(watched);
-            if (widget != nullptr && qobject_cast<CMainFrame*>(widget->window()) != nullptr) {
+            if (widget != nullptr && m_counts(widget)) {
                 painted = true;
                 elapsedNs = clock.nsecsElapsed();
             }
@@ -53,6 +56,9 @@ public:
     QElapsedTimer clock;
     bool painted = false;
     qint64 elapsedNs = 0;
+
+private:
+    std::function<bool(QWidget*)> m_counts;
 };
 
 long ResidentKiB()
@@ -97,7 +103,8 @@ void BM_StartupToFirstPaintWithoutServer(benchmark::State& state)
     std::ofstream(dir / "velmora.ini") << "[data_server]\nport=1\n";
 
     for (auto _ : state) {
-        FirstPaint first;
+        FirstPaint first(
+            [](QWidget* widget) { return qobject_cast<CMainFrame*>(widget->window()) != nullptr; });
         first.clock.start();
         static int argc = 1;
         static char name[] = "velmora";
@@ -217,27 +224,6 @@ BENCHMARK(BM_KeyLatencyDuringSlowPollAndSync)
 // A restart with a saved workspace (one chart) and the user logged in (as automatic login
 // does while the synchronisation runs): from the synchronisation's end to the chart's first
 // paint, with the bar store written through to a fresh local store meanwhile.
-class ChartPaint : public QObject {
-public:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (!painted && event->type() == QEvent::Paint) {
-            auto* widget = qobject_cast<QWidget*>(watched);
-            auto* view = qobject_cast<COrbaltView*>(widget);
-            if (view == nullptr && widget != nullptr)
-                view = qobject_cast<COrbaltView*>(widget->parentWidget());
-            if (view != nullptr && view->document()->kind != kQuoteBoardKind) {
-                painted = true;
-                elapsedNs = clock.nsecsElapsed();
-            }
-        }
-        return false;
-    }
-    QElapsedTimer clock;
-    bool painted = false;
-    qint64 elapsedNs = 0;
-};
-
 void BM_FirstChartAfterSyncEnd(benchmark::State& state)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -277,7 +263,13 @@ void BM_FirstChartAfterSyncEnd(benchmark::State& state)
         }
         CurrentUser.loggedIn = true;
         workspace.restore();
-        ChartPaint paint;
+        // A chart's view or its viewport, not the board's.
+        FirstPaint paint([](QWidget* widget) {
+            auto* view = qobject_cast<COrbaltView*>(widget);
+            if (view == nullptr)
+                view = qobject_cast<COrbaltView*>(widget->parentWidget());
+            return view != nullptr && view->document()->kind != kQuoteBoardKind;
+        });
         application.installEventFilter(&paint);
         if (!QTest::qWaitFor([&live] { return !live->syncInFlight(); }, 30000)) {
             state.SkipWithError("the synchronisation did not end");
