@@ -19,6 +19,7 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "net/CurrentUser.h"
+#include "tests/app/AppFixture.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
@@ -88,17 +89,13 @@ void AnswerNextDialog(std::function<void(QWidget*)> answer)
     });
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public velmora::test::AppFixture {
 protected:
     void SetUp() override
     {
-        CurrentUser = UserInfo{};
-        analysisParams = AnalysisParams{};
-        yunitOverride = YUnitOverride{};
-        CProfileLayerSwitch::instance().setShown(false);
-        app = std::make_unique<COrbaltApp>(prompts);
-        ASSERT_TRUE(app->InitInstance());
-        frame = app->mainFrame();
+        AppFixture::SetUp();
+        if (HasFatalFailure())
+            return;
         QApplication::setActiveWindow(frame);
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
         FillSeries(kEuro, kDay, 100, 1.08, 0.001);
@@ -106,24 +103,9 @@ protected:
         FillSeries(kGold, kDay, 100, 2400, 1.0);
     }
 
-    void TearDown() override
-    {
-        app.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    COrbaltView* activeView() const
-    {
-        auto* child = qobject_cast<CChildFrame*>(frame->mdiArea()->activeSubWindow());
-        return child ? qobject_cast<COrbaltView*>(child->view()) : nullptr;
-    }
-
     COrbaltView* openChart(int commodity, Period period)
     {
-        RequestKind = commodity;
-        RequestPeriod = period;
-        app->OpenTemplate(0);
-        COrbaltView* view = activeView();
+        COrbaltView* view = openView(commodity, period);
         paint(view);
         return view;
     }
@@ -141,10 +123,6 @@ protected:
         if (activeView())
             paint(activeView());
     }
-
-    ScriptedPrompts prompts;
-    std::unique_ptr<COrbaltApp> app;
-    CMainFrame* frame = nullptr;
 };
 
 std::string TitleOf(const COrbaltView* view) { return view->document()->GetTitle(); }

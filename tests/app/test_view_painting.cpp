@@ -14,7 +14,7 @@
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "net/CurrentUser.h"
-#include "tests/support/ScriptedPrompts.h"
+#include "tests/app/AppFixture.h"
 
 #include <QApplication>
 #include <QImage>
@@ -63,45 +63,22 @@ void FillQuotes()
     }
 }
 
-class ViewPaintingTest : public ::testing::Test {
+class ViewPaintingTest : public velmora::test::AppFixture {
 protected:
     void SetUp() override
     {
-        CurrentUser = UserInfo{};
-        analysisParams = AnalysisParams{};
-        yunitOverride = YUnitOverride{};
+        AppFixture::SetUp();
+        if (HasFatalFailure())
+            return;
         catalogue[12].yunit[kDay] = "1";
-        app = std::make_unique<COrbaltApp>(prompts);
-        ASSERT_TRUE(app->InitInstance());
-        frame = app->mainFrame();
         frame->showNormal();
         frame->resize(1100, 760);
         FillQuotes();
         FillTallSeries(12, kDay);
         FillTallSeries(12, kWeek);
         board = activeView();
-        charts.push_back(open(12, kDay));
-        charts.push_back(open(12, kWeek));
-    }
-
-    void TearDown() override
-    {
-        app.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-
-    COrbaltView* activeView() const
-    {
-        auto* child = qobject_cast<CChildFrame*>(frame->mdiArea()->activeSubWindow());
-        return child ? qobject_cast<COrbaltView*>(child->view()) : nullptr;
-    }
-
-    COrbaltView* open(int commodity, Period period)
-    {
-        RequestKind = commodity;
-        RequestPeriod = period;
-        app->OpenTemplate(0);
-        return activeView();
+        charts.push_back(openView(12, kDay));
+        charts.push_back(openView(12, kWeek));
     }
 
     // The texts of `view`'s visible part that left no ink in the frame painted at `ratio`.
@@ -163,9 +140,6 @@ protected:
         }
     }
 
-    ScriptedPrompts prompts;
-    std::unique_ptr<COrbaltApp> app;
-    CMainFrame* frame = nullptr;
     COrbaltView* board = nullptr;
     std::vector<COrbaltView*> charts;
 };

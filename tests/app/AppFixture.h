@@ -1,0 +1,62 @@
+#pragma once
+
+#include "analysis/AnalysisParams.h"
+#include "analysis/ValueChart.h"
+#include "app/AppState.h"
+#include "app/MainFrame.h"
+#include "app/OrbaltApp.h"
+#include "app/OrbaltView.h"
+#include "app/ProfileLayer.h"
+#include "app/framework/ChildFrame.h"
+#include "net/CurrentUser.h"
+#include "tests/support/ScriptedPrompts.h"
+
+#include <QCoreApplication>
+#include <QMdiArea>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace velmora::test {
+
+// The program's application object and main window for a widget test: the process-wide
+// state the windows read is reset before, and the windows are gone after.
+class AppFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CurrentUser = UserInfo{};
+        analysisParams = AnalysisParams{};
+        yunitOverride = YUnitOverride{};
+        CProfileLayerSwitch::instance().setShown(false);
+        app = std::make_unique<COrbaltApp>(prompts);
+        ASSERT_TRUE(app->InitInstance());
+        frame = app->mainFrame();
+    }
+
+    void TearDown() override
+    {
+        app.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    COrbaltView* activeView() const
+    {
+        auto* child = qobject_cast<CChildFrame*>(frame->mdiArea()->activeSubWindow());
+        return child ? qobject_cast<COrbaltView*>(child->view()) : nullptr;
+    }
+
+    // A new chart window of the commodity and period, as 分析商品 opens it.
+    COrbaltView* openView(int commodity, Period period)
+    {
+        RequestKind = commodity;
+        RequestPeriod = period;
+        app->OpenTemplate(0);
+        return activeView();
+    }
+
+    ScriptedPrompts prompts;
+    std::unique_ptr<COrbaltApp> app;
+    CMainFrame* frame = nullptr;
+};
+
+} // namespace velmora::test
