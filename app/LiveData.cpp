@@ -44,7 +44,7 @@ LiveData::LiveData(COrbaltApp& app, UserPrompts& prompts, std::chrono::milliseco
 {
     // One client for the whole run, created before any window, as the frame expects.
     if (g_pHttpClient == nullptr)
-        new CHttpClient();
+        new CHttpClient(CurrentEndpoints(), CHttpClient::DefaultCookieFolder());
     quoteFeed = QuoteFeedState(&QuoteFeedState::Clock::now, interruptAfter,
                                std::chrono::minutes(CurrentEndpoints().staleQuoteMinutes));
     // A failed poll refreshes too: the board greys and the status bar tells why.

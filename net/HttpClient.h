@@ -56,9 +56,9 @@ public:
     // ("Cookie0.txt" for the first client) in `cookieFolder` (created owner-only; the current
     // directory when it is empty or cannot be made), deletes any file of that name left by an
     // earlier run, creates the handle and starts the network thread. A handle that cannot be
-    // created makes every request fail with code 43.
-    explicit CHttpClient(Endpoints endpoints = CurrentEndpoints(),
-                         const std::filesystem::path& cookieFolder = DefaultCookieFolder());
+    // created makes every request fail with code 43. The caller chooses the folder: the
+    // program DefaultCookieFolder(), a test one of its own.
+    CHttpClient(Endpoints endpoints, const std::filesystem::path& cookieFolder);
     // Aborts every transfer still running (their handlers see the abort), writes the cookie
     // file, stops the network thread and unregisters itself.
     ~CHttpClient();

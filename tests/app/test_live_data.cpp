@@ -103,7 +103,7 @@ protected:
     {
         Endpoints endpoints;
         endpoints.dataServer.port = dataPort;
-        new CHttpClient(endpoints);
+        new CHttpClient(endpoints, velmora::test::CookieFolder());
         app = std::make_unique<COrbaltApp>(prompts);
         live = std::make_unique<LiveData>(*app, prompts, interruptAfter);
         ASSERT_TRUE(app->InitInstance());
@@ -268,7 +268,7 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     startServer(0ms);
     Endpoints endpoints;
     endpoints.dataServer.port = server->port();
-    new CHttpClient(endpoints);
+    new CHttpClient(endpoints, velmora::test::CookieFolder());
     QWidget window;
     window.show();
     auto startQuotes = [](ReplyHandler handler) {
@@ -382,7 +382,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
         ResetBarStore();
         Endpoints endpoints;
         endpoints.dataServer.port = port;
-        new CHttpClient(endpoints);
+        new CHttpClient(endpoints, velmora::test::CookieFolder());
         app = std::make_unique<COrbaltApp>(prompts);
         live = std::make_unique<LiveData>(*app, prompts);
         auto history = std::make_unique<StoredHistory>(*app, prompts, file);

@@ -33,7 +33,7 @@ protected:
         Endpoints endpoints;
         endpoints.website.port = m_server.port();
         endpoints.smsGateway.port = m_server.port();
-        new CHttpClient(endpoints);
+        new CHttpClient(endpoints, velmora::test::CookieFolder());
     }
     ~UserCenterTest() override
     {
@@ -158,7 +158,7 @@ TEST_F(UserCenterTest, LoginLocksTheDetailsAndAFailedLogoutKeepsThem)
         Endpoints gone = g_pHttpClient->endpoints();
         gone.website.port = test::UnusedPort();
         delete g_pHttpClient;
-        new CHttpClient(gone);
+        new CHttpClient(gone, velmora::test::CookieFolder());
     }
     press(dialog, dialog.logoutButton());
     EXPECT_TRUE(CurrentUser.loggedIn);
@@ -173,7 +173,7 @@ TEST_F(UserCenterTest, ALoginOrCodeThatCannotReachItsServerSaysWhy)
         gone.website.port = test::UnusedPort();
         gone.smsGateway.port = gone.website.port;
         delete g_pHttpClient;
-        new CHttpClient(gone);
+        new CHttpClient(gone, velmora::test::CookieFolder());
     }
     CUserCenterDlg dialog(m_prompts);
     QTest::keyClicks(dialog.userNameBox(), QStringLiteral("zhang"));

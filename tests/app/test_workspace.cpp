@@ -83,7 +83,7 @@ protected:
             key.WriteString("VELMORA_WINDOWS", "0");
         Endpoints endpoints;
         endpoints.website.port = m_server.port();
-        new CHttpClient(endpoints);
+        new CHttpClient(endpoints, velmora::test::CookieFolder());
     }
     ~WorkspaceTest() override
     {
@@ -220,7 +220,7 @@ TEST_F(WorkspaceTest, AutomaticLoginOpensTheChartsOrSaysWhyInTheStatusBar)
         Endpoints gone = g_pHttpClient->endpoints();
         gone.website.port = test::UnusedPort();
         delete g_pHttpClient;
-        new CHttpClient(gone);
+        new CHttpClient(gone, velmora::test::CookieFolder());
     }
     start();
     m_workspace->autoLogin();

@@ -50,7 +50,7 @@ protected:
     // The reply of one account request, as the dialog receives it.
     HttpReply post(int port, AccountRequestKind kind, const std::string& form)
     {
-        CHttpClient client(endpoints(port));
+        CHttpClient client(endpoints(port), velmora::test::CookieFolder());
         std::promise<HttpReply> done;
         client.StartAccount(kind, form, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
         return done.get_future().get();
@@ -63,7 +63,7 @@ protected:
     }
     HttpReply sms(const std::string& url)
     {
-        CHttpClient client(endpoints(m_server.port()));
+        CHttpClient client(endpoints(m_server.port()), velmora::test::CookieFolder());
         std::promise<HttpReply> done;
         client.StartSms(url, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
         return done.get_future().get();

@@ -79,7 +79,7 @@ protected:
 TEST_F(HttpClientTest, DataServerRequestsSendTheFixedLinesInOrderOverHttp10)
 {
     RawHttpServer raw;
-    CHttpClient client(OnLoopback(raw.port()));
+    CHttpClient client(OnLoopback(raw.port()), cookieFolder());
     std::string body;
     ASSERT_EQ(client.FetchQuotes(body), 0) << client.lastError();
     EXPECT_EQ(body, "ok");
@@ -105,7 +105,7 @@ TEST_F(HttpClientTest, AccountPostsAndGatewayRequestsAddCacheControl)
 {
     RawHttpServer web;
     RawHttpServer sms;
-    CHttpClient client(OnLoopback(1, web.port(), sms.port()));
+    CHttpClient client(OnLoopback(1, web.port(), sms.port()), cookieFolder());
     std::string reply;
     // The form goes out up to its first NUL, as a C string would.
     ASSERT_EQ(
@@ -131,7 +131,7 @@ TEST_F(HttpClientTest, VersionRequestHasItsOwnLines)
 {
     RawHttpServer web;
     web.setResponse(RawHttpServer::Response(200, "1.0.7"));
-    CHttpClient client(OnLoopback(1, web.port()));
+    CHttpClient client(OnLoopback(1, web.port()), cookieFolder());
     EXPECT_EQ(client.FetchVersion(), "1.0.7");
     EXPECT_EQ(web.requests().at(0),
               "GET /velmora/version.html HTTP/1.0\r\n" + HostLine(web.port()) +
@@ -145,7 +145,7 @@ TEST_F(HttpClientTest, AccountKindSelectsThePathAndALaterGetCarriesNoBody)
 {
     RawHttpServer web;
     RawHttpServer data;
-    CHttpClient client(OnLoopback(data.port(), web.port()));
+    CHttpClient client(OnLoopback(data.port(), web.port()), cookieFolder());
     std::string reply;
     for (int kind : {1, 2, 3, 4, 9})
         ASSERT_EQ(client.PostAccount(static_cast<AccountRequestKind>(kind), "f=1", reply), 0);
@@ -172,7 +172,7 @@ TEST_F(HttpClientTest, CookiesComeBackOnLaterRequestsAndAreSavedOwnerOnly)
     const mode_t previousMask = ::umask(0); // libcurl alone would create a world-readable file
     fs::path cookieFile;
     {
-        CHttpClient client(OnLoopback(server().port()));
+        CHttpClient client(OnLoopback(server().port()), cookieFolder());
         cookieFile = client.cookieFile();
         EXPECT_EQ(g_pHttpClient, &client);
         std::string status;
@@ -196,7 +196,7 @@ TEST_F(HttpClientTest, EachClientStartsWithoutCookiesOfAnEarlierRun)
 {
     int number = 0;
     {
-        CHttpClient first(OnLoopback(server().port()));
+        CHttpClient first(OnLoopback(server().port()), cookieFolder());
         EXPECT_EQ(fs::path(first.cookieFile()).parent_path(), cookieFolder());
         ASSERT_EQ(
             std::sscanf(fs::path(first.cookieFile()).filename().c_str(), "Cookie%d.txt", &number),
@@ -207,7 +207,7 @@ TEST_F(HttpClientTest, EachClientStartsWithoutCookiesOfAnEarlierRun)
         (cookieFolder() / ("Cookie" + std::to_string(number + 1) + ".txt")).string();
     std::ofstream(next) << "127.0.0.1\tFALSE\t/\tFALSE\t0\tstale\tyes\n";
 
-    CHttpClient second(OnLoopback(server().port()));
+    CHttpClient second(OnLoopback(server().port()), cookieFolder());
     EXPECT_EQ(second.cookieFile(), next);
     std::string status;
     second.SendSms(serverUrl("/_cookie/echo"), status);
@@ -216,7 +216,7 @@ TEST_F(HttpClientTest, EachClientStartsWithoutCookiesOfAnEarlierRun)
 
 TEST_F(HttpClientTest, TenRedirectsAreFollowedAndAnEleventhFails)
 {
-    CHttpClient client(OnLoopback(server().port()));
+    CHttpClient client(OnLoopback(server().port()), cookieFolder());
     std::string status;
     client.SendSms(serverUrl("/_redirect/10"), status);
     EXPECT_EQ(client.bodyText(), "redirected\n");
@@ -227,7 +227,7 @@ TEST_F(HttpClientTest, TenRedirectsAreFollowedAndAnEleventhFails)
 
 TEST_F(HttpClientTest, OnlyHttpAndHttpsAreReachableEvenByRedirect)
 {
-    CHttpClient client(OnLoopback(server().port()));
+    CHttpClient client(OnLoopback(server().port()), cookieFolder());
     std::string status;
     for (const std::string& url :
          {std::string("file:///etc/hostname"), serverUrl("/_redirect_to?url=file:///etc/hostname"),
@@ -240,7 +240,7 @@ TEST_F(HttpClientTest, OnlyHttpAndHttpsAreReachableEvenByRedirect)
 TEST_F(HttpClientTest, ErrorStatusFailsDataAndVersionRequestsOnly)
 {
     // The website's pages live elsewhere, so version.html is a 404 here.
-    CHttpClient client(OnLoopback(server().port(), server().port()));
+    CHttpClient client(OnLoopback(server().port(), server().port()), cookieFolder());
     std::string body = "previous";
     server().injectFault(Fault{.status = 500, .times = 2});
     EXPECT_EQ(client.FetchQuotes(body), -1);
@@ -252,7 +252,7 @@ TEST_F(HttpClientTest, ErrorStatusFailsDataAndVersionRequestsOnly)
 
     RawHttpServer raw;
     raw.setResponse(RawHttpServer::Response(500, "retcode=-1 Sucess"));
-    CHttpClient relaxed(OnLoopback(1, raw.port(), raw.port()));
+    CHttpClient relaxed(OnLoopback(1, raw.port(), raw.port()), cookieFolder());
     std::string reply;
     EXPECT_EQ(relaxed.PostAccount(AccountRequestKind::Modify, "m=1", reply), 0);
     EXPECT_EQ(reply, "retcode=-1 Sucess");
@@ -263,7 +263,7 @@ TEST_F(HttpClientTest, ErrorStatusFailsDataAndVersionRequestsOnly)
 TEST_F(HttpClientTest, GatewayReplyCountsOnlyWithTheExactSucessSpelling)
 {
     RawHttpServer sms;
-    CHttpClient client(OnLoopback(1, 1, sms.port()));
+    CHttpClient client(OnLoopback(1, 1, sms.port()), cookieFolder());
     const std::string url = SmsGatewayUrl(client.endpoints(), "/GateWay/Services.asmx/DirectSend");
     const std::pair<const char*, int> cases[] = {
         {"<string>1Sucess2</string>", 0}, {"Success", -1}, {"sucess", -1}, {"", -1}};
@@ -278,7 +278,7 @@ TEST_F(HttpClientTest, GatewayReplyCountsOnlyWithTheExactSucessSpelling)
 TEST_F(HttpClientTest, UnreachableServerLeavesTheOutputAlone)
 {
     const int port = test::UnusedPort();
-    CHttpClient client(OnLoopback(port, port, port));
+    CHttpClient client(OnLoopback(port, port, port), cookieFolder());
     std::string body = "previous";
     EXPECT_EQ(client.FetchQuotes(body), -1);
     EXPECT_EQ(body, "previous");
@@ -291,7 +291,7 @@ TEST_F(HttpClientTest, UnreachableServerLeavesTheOutputAlone)
 
 TEST_F(HttpClientTest, GzipPageArrivesDecodedAndCutBodiesAreTold)
 {
-    CHttpClient client(OnLoopback(server().port()));
+    CHttpClient client(OnLoopback(server().port()), cookieFolder());
     std::string body;
     ASSERT_EQ(client.FetchQuotes(body), 0) << client.lastError();
     EXPECT_TRUE(body.starts_with(services::kPreamble));
@@ -311,7 +311,7 @@ TEST_F(HttpClientTest, GzipPageArrivesDecodedAndCutBodiesAreTold)
 
 TEST_F(HttpClientTest, SlowAnswersEndAtTheTransferTimeOut)
 {
-    CHttpClient client(OnLoopback(server().port()));
+    CHttpClient client(OnLoopback(server().port()), cookieFolder());
     client.setTimeouts(2s, 400ms);
     std::string body;
     for (const Fault& fault : {Fault{.delay = 5s}, Fault{.bytesPerSecond = 100}}) {
@@ -325,7 +325,7 @@ TEST_F(HttpClientTest, SlowAnswersEndAtTheTransferTimeOut)
 
 TEST_F(HttpClientTest, PeerThatSendsNothingIsGivenUpAfterTheStallLimit)
 {
-    CHttpClient client(OnLoopback(server().port()));
+    CHttpClient client(OnLoopback(server().port()), cookieFolder());
     client.setStallTimeout(1s); // 20 s by default; the whole-transfer limit stays long
     server().injectFault(Fault{.delay = 30s});
     std::string body;
@@ -351,7 +351,7 @@ TEST_F(HttpClientTest, StartedTransfersShareCookiesAndAbortedOnesAreAnswered)
         return changed.wait_for(lock, 20s, [&] { return replies.size() >= n; });
     };
     {
-        CHttpClient client(OnLoopback(server().port()));
+        CHttpClient client(OnLoopback(server().port()), cookieFolder());
         std::string status;
         client.SendSms(serverUrl("/_cookie/set?session=s3cr3t"), status);
         for (int i = 0; i < 6; ++i)
@@ -377,7 +377,7 @@ TEST_F(HttpClientTest, StartedTransfersShareCookiesAndAbortedOnesAreAnswered)
 TEST_F(HttpClientTest, ConnectionThatCannotBeSetUpEndsAtTheConnectTimeOut)
 {
     test::StalledListener stalled;
-    CHttpClient client(OnLoopback(stalled.port()));
+    CHttpClient client(OnLoopback(stalled.port()), cookieFolder());
     EXPECT_EQ(client.connectTimeout(), 15s);
     EXPECT_EQ(client.transferTimeout(), 120s);
     client.setTimeouts(300ms, 20s);
@@ -390,7 +390,7 @@ TEST_F(HttpClientTest, ConnectionThatCannotBeSetUpEndsAtTheConnectTimeOut)
 
 TEST_F(HttpClientTest, BodyIsCappedAfterDecoding)
 {
-    CHttpClient client(OnLoopback(server().port()));
+    CHttpClient client(OnLoopback(server().port()), cookieFolder());
     const std::size_t cap = CHttpClient::kMaxBodyBytes;
     std::string status;
     client.SendSms(serverUrl("/_bytes?gzip=1&n=" + std::to_string(cap)), status);
@@ -403,7 +403,7 @@ TEST_F(HttpClientTest, BodyIsCappedAfterDecoding)
 
 TEST_F(HttpClientTest, RequestsWithoutAHandleFailWithCode43)
 {
-    CHttpClient client(OnLoopback(server().port()));
+    CHttpClient client(OnLoopback(server().port()), cookieFolder());
     client.ReleaseHandle();
     std::string body;
     EXPECT_EQ(client.FetchQuotes(body), -1);
@@ -440,11 +440,11 @@ TEST_F(HttpClientTlsTest, SelfSignedServerIsRefusedUnlessItsCertificateIsTheConf
 {
     const int port = startTls("server");
     std::string body;
-    CHttpClient systemStore(Https(port, ""));
+    CHttpClient systemStore(Https(port, ""), velmora::test::CookieFolder());
     EXPECT_EQ(systemStore.FetchQuotes(body), -1);
     EXPECT_EQ(systemStore.lastError(), "open trade error=60");
 
-    CHttpClient privateCa(Https(port, "server"));
+    CHttpClient privateCa(Https(port, "server"), velmora::test::CookieFolder());
     EXPECT_EQ(privateCa.FetchQuotes(body), 0) << privateCa.lastError();
     EXPECT_TRUE(body.starts_with(services::kPreamble));
 }
@@ -452,7 +452,7 @@ TEST_F(HttpClientTlsTest, SelfSignedServerIsRefusedUnlessItsCertificateIsTheConf
 TEST_F(HttpClientTlsTest, TrustedCertificateOfAnotherHostIsRefused)
 {
     const int port = startTls("other");
-    CHttpClient client(Https(port, "other"));
+    CHttpClient client(Https(port, "other"), velmora::test::CookieFolder());
     std::string body;
     EXPECT_EQ(client.FetchQuotes(body), -1);
     EXPECT_EQ(client.lastError(), "open trade error=60");

@@ -30,6 +30,12 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
+const std::filesystem::path& CookieFolder()
+{
+    static const TempDir folder;
+    return folder.path();
+}
+
 PrivateHome::PrivateHome()
 {
     setenv("HOME", m_dir.str().c_str(), 1);

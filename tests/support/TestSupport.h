@@ -37,6 +37,10 @@ private:
     TempDir m_dir;
 };
 
+// A folder for the cookie files of a test program's HTTP clients, made once and removed when
+// the program ends.
+const std::filesystem::path& CookieFolder();
+
 // Sets TZ for the life of the object and restores the previous zone afterwards.
 class ScopedTimeZone {
 public:

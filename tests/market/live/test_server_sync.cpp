@@ -224,7 +224,7 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
     Endpoints endpoints;
     endpoints.dataServer.port = server.port();
     {
-        CHttpClient client(endpoints);
+        CHttpClient client(endpoints, velmora::test::CookieFolder());
         InitCatalogue();
         ResetBarStore();
         RecordingMessageSink messages;
