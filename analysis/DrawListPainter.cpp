@@ -50,7 +50,9 @@ struct ShapedText {
     QPointF origin; // of the glyph runs, from the baseline's start
     QList<QGlyphRun> runs;
     bool inkInCell = false; // no glyph pixel outside the cell an opaque text fills
+    int inkRatio = 1;       // the pixel ratio inkInCell was found at
     QImage::Format stampFormat = QImage::Format_Invalid;
+    int stampRatio = 1;
     std::vector<Stamp> stamps;
 };
 
@@ -112,36 +114,43 @@ int Across(int centre, int width) { return centre - width / 2; }
 // The one conversion from the top of a text cell to the baseline Qt draws on.
 int BaselineY(int top, const FittedFont& font) { return top + font.ascent; }
 
-// The format of the image the painter draws on, when a stamp drawn there shows exactly the
-// pixels the text itself would: a plain 32-bit image, whole-pixel offsets, no scaling, no
-// clip of the painter's own, plain source-over. Invalid otherwise.
-QImage::Format StampFormat(const QPainter& painter)
+// The image the painter draws on, when a stamp drawn there shows exactly the pixels the text
+// itself would: a plain 32-bit image, a whole pixel ratio (a scaled screen's backing store),
+// no other scaling, whole-pixel offsets, no clip of the painter's own, plain source-over.
+struct StampTarget {
+    QImage::Format format = QImage::Format_Invalid; // Invalid: no stamps
+    int ratio = 1;
+};
+
+StampTarget StampTargetOf(const QPainter& painter)
 {
     QPaintEngine* engine = painter.paintEngine();
     if (engine == nullptr || engine->type() != QPaintEngine::Raster)
-        return QImage::Format_Invalid;
+        return {};
     const QPaintDevice* target = engine->paintDevice();
-    if (target == nullptr || target->devType() != QInternal::Image ||
-        target->devicePixelRatio() != 1.0)
-        return QImage::Format_Invalid;
+    if (target == nullptr || target->devType() != QInternal::Image)
+        return {};
+    const qreal ratio = target->devicePixelRatio();
+    if (ratio != std::floor(ratio) || ratio < 1 || ratio > 4)
+        return {};
     const QImage::Format format = static_cast<const QImage*>(target)->format();
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied)
-        return QImage::Format_Invalid;
+        return {};
     const QTransform transform = painter.deviceTransform();
-    if (transform.type() > QTransform::TxTranslate ||
-        transform.dx() != std::floor(transform.dx()) ||
+    if (transform.type() > QTransform::TxScale || transform.m11() != ratio ||
+        transform.m22() != ratio || transform.dx() != std::floor(transform.dx()) ||
         transform.dy() != std::floor(transform.dy()))
-        return QImage::Format_Invalid;
+        return {};
     if (painter.hasClipping() || painter.opacity() != 1.0 ||
         painter.compositionMode() != QPainter::CompositionMode_SourceOver)
-        return QImage::Format_Invalid;
-    return format;
+        return {};
+    return {format, static_cast<int>(ratio)};
 }
 
 class Executor {
 public:
     Executor(QPainter& painter, const std::optional<QRect>& exposed)
-        : m_painter(painter), m_fonts(ThreadFonts()), m_stampFormat(StampFormat(painter))
+        : m_painter(painter), m_fonts(ThreadFonts()), m_stamps(StampTargetOf(painter))
     {
         // What a paint can change, in the list's own coordinates: the part the caller exposes
         // and the painter's clip. Never derived from the device: a widget's device transform
@@ -199,11 +208,12 @@ public:
                         op.y - font.cellHeight > m_reach->bottom()))
             return;
         ShapedText& shaped = shape(font, op.text);
+        const bool inkInCell = this->inkInCell(font, shaped);
         const QRect cell(op.x, op.y, shaped.advance, font.cellHeight);
-        if (m_reach && shaped.inkInCell && !m_reach->intersects(cell))
+        if (m_reach && inkInCell && !m_reach->intersects(cell))
             return;
         // Drawing a few glyphs costs far more than copying the pixels they leave.
-        if (op.opaque && shaped.inkInCell && m_stampFormat != QImage::Format_Invalid &&
+        if (op.opaque && inkInCell && m_stamps.format != QImage::Format_Invalid &&
             shaped.advance > 0) {
             m_painter.drawImage(op.x, op.y, stamp(font, shaped, op));
             return;
@@ -260,13 +270,24 @@ private:
         layout.endLayout();
         shaped.origin = QPointF(0, -line.ascent());
         shaped.runs = layout.glyphRuns();
-        shaped.inkInCell = InkInCell(font, shaped);
+        shaped.inkInCell = InkInCell(font, shaped, 1);
         return font.texts.emplace(text, std::move(shaped)).first->second;
+    }
+
+    // Whether the text's glyphs stay in its cell at the stamps' pixel ratio.
+    bool inkInCell(const FittedFont& font, ShapedText& shaped) const
+    {
+        const int ratio = m_stamps.format != QImage::Format_Invalid ? m_stamps.ratio : 1;
+        if (shaped.inkRatio != ratio) {
+            shaped.inkInCell = InkInCell(font, shaped, ratio);
+            shaped.inkRatio = ratio;
+        }
+        return shaped.inkInCell;
     }
 
     // Draws the glyphs on a clear image one cell larger all round and looks for ink outside
     // the middle cell: such a text would draw over its neighbours, which a stamp cannot.
-    bool InkInCell(const FittedFont& font, const ShapedText& shaped) const
+    bool InkInCell(const FittedFont& font, const ShapedText& shaped, int ratio) const
     {
         const int margin = std::max(font.cellHeight, 8);
         const QRectF reach(-margin, -margin, shaped.advance + 2 * margin,
@@ -276,8 +297,9 @@ private:
                     run.boundingRect().translated(QPointF(0, font.ascent) + shaped.origin)))
                 return false;
         }
-        QImage scratch(shaped.advance + 2 * margin, font.cellHeight + 2 * margin,
-                       QImage::Format_ARGB32_Premultiplied);
+        QImage scratch(ratio * (shaped.advance + 2 * margin),
+                       ratio * (font.cellHeight + 2 * margin), QImage::Format_ARGB32_Premultiplied);
+        scratch.setDevicePixelRatio(ratio);
         scratch.fill(Qt::transparent);
         {
             QPainter painter(&scratch);
@@ -286,7 +308,8 @@ private:
             for (const QGlyphRun& run : shaped.runs)
                 painter.drawGlyphRun(QPointF(margin, margin + font.ascent) + shaped.origin, run);
         }
-        const QRect cell(margin, margin, shaped.advance, font.cellHeight);
+        const QRect cell(ratio * margin, ratio * margin, ratio * shaped.advance,
+                         ratio * font.cellHeight);
         for (int y = 0; y < scratch.height(); ++y) {
             const auto* line = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
             for (int x = 0; x < scratch.width(); ++x) {
@@ -299,15 +322,18 @@ private:
 
     const QImage& stamp(const FittedFont& font, ShapedText& shaped, const TextOp& op)
     {
-        if (shaped.stampFormat != m_stampFormat) {
+        if (shaped.stampFormat != m_stamps.format || shaped.stampRatio != m_stamps.ratio) {
             shaped.stamps.clear();
-            shaped.stampFormat = m_stampFormat;
+            shaped.stampFormat = m_stamps.format;
+            shaped.stampRatio = m_stamps.ratio;
         }
         for (const Stamp& stamp : shaped.stamps) {
             if (stamp.colour == op.colour && stamp.background == op.background)
                 return stamp.image;
         }
-        QImage image(shaped.advance, font.cellHeight, m_stampFormat);
+        QImage image(m_stamps.ratio * shaped.advance, m_stamps.ratio * font.cellHeight,
+                     m_stamps.format);
+        image.setDevicePixelRatio(m_stamps.ratio);
         {
             QPainter painter(&image);
             painter.setRenderHints(m_painter.renderHints());
@@ -323,7 +349,7 @@ private:
     QPainter& m_painter;
     FontCache& m_fonts;
     FittedFont* m_lastFont = nullptr;
-    const QImage::Format m_stampFormat;
+    const StampTarget m_stamps;
     std::optional<QRect> m_reach; // none: the whole list
     Rgb m_textColour;
     bool m_textPen = false;

@@ -179,25 +179,34 @@ TEST(DrawListPainter, RepeatedOpaqueTextsMatchTheirGlyphsDrawnOneByOne)
         list.add(TextOp{290 + dx, 110 + dy, "1237.00", kRed, normal});
         return list;
     };
-    const QImage plain = Paint(texts(0, 0), 300, 120);
+    // At the pixel ratios of plain and scaled screens: the stamps of a plain paint against
+    // the glyphs a clip makes the painter draw itself, and a scrolled view against both.
+    for (const int ratio : {1, 2}) {
+        auto image = [ratio] {
+            QImage result(300 * ratio, 120 * ratio, QImage::Format_RGB32);
+            result.setDevicePixelRatio(ratio);
+            result.fill(kGround);
+            return result;
+        };
+        QImage plain = image();
+        {
+            QPainter painter(&plain);
+            PaintDrawList(painter, texts(0, 0));
+        }
+        QImage clipped = image();
+        {
+            QPainter painter(&clipped);
+            painter.setClipRect(0, 0, 300, 120);
+            PaintDrawList(painter, texts(0, 0));
+        }
+        EXPECT_EQ(plain, clipped) << "ratio " << ratio;
 
-    // A clip makes the painter draw every glyph itself.
-    QImage clipped(300, 120, QImage::Format_RGB32);
-    clipped.fill(kGround);
-    {
-        QPainter painter(&clipped);
-        painter.setClipRect(0, 0, 300, 120);
-        PaintDrawList(painter, texts(0, 0));
+        QImage scrolled = image();
+        {
+            QPainter painter(&scrolled);
+            painter.translate(-7, -13);
+            PaintDrawList(painter, texts(7, 13));
+        }
+        EXPECT_EQ(plain, scrolled) << "ratio " << ratio;
     }
-    EXPECT_EQ(plain, clipped);
-
-    // A scrolled view: the same drawing under a whole-pixel offset.
-    QImage scrolled(300, 120, QImage::Format_RGB32);
-    scrolled.fill(kGround);
-    {
-        QPainter painter(&scrolled);
-        painter.translate(-7, -13);
-        PaintDrawList(painter, texts(7, 13));
-    }
-    EXPECT_EQ(plain, scrolled);
 }
