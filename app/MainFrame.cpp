@@ -1,5 +1,6 @@
 #include "app/MainFrame.h"
 
+#include "account/CurrentUser.h"
 #include "app/AboutText.h"
 #include "app/AppState.h"
 #include "app/Commands.h"
@@ -15,7 +16,6 @@
 #include "app/framework/DocTemplate.h"
 #include "market/BarStore.h"
 #include "market/live/QuoteFeedState.h"
-#include "net/CurrentUser.h"
 #include "net/Endpoints.h"
 #include "platform/LockKeys.h"
 #include "platform/QtText.h"

@@ -1,5 +1,6 @@
 #include "app/OrbaltApp.h"
 
+#include "account/CurrentUser.h"
 #include "app/AppState.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltDoc.h"
@@ -7,7 +8,6 @@
 #include "app/UserPrompts.h"
 #include "app/framework/DocTemplate.h"
 #include "market/Catalogue.h"
-#include "net/CurrentUser.h"
 #include "platform/QtText.h"
 
 #include <QCoreApplication>

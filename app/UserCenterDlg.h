@@ -1,8 +1,8 @@
 #pragma once
 
+#include "account/Account.h"
+#include "account/SmsVerification.h"
 #include "app/UserRequest.h"
-#include "net/Account.h"
-#include "net/SmsVerification.h"
 
 #include <QDialog>
 

@@ -1,5 +1,7 @@
 #include "app/Workspace.h"
 
+#include "account/Account.h"
+#include "account/CurrentUser.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
@@ -8,8 +10,6 @@
 #include "app/framework/View.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
-#include "net/Account.h"
-#include "net/CurrentUser.h"
 #include "net/HttpClient.h"
 #include "platform/ExactNumber.h"
 #include "platform/RegistryKey.h"

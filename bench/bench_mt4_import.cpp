@@ -1,10 +1,10 @@
 // Importing all 52 series from a folder of MT4 history files.
 
 #include "analysis/AnalysisParams.h"
-#include "market/MarketSimulator.h"
 #include "market/Mt4Import.h"
-#include "market/SampleData.h"
 #include "platform/MessageSink.h"
+#include "simulator/MarketSimulator.h"
+#include "simulator/SampleData.h"
 #include "tests/support/RecordingMessageSink.h"
 
 #include <benchmark/benchmark.h>

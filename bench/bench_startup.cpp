@@ -4,6 +4,7 @@
 // a key waits before the window takes it while the quote page takes 3 s and the
 // synchronisation runs.
 
+#include "account/CurrentUser.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
@@ -12,7 +13,6 @@
 #include "app/StoredHistory.h"
 #include "app/UserPrompts.h"
 #include "app/Workspace.h"
-#include "net/CurrentUser.h"
 #include "net/HttpClient.h"
 #include "platform/RegistryKey.h"
 #include "services/DataServer.h"

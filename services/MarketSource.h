@@ -2,8 +2,8 @@
 
 #include "market/Catalogue.h"
 #include "market/HstFile.h"
-#include "market/MarketSimulator.h"
 #include "services/WireFormat.h"
+#include "simulator/MarketSimulator.h"
 
 #include <array>
 #include <cstdint>

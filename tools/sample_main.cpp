@@ -1,9 +1,9 @@
 // velmora-sample: writes a deterministic set of MT4 history files for trying the program
 // without a terminal or a data server.
 
-#include "market/MarketSimulator.h"
-#include "market/SampleData.h"
 #include "market/TextNumbers.h"
+#include "simulator/MarketSimulator.h"
+#include "simulator/SampleData.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "account/CurrentUser.h"
 #include "analysis/AnalysisParams.h"
 #include "analysis/ValueChart.h"
 #include "app/AppState.h"
@@ -8,7 +9,6 @@
 #include "app/OrbaltView.h"
 #include "app/ProfileLayer.h"
 #include "app/framework/ChildFrame.h"
-#include "net/CurrentUser.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
+#include "account/Account.h"
 #include "app/KeyringVault.h"
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
-#include "net/Account.h"
 #include "platform/RegistryKey.h"
 #include "tests/support/ScriptedPrompts.h"
 

@@ -1,3 +1,4 @@
+#include "account/CurrentUser.h"
 #include "analysis/AnalysisParams.h"
 #include "analysis/ChartAids.h"
 #include "analysis/DrawList.h"
@@ -18,7 +19,6 @@
 #include "app/framework/DocTemplate.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
-#include "net/CurrentUser.h"
 #include "tests/app/AppFixture.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"

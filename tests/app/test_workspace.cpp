@@ -1,3 +1,4 @@
+#include "account/CurrentUser.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
@@ -7,7 +8,6 @@
 #include "app/framework/View.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
-#include "net/CurrentUser.h"
 #include "net/HttpClient.h"
 #include "platform/RegistryKey.h"
 #include "tests/net/support/RawHttpServer.h"

@@ -1,10 +1,10 @@
 #include "market/Catalogue.h"
-#include "market/MarketSimulator.h"
 #include "platform/TextCodec.h"
 #include "services/AccountServer.h"
 #include "services/DataServer.h"
 #include "services/FaultInjector.h"
 #include "services/WireFormat.h"
+#include "simulator/MarketSimulator.h"
 #include "tests/net/support/RawHttpServer.h"
 #include "tests/support/TestSupport.h"
 

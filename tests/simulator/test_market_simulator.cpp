@@ -1,10 +1,10 @@
 #include "analysis/AnalysisParams.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
-#include "market/MarketSimulator.h"
 #include "market/Mt4Import.h"
-#include "market/SampleData.h"
 #include "platform/MessageSink.h"
+#include "simulator/MarketSimulator.h"
+#include "simulator/SampleData.h"
 #include "tests/support/RecordingMessageSink.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "net/SmsVerification.h"
+#include "account/SmsVerification.h"
 
 #include "net/UrlEncoding.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/Account.h"
+#include "account/Account.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
 

@@ -1,4 +1,4 @@
-#include "net/Account.h"
+#include "account/Account.h"
 
 #include "net/TransferFailure.h"
 #include "net/UrlEncoding.h"

@@ -1,4 +1,4 @@
-#include "market/MarketSimulator.h"
+#include "simulator/MarketSimulator.h"
 
 #include <algorithm>
 #include <bit>

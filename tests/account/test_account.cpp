@@ -1,5 +1,5 @@
-#include "net/Account.h"
-#include "net/SmsVerification.h"
+#include "account/Account.h"
+#include "account/SmsVerification.h"
 #include "platform/RegistryKey.h"
 #include "platform/TextCodec.h"
 #include "tests/net/support/RawHttpServer.h"

@@ -1,6 +1,6 @@
-#include "market/SampleData.h"
+#include "simulator/SampleData.h"
 
-#include "market/MarketSimulator.h"
+#include "simulator/MarketSimulator.h"
 
 #include <algorithm>
 #include <span>

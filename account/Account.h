@@ -1,6 +1,6 @@
 #pragma once
 
-#include "net/CurrentUser.h"
+#include "account/CurrentUser.h"
 #include "net/HttpClient.h"
 #include "platform/PasswordVault.h"
 
