@@ -31,6 +31,8 @@ constexpr int kListBackground = 0xcee3e3; // RGB(206, 227, 227)
 constexpr int kListText = 0x000000;
 // The bar slot a row shows, kept in the row so that it moves with the row in a sort.
 constexpr int kSlotRole = Qt::UserRole;
+// The commodity or period index of a tree item.
+constexpr int kIndexRole = Qt::UserRole;
 const int kColumnWidths[kBarListColumns] = {50, 150, 80, 80, 80, 80, 80};
 constexpr std::string_view kClearQuestion =
     "确定要清空全部商品的数据吗？内存和本地数据库中的K线都将被删除。";
@@ -99,11 +101,16 @@ DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<v
     QFont bold = root->font(0);
     bold.setBold(true);
     root->setFont(0, bold);
-    for (const CommodityEntry& entry : catalogue) {
+    // Each commodity and period item carries its index, which a double click reads back.
+    for (int index = 0; index < kCommodityCount; ++index) {
+        const CommodityEntry& entry = catalogue[index];
         auto* commodity =
             new QTreeWidgetItem(root, QStringList(ToQString(entry.code + " " + entry.name)));
-        for (Period p = 0; p < kPeriodCount; ++p)
-            new QTreeWidgetItem(commodity, QStringList(ToQString(PeriodName(p))));
+        commodity->setData(0, kIndexRole, index);
+        for (Period p = 0; p < kPeriodCount; ++p) {
+            auto* period = new QTreeWidgetItem(commodity, QStringList(ToQString(PeriodName(p))));
+            period->setData(0, kIndexRole, p);
+        }
     }
     root->setExpanded(true);
     m_tree->setUpdatesEnabled(true);
@@ -170,22 +177,14 @@ DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<v
 
 void DataManagementDialog::onTreeDoubleClicked(QTreeWidgetItem* item)
 {
-    if (item == nullptr || item->parent() == nullptr)
+    // Only a period item, under a commodity item, shows bars.
+    if (item == nullptr || item->parent() == nullptr || item->parent()->parent() == nullptr)
         return;
-    const std::string periodName = item->text(0).toStdString();
-    Period period = -1;
-    for (Period p = 0; p < kPeriodCount; ++p) {
-        if (PeriodName(p) == periodName)
-            period = p;
-    }
-    if (period < 0)
+    const int commodity = item->parent()->data(0, kIndexRole).toInt();
+    const Period period = item->data(0, kIndexRole).toInt();
+    if (!IsValidCommodity(commodity) || !IsValidPeriod(period))
         return;
-    const std::string parentText = item->parent()->text(0).toStdString();
-    const std::size_t blank = parentText.find(' ');
-    if (blank == std::string::npos || blank == 0)
-        return;
-    const int commodity = FindCommodity(std::string_view(parentText).substr(0, blank));
-    m_seriesLabel->setText(ToQString(parentText + " " + periodName));
+    m_seriesLabel->setText(item->parent()->text(0) + QLatin1Char(' ') + item->text(0));
     m_commodity = commodity;
     m_period = period;
     FillList(commodity, period);
