@@ -1,5 +1,6 @@
 #include "net/Endpoints.h"
 
+#include "platform/AsciiText.h"
 #include "platform/ExactNumber.h"
 #include "platform/SettingsStore.h"
 #include "platform/TextCodec.h"
@@ -23,12 +24,6 @@ std::string BracketedHost(const std::string& host)
     return host.find(':') == std::string::npos ? host : "[" + host + "]";
 }
 
-bool IsUnreserved(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-}
-
 // Credentials and codes go into URLs verbatim, so anything that would need escaping there
 // would silently change the request.
 bool SetUrlText(std::string& field, const std::string& value)
@@ -36,7 +31,7 @@ bool SetUrlText(std::string& field, const std::string& value)
     if (value.empty())
         return false;
     for (char c : value) {
-        if (!IsUnreserved(c))
+        if (!IsUrlUnreserved(c))
             return false;
     }
     field = value;
@@ -198,17 +193,10 @@ const std::array<Key, 21> kKeys{{
      [](Endpoints& e, const std::string& v) { return SetPublicKey(e.updatePublicKey, v); }},
 }};
 
-bool SameName(std::string_view a, std::string_view b)
-{
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 const Key* FindKey(std::string_view section, std::string_view name)
 {
     for (const Key& key : kKeys) {
-        if (SameName(key.section, section) && SameName(key.name, name))
+        if (SameAsciiName(key.section, section) && SameAsciiName(key.name, name))
             return &key;
     }
     return nullptr;

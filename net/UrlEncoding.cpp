@@ -1,5 +1,6 @@
 #include "net/UrlEncoding.h"
 
+#include "platform/AsciiText.h"
 #include "platform/TextCodec.h"
 
 namespace velmora {
@@ -11,10 +12,7 @@ std::string PercentEncode(std::string_view bytes)
     out.reserve(bytes.size() * 3);
     for (const char c : bytes) {
         const auto b = static_cast<unsigned char>(c);
-        const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') ||
-                                (b >= '0' && b <= '9') || b == '-' || b == '.' || b == '_' ||
-                                b == '~';
-        if (unreserved) {
+        if (IsUrlUnreserved(c)) {
             out += c;
         } else {
             out += '%';

@@ -1,5 +1,6 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/AsciiText.h"
 #include "platform/PosixFile.h"
 #include "platform/TextCodec.h"
 
@@ -62,23 +63,10 @@ struct Section {
 
 using Document = std::vector<Section>;
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 Section& FindOrAddSection(Document& doc, std::string_view name)
 {
     for (Section& section : doc) {
-        if (SameName(section.name, name))
+        if (SameAsciiName(section.name, name))
             return section;
     }
     doc.push_back(Section{std::string(name), {}});
@@ -88,7 +76,7 @@ Section& FindOrAddSection(Document& doc, std::string_view name)
 const Section* FindSection(const Document& doc, std::string_view name)
 {
     for (const Section& section : doc) {
-        if (SameName(section.name, name))
+        if (SameAsciiName(section.name, name))
             return &section;
     }
     return nullptr;
@@ -97,7 +85,7 @@ const Section* FindSection(const Document& doc, std::string_view name)
 void SetValue(Section& section, std::string_view name, std::string_view value)
 {
     for (Entry& entry : section.entries) {
-        if (SameName(entry.name, name)) {
+        if (SameAsciiName(entry.name, name)) {
             entry.value = value;
             return;
         }
@@ -402,7 +390,7 @@ bool SettingsStore::Read(std::string_view section, std::string_view name, std::s
     if (found == nullptr)
         return false;
     for (const Entry& entry : found->entries) {
-        if (SameName(entry.name, name)) {
+        if (SameAsciiName(entry.name, name)) {
             value = entry.value;
             return true;
         }

@@ -1,5 +1,7 @@
 #include "services/GuardedServer.h"
 
+#include "platform/AsciiText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -200,14 +202,6 @@ private:
     ReadAhead& m_ahead;
 };
 
-bool SameName(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // What is wrong with a request head (request line and headers, up to the blank line), as an
 // HTTP status; 0 when the library may read the request.
 int HeadProblem(std::string_view head, const ConnectionLimits& limits)
@@ -239,9 +233,9 @@ int HeadProblem(std::string_view head, const ConnectionLimits& limits)
             value.remove_suffix(1);
         const std::string_view name = line.substr(0, colon);
         // The program never sends a body in pieces; a length must be known before reading.
-        if (SameName(name, "Transfer-Encoding"))
+        if (SameAsciiName(name, "Transfer-Encoding"))
             return limits.maxBody == 0 ? 413 : 411;
-        if (SameName(name, "Content-Length")) {
+        if (SameAsciiName(name, "Content-Length")) {
             std::size_t length = 0;
             const auto [end2, error] =
                 std::from_chars(value.data(), value.data() + value.size(), length);

@@ -1,5 +1,7 @@
 #include "services/LoginGuard.h"
 
+#include "platform/AsciiText.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -41,15 +43,7 @@ void Charge(LoginFailures& entry, const Rule& rule, std::int64_t now)
 
 } // namespace
 
-std::string FoldName(const std::string& name)
-{
-    std::string folded = name;
-    for (char& c : folded) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return folded;
-}
+std::string FoldName(const std::string& name) { return AsciiLowered(name); }
 
 LoginGuard::Attempt LoginGuard::admit(const std::string& name, const std::string& address,
                                       std::int64_t now)
