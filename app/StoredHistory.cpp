@@ -4,6 +4,7 @@
 #include "app/LiveData.h"
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
+#include "platform/LocalTime.h"
 
 #include <ctime>
 
@@ -29,11 +30,7 @@ std::string StoredDataNote(std::int64_t savedAt, std::int64_t now)
 {
     if (savedAt <= 0)
         return {};
-    const auto saved = static_cast<std::time_t>(savedAt);
-    std::tm local{};
-    localtime_r(&saved, &local);
-    char when[32];
-    std::strftime(when, sizeof when, "%m-%d %H:%M", &local);
+    const std::string when = LocalTimeText(static_cast<std::time_t>(savedAt), "%m-%d %H:%M");
     const std::int64_t minutes = std::max<std::int64_t>(now - savedAt, 0) / 60;
     std::string age;
     if (minutes < 1)

@@ -1,6 +1,7 @@
 #include "services/WireFormat.h"
 
 #include "market/BarRollover.h"
+#include "platform/LocalTime.h"
 #include "platform/TextCodec.h"
 
 #include <cstdio>
@@ -63,13 +64,7 @@ std::string FormatSeriesPage(std::span<const hst::Bar> bars, int digits)
 
 std::string FormatLocalTime(std::int64_t utc)
 {
-    const std::time_t t = static_cast<std::time_t>(utc);
-    std::tm fields{};
-    localtime_r(&t, &fields);
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", fields.tm_year + 1900,
-                  fields.tm_mon + 1, fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec);
-    return text;
+    return LocalTimeText(static_cast<std::time_t>(utc), "%Y-%m-%d %H:%M:%S");
 }
 
 std::optional<std::int64_t> ParseLocalTime(std::string_view text)

@@ -1,6 +1,7 @@
 #include "market/live/QuoteFeedState.h"
 
 #include "net/TransferFailure.h"
+#include "platform/LocalTime.h"
 
 #include <ctime>
 
@@ -18,10 +19,7 @@ std::string QuoteKey(const CommodityEntry& entry)
 
 std::tm LocalTime(QuoteFeedState::TimePoint at)
 {
-    const std::time_t seconds = QuoteFeedState::Clock::to_time_t(at);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    return local;
+    return LocalFields(QuoteFeedState::Clock::to_time_t(at));
 }
 
 // "14:30:05", or "2026-12-07 14:30:05" when `at` is not on the day of `now`.
@@ -30,9 +28,8 @@ std::string LocalClock(QuoteFeedState::TimePoint at, QuoteFeedState::TimePoint n
     const std::tm local = LocalTime(at);
     const std::tm today = LocalTime(now);
     const bool sameDay = local.tm_year == today.tm_year && local.tm_yday == today.tm_yday;
-    char text[32];
-    std::strftime(text, sizeof text, sameDay ? "%H:%M:%S" : "%Y-%m-%d %H:%M:%S", &local);
-    return text;
+    return LocalTimeText(QuoteFeedState::Clock::to_time_t(at),
+                         sameDay ? "%H:%M:%S" : "%Y-%m-%d %H:%M:%S");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "market/store/HistoryDb.h"
 
+#include "platform/LocalTime.h"
 #include "platform/SettingsStore.h"
 
 #include <algorithm>
@@ -45,15 +46,7 @@ bool IsDamaged(int code)
     return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
-std::string StampNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
+std::string StampNow() { return LocalTimeText(std::time(nullptr), "%Y%m%d-%H%M%S"); }
 
 // Resets a statement when it goes out of scope, so that it never holds a read lock.
 struct Reset {
