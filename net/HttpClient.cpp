@@ -1,22 +1,18 @@
 #include "net/HttpClient.h"
 
+#include "net/CurlEngine.h"
 #include "platform/SettingsStore.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <future>
-#include <map>
 #include <memory>
 #include <span>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
-#include <vector>
 
 namespace velmora {
 
@@ -54,23 +50,6 @@ constexpr std::array<std::string_view, 6> kVersionHeaders{
     "Connection: Keep-Alive",
 };
 
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
-
-// Answers false when libcurl could not copy a line; the request then fails rather than going
-// out with headers missing.
-bool AppendLine(HeaderList& list, const std::string& line)
-{
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (grown == nullptr)
-        return false;
-    (void)list.release();
-    list.reset(grown);
-    return true;
-}
-
 std::string_view AccountPath(AccountRequestKind kind)
 {
     switch (kind) {
@@ -99,311 +78,7 @@ void PrepareCookieFile(const std::string& name)
     ::close(fd);
 }
 
-// The fixed options every transfer handle carries.
-struct FixedOptions {
-    std::string userAgent;
-    std::string caFile;
-};
-
 } // namespace
-
-struct CHttpClient::Transfer {
-    TransferId id = 0;
-    CURL* easy = nullptr;
-    bool added = false;
-    HeaderList headers;
-    std::string url;
-    std::string form;
-    bool post = false;
-    bool statusMatters = false;
-    int failure = CURLE_OK; // failed before it could start
-    bool toFile = false;    // a download: the body goes to `fd`
-    int fd = -1;
-    int writeErrno = 0;
-    ProgressHandler progress;
-    HttpReply reply;
-    ReplyHandler done;
-
-    static std::size_t appendToFile(char* data, std::size_t size, std::size_t count, void* self)
-    {
-        auto& t = *static_cast<Transfer*>(self);
-        const std::size_t n = size * count;
-        if (n == 0 || n > kMaxDownloadBytes - std::min(t.reply.received, kMaxDownloadBytes))
-            return 0;
-        for (std::size_t done = 0; done < n;) {
-            const ssize_t wrote = ::write(t.fd, data + done, n - done);
-            if (wrote < 0 && errno == EINTR)
-                continue;
-            if (wrote <= 0) {
-                t.writeErrno = wrote < 0 ? errno : ENOSPC;
-                return 0;
-            }
-            done += static_cast<std::size_t>(wrote);
-        }
-        t.reply.received += n;
-        if (t.progress)
-            t.progress(t.reply.received);
-        return n;
-    }
-};
-
-// The network thread: one multi handle driving every transfer, a share handle for the
-// cookies, and a queue through which other threads hand it transfers and aborts.
-struct CHttpClient::Engine {
-    explicit Engine(FixedOptions options) : fixed(std::move(options))
-    {
-        multi = curl_multi_init();
-        share = curl_share_init();
-        if (share != nullptr) {
-            curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Engine::lockShare);
-            curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Engine::unlockShare);
-            curl_share_setopt(share, CURLSHOPT_USERDATA, this);
-            curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-        }
-        if (multi != nullptr)
-            thread = std::thread([this] { run(); });
-    }
-
-    // Aborts every transfer and ends the thread; the share stays for the client's handle.
-    void stop()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            stopping = true;
-        }
-        if (thread.joinable()) {
-            curl_multi_wakeup(multi);
-            thread.join();
-        }
-        // Without a thread (no multi handle) queued transfers still get their answer.
-        for (auto& transfer : incoming)
-            finish(*transfer, CURLE_ABORTED_BY_CALLBACK);
-        incoming.clear();
-    }
-
-    ~Engine()
-    {
-        stop();
-        if (multi != nullptr)
-            curl_multi_cleanup(multi);
-        if (share != nullptr)
-            curl_share_cleanup(share);
-    }
-
-    static void lockShare(CURL*, curl_lock_data data, curl_lock_access, void* self)
-    {
-        static_cast<Engine*>(self)->shareLocks[data].lock();
-    }
-    static void unlockShare(CURL*, curl_lock_data data, void* self)
-    {
-        static_cast<Engine*>(self)->shareLocks[data].unlock();
-    }
-
-    TransferId submit(std::unique_ptr<Transfer> transfer)
-    {
-        const TransferId id = transfer->id = nextId++;
-        bool queued = false;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            if (!stopping && thread.joinable()) {
-                incoming.push_back(std::move(transfer));
-                queued = true;
-            }
-        }
-        if (queued)
-            curl_multi_wakeup(multi);
-        else
-            finish(*transfer, CURLE_FAILED_INIT);
-        return id;
-    }
-
-    void abort(TransferId id)
-    {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            aborts.push_back(id);
-        }
-        curl_multi_wakeup(multi);
-    }
-
-    void abortAll()
-    {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            abortBelow = nextId.load();
-        }
-        if (multi != nullptr)
-            curl_multi_wakeup(multi);
-    }
-
-    bool onNetworkThread() const { return std::this_thread::get_id() == thread.get_id(); }
-
-    bool configure(Transfer& t)
-    {
-        CURL* e = t.easy = curl_easy_init();
-        if (e == nullptr)
-            return false;
-        curl_easy_setopt(e, CURLOPT_PRIVATE, &t);
-        curl_easy_setopt(e, CURLOPT_SHARE, share);
-        // An empty name switches the cookie engine on without reading a file: the store is
-        // the shared one, which the client's handle writes to the cookie file.
-        curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");
-        curl_easy_setopt(e, CURLOPT_USERAGENT, fixed.userAgent.c_str());
-        curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!fixed.caFile.empty())
-            curl_easy_setopt(e, CURLOPT_CAINFO, fixed.caFile.c_str());
-        // Neither a request nor a redirect may reach a file or any other protocol.
-        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
-        if (t.toFile) {
-            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Transfer::appendToFile);
-            curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
-        } else {
-            curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CHttpClient::AppendToBody);
-            curl_easy_setopt(e, CURLOPT_WRITEDATA, &t.reply.body);
-        }
-        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CHttpClient::AppendToString);
-        curl_easy_setopt(e, CURLOPT_HEADERDATA, &t.reply.headers);
-        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectMs.load());
-        curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, transferMs.load());
-        // A peer that accepts and then sends nothing would otherwise hold the transfer for
-        // the whole time-out.
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds.load());
-        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(e, CURLOPT_HTTPHEADER, t.headers.get());
-        curl_easy_setopt(e, CURLOPT_URL, t.url.c_str());
-        curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-        if (t.post) {
-            curl_easy_setopt(e, CURLOPT_POST, 1L);
-            curl_easy_setopt(e, CURLOPT_POSTFIELDS, t.form.c_str());
-        } else {
-            curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-        }
-        curl_easy_setopt(e, CURLOPT_FAILONERROR, t.statusMatters ? 1L : 0L);
-        return true;
-    }
-
-    void finish(Transfer& t, int code)
-    {
-        if (!t.toFile)
-            t.reply.received = t.reply.body.size();
-        if (t.writeErrno != 0) {
-            t.reply.osErrno = t.writeErrno;
-        } else if (t.easy != nullptr && code != CURLE_OK) {
-            long osErrno = 0;
-            curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
-            t.reply.osErrno = static_cast<int>(osErrno);
-        }
-        if (t.easy != nullptr) {
-            if (t.added)
-                curl_multi_remove_handle(multi, t.easy);
-            curl_easy_cleanup(t.easy);
-            t.easy = nullptr;
-        }
-        t.reply.code = code;
-        if (t.done)
-            t.done(std::move(t.reply));
-    }
-
-    void finishRunning(TransferId id, int code)
-    {
-        const auto found = running.find(id);
-        if (found == running.end())
-            return;
-        std::unique_ptr<Transfer> transfer = std::move(found->second);
-        running.erase(found);
-        finish(*transfer, code);
-    }
-
-    void run()
-    {
-        TransferId abortedBelow = 0;
-        for (;;) {
-            std::vector<std::unique_ptr<Transfer>> arrived;
-            std::vector<TransferId> toAbort;
-            TransferId below = 0;
-            bool stop = false;
-            {
-                const std::lock_guard<std::mutex> lock(mutex);
-                arrived.swap(incoming);
-                toAbort.swap(aborts);
-                below = abortBelow;
-                stop = stopping;
-            }
-            for (auto& transfer : arrived) {
-                if (transfer->failure != CURLE_OK) {
-                    finish(*transfer, transfer->failure);
-                    continue;
-                }
-                if (!configure(*transfer)) {
-                    finish(*transfer, CURLE_OUT_OF_MEMORY);
-                    continue;
-                }
-                if (curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
-                    finish(*transfer, CURLE_FAILED_INIT);
-                    continue;
-                }
-                transfer->added = true;
-                const TransferId id = transfer->id;
-                running.emplace(id, std::move(transfer));
-            }
-            for (TransferId id : toAbort)
-                finishRunning(id, CURLE_ABORTED_BY_CALLBACK);
-            if (below > abortedBelow || stop) {
-                abortedBelow = below;
-                std::vector<TransferId> ids;
-                for (const auto& [id, transfer] : running) {
-                    if (id < below || stop)
-                        ids.push_back(id);
-                }
-                for (TransferId id : ids)
-                    finishRunning(id, CURLE_ABORTED_BY_CALLBACK);
-            }
-            if (stop)
-                break;
-
-            int active = 0;
-            curl_multi_perform(multi, &active);
-            int left = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
-                if (message->msg != CURLMSG_DONE)
-                    continue;
-                Transfer* transfer = nullptr;
-                curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
-                const int code = message->data.result;
-                if (transfer != nullptr)
-                    finishRunning(transfer->id, code);
-            }
-            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
-        }
-    }
-
-    FixedOptions fixed;
-    CURLM* multi = nullptr;
-    CURLSH* share = nullptr;
-    std::array<std::mutex, CURL_LOCK_DATA_LAST> shareLocks;
-    std::thread thread;
-
-    std::mutex mutex;
-    std::vector<std::unique_ptr<Transfer>> incoming;
-    std::vector<TransferId> aborts;
-    TransferId abortBelow = 0;
-    bool stopping = false;
-    std::atomic<TransferId> nextId{1};
-    std::atomic<bool> handleReady{false};
-
-    std::atomic<long> connectMs{15000};
-    std::atomic<long> transferMs{120000};
-    std::atomic<long> stallSeconds{20};
-
-    // Touched by the network thread only.
-    std::map<TransferId, std::unique_ptr<Transfer>> running;
-};
 
 std::filesystem::path CHttpClient::DefaultCookieFolder()
 {
@@ -420,7 +95,8 @@ CHttpClient::CHttpClient(Endpoints endpoints, const std::filesystem::path& cooki
     m_cookieFile = !cookieFolder.empty() && MakeDirectories(cookieFolder)
                        ? (cookieFolder / name).string()
                        : name;
-    m_engine = std::make_unique<Engine>(FixedOptions{m_userAgent, m_endpoints.caFile});
+    m_engine = std::make_unique<CurlEngine>(
+        CurlOptions{m_userAgent, m_endpoints.caFile, &AppendToBody, &AppendToString});
     DeleteCookieFile();
     InitHandle();
 }
@@ -443,18 +119,18 @@ int CHttpClient::InitHandle()
     if (m_handle != nullptr)
         ReleaseHandle();
     m_handle = curl_easy_init();
-    if (m_handle == nullptr || m_engine->share == nullptr || m_engine->multi == nullptr)
+    if (m_handle == nullptr || !m_engine->usable())
         return 0;
     PrepareCookieFile(m_cookieFile);
-    curl_easy_setopt(m_handle, CURLOPT_SHARE, m_engine->share);
+    curl_easy_setopt(m_handle, CURLOPT_SHARE, m_engine->share());
     curl_easy_setopt(m_handle, CURLOPT_COOKIEJAR, m_cookieFile.c_str());
-    m_engine->handleReady = true;
+    m_engine->setReady(true);
     return 1;
 }
 
 void CHttpClient::ReleaseHandle()
 {
-    m_engine->handleReady = false;
+    m_engine->setReady(false);
     AbortAll();
     if (m_handle != nullptr)
         curl_easy_cleanup(m_handle); // also writes the cookie file
@@ -486,25 +162,17 @@ std::size_t CHttpClient::AppendToBody(char* data, std::size_t size, std::size_t 
 
 void CHttpClient::setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds transfer)
 {
-    m_engine->connectMs = static_cast<long>(connect.count());
-    m_engine->transferMs = static_cast<long>(transfer.count());
+    m_engine->setTimeouts(connect, transfer);
 }
 
-std::chrono::milliseconds CHttpClient::connectTimeout() const
-{
-    return std::chrono::milliseconds(m_engine->connectMs.load());
-}
+std::chrono::milliseconds CHttpClient::connectTimeout() const { return m_engine->connectTimeout(); }
 
 std::chrono::milliseconds CHttpClient::transferTimeout() const
 {
-    return std::chrono::milliseconds(m_engine->transferMs.load());
+    return m_engine->transferTimeout();
 }
 
-void CHttpClient::setStallTimeout(std::chrono::seconds stall)
-{
-    m_engine->stallSeconds =
-        static_cast<long>(std::max<std::chrono::seconds::rep>(stall.count(), 1));
-}
+void CHttpClient::setStallTimeout(std::chrono::seconds stall) { m_engine->setStallTimeout(stall); }
 
 std::string CHttpClient::ErrorText(int code)
 {
@@ -528,7 +196,7 @@ void CHttpClient::noteFailure(int code)
 TransferId CHttpClient::start(RequestKind kind, std::string url, const std::string* form,
                               ReplyHandler done, std::optional<int> file, ProgressHandler progress)
 {
-    auto transfer = std::make_unique<Transfer>();
+    auto transfer = std::make_unique<CurlTransfer>();
     if (file) {
         transfer->toFile = true;
         transfer->fd = *file;
@@ -552,7 +220,7 @@ TransferId CHttpClient::start(RequestKind kind, std::string url, const std::stri
         if (done)
             done(std::move(reply));
     };
-    if (!m_engine->handleReady)
+    if (!m_engine->ready())
         transfer->failure = CURLE_BAD_FUNCTION_ARGUMENT;
 
     const ServiceAddress& service = kind == RequestKind::DataServer ? m_endpoints.dataServer
@@ -572,29 +240,10 @@ TransferId CHttpClient::start(RequestKind kind, std::string url, const std::stri
     for (std::string_view line : lines) {
         const std::string text =
             line == kHostLine ? std::string(kHostLine) + host : std::string(line);
-        if (transfer->failure == CURLE_OK && !AppendLine(transfer->headers, text))
+        if (transfer->failure == CURLE_OK && !transfer->addHeader(text))
             transfer->failure = CURLE_OUT_OF_MEMORY;
     }
     return m_engine->submit(std::move(transfer));
-}
-
-HttpReply CHttpClient::wait(RequestKind kind, std::string url, const std::string* form)
-{
-    HttpReply reply;
-    if (m_engine->onNetworkThread()) {
-        // A handler that waited for a transfer would wait for itself.
-        reply.code = CURLE_RECURSIVE_API_CALL;
-        noteFailure(reply.code);
-    } else {
-        std::promise<HttpReply> promise;
-        std::future<HttpReply> result = promise.get_future();
-        start(kind, std::move(url), form,
-              [&promise](HttpReply&& done) { promise.set_value(std::move(done)); });
-        reply = result.get();
-    }
-    m_headerText = reply.headers;
-    m_bodyText = reply.ok() ? reply.body.str() : std::string();
-    return reply;
 }
 
 TransferId CHttpClient::StartQuotes(ReplyHandler done)
@@ -662,46 +311,6 @@ int CHttpClient::SmsStatus(const HttpReply& reply, std::string& status)
     }
     status = "Error";
     return -1;
-}
-
-int CHttpClient::FetchQuotes(std::string& body)
-{
-    const HttpReply reply = wait(RequestKind::DataServer, DataServerBaseUrl(m_endpoints), nullptr);
-    if (!reply.ok())
-        return -1;
-    body = m_bodyText;
-    return 0;
-}
-
-int CHttpClient::FetchBars(std::string_view query, std::string& body)
-{
-    const HttpReply reply =
-        wait(RequestKind::DataServer, DataServerBaseUrl(m_endpoints) + std::string(query), nullptr);
-    if (!reply.ok())
-        return -1;
-    body = m_bodyText;
-    return 0;
-}
-
-const std::string& CHttpClient::FetchVersion()
-{
-    (void)wait(RequestKind::Version, WebsiteUrl(m_endpoints, "/velmora/version.html"), nullptr);
-    return m_bodyText;
-}
-
-int CHttpClient::PostAccount(AccountRequestKind kind, const std::string& form, std::string& reply)
-{
-    const HttpReply answer = wait(RequestKind::Account, AccountUrl(m_endpoints, kind), &form);
-    if (!answer.ok())
-        return -1;
-    reply = m_bodyText;
-    return 0;
-}
-
-int CHttpClient::SendSms(const std::string& url, std::string& status)
-{
-    const HttpReply reply = wait(RequestKind::Sms, url, nullptr);
-    return SmsStatus(reply, status);
 }
 
 } // namespace velmora

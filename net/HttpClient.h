@@ -38,6 +38,8 @@ using ReplyHandler = std::function<void(HttpReply&& reply)>;
 // The bytes a download has written so far; runs on the network thread and must not block.
 using ProgressHandler = std::function<void(std::uint64_t received)>;
 
+class CurlEngine;
+
 // The program's one HTTP client. Transfers run on a network thread of the client's own
 // (libcurl's multi interface), any number at a time; all of them share one cookie store, one
 // connection cache and the fixed options: HTTP/1.0, the fixed header lines, TLS with
@@ -46,9 +48,9 @@ using ProgressHandler = std::function<void(std::uint64_t received)>;
 // body.
 //
 // Each request exists in two forms. StartX returns at once and hands the reply to a handler;
-// the program's windows use these. The synchronous form (FetchQuotes, ...) waits for the reply
+// the program's windows use these. The blocking form (FetchQuotes, ...) waits for the reply
 // and answers 0 on success, -1 when the transfer failed; the reason is then in lastError() as
-// "open trade error=N" with libcurl's result code N. Synchronous requests may come from any
+// "open trade error=N" with libcurl's result code N. Blocking requests may come from any
 // thread but the network thread, one thread at a time (bodyText() and headerText() are theirs).
 class CHttpClient {
 public:
@@ -65,36 +67,29 @@ public:
     CHttpClient(const CHttpClient&) = delete;
     CHttpClient& operator=(const CHttpClient&) = delete;
 
-    // The quote page: GET of the data server's base URL. `body` is untouched on failure.
-    int FetchQuotes(std::string& body);
+    // The requests, started. An error status of the data server or the website fails the
+    // transfer (CURLE_HTTP_RETURNED_ERROR); the account server and the gateway answer in their
+    // bodies whatever the status.
+
+    // The quote page: GET of the data server's base URL.
+    TransferId StartQuotes(ReplyHandler done);
     // A series: GET of the data server's base URL followed by `query` verbatim.
-    int FetchBars(std::string_view query, std::string& body);
-    // The version file of the website; empty on failure. The text is this client's body
-    // buffer, valid only until the next synchronous request.
-    const std::string& FetchVersion();
+    TransferId StartBars(std::string_view query, ReplyHandler done);
+    // The version file of the website.
+    TransferId StartVersion(ReplyHandler done);
     // A form POST to the account server; `form` goes out up to its first NUL byte. Whatever
     // body arrives is the reply, whatever the HTTP status.
-    int PostAccount(AccountRequestKind kind, const std::string& form, std::string& reply);
-    // GET of a complete gateway URL. `status` becomes "Sucess" (0) when the reply contains
-    // that byte sequence and "Error" (-1) when it does not, whatever the HTTP status; when the
-    // transfer itself failed it becomes the lastError() text (-1).
-    int SendSms(const std::string& url, std::string& status);
-
-    // The same requests, started. An error status of the data server or the website fails
-    // the transfer (CURLE_HTTP_RETURNED_ERROR), as in the synchronous forms.
-    TransferId StartQuotes(ReplyHandler done);
-    TransferId StartBars(std::string_view query, ReplyHandler done);
-    TransferId StartVersion(ReplyHandler done);
     TransferId StartAccount(AccountRequestKind kind, std::string form, ReplyHandler done);
+    // GET of a complete gateway URL; whatever body arrives is the reply.
     TransferId StartSms(std::string url, ReplyHandler done);
-    // GET of a small file of the website (`path` starts with '/') into the reply body; an
-    // error status fails the transfer.
+    // GET of a small file of the website (`path` starts with '/') into the reply body.
     TransferId StartWebsiteFile(std::string_view path, ReplyHandler done);
     // GET of a file of the website written to `fd`, which the caller keeps open until `done`
-    // has run; at most kMaxDownloadBytes. An error status fails the transfer and a write that
-    // fails ends it with CURLE_WRITE_ERROR and the write's errno.
+    // has run; at most kMaxDownloadBytes. A write that fails ends it with CURLE_WRITE_ERROR
+    // and the write's errno.
     TransferId StartDownload(std::string_view path, int fd, ProgressHandler progress,
                              ReplyHandler done);
+
     // Ends a transfer that has not finished yet; its handler runs with the abort code. An
     // unknown or finished id is ignored.
     void Abort(TransferId id);
@@ -106,25 +101,6 @@ public:
     // "open trade error=N".
     static std::string ErrorText(int code);
 
-    // Creates the handle (releasing an existing one first) and sets its fixed options.
-    // Answers 1, or 0 when no handle could be created.
-    int InitHandle();
-    // Aborts the transfers still running, then releases the handle (which writes the cookie
-    // file); until the next InitHandle every request fails with code 43.
-    void ReleaseHandle();
-    // Deletes the cookie file; a missing file is no error.
-    void DeleteCookieFile();
-
-    // libcurl's write and header callback: appends size × count bytes to the std::string
-    // `target` and answers their number. Data that would take the target past kMaxBodyBytes
-    // is refused (answer 0), which fails the transfer with code 23.
-    static std::size_t AppendToString(char* data, std::size_t size, std::size_t count,
-                                      void* target);
-    // The same for the ReplyBody of a started transfer.
-    static std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* target);
-
-    const std::string& headerText() const { return m_headerText; }
-    const std::string& bodyText() const { return m_bodyText; }
     // The text of the last failed transfer, of either form.
     std::string lastError() const;
     const std::string& userAgent() const { return m_userAgent; }
@@ -148,16 +124,53 @@ public:
     // The largest file a download writes.
     static constexpr std::uint64_t kMaxDownloadBytes = std::uint64_t{512} << 20;
 
+    // The blocking forms (HttpClientBlocking.cpp): the same requests, waited for.
+
+    // The quote page. `body` is untouched on failure.
+    int FetchQuotes(std::string& body);
+    // A series; `body` is untouched on failure.
+    int FetchBars(std::string_view query, std::string& body);
+    // The version file of the website; empty on failure. The text is this client's body
+    // buffer, valid only until the next blocking request.
+    const std::string& FetchVersion();
+    // An account request; `reply` is untouched on failure.
+    int PostAccount(AccountRequestKind kind, const std::string& form, std::string& reply);
+    // GET of a complete gateway URL. `status` becomes "Sucess" (0) when the reply contains
+    // that byte sequence and "Error" (-1) when it does not, whatever the HTTP status; when the
+    // transfer itself failed it becomes the lastError() text (-1).
+    int SendSms(const std::string& url, std::string& status);
+
+    // The header lines and the body of the last blocking request; the body is empty when it
+    // failed.
+    const std::string& headerText() const { return m_headerText; }
+    const std::string& bodyText() const { return m_bodyText; }
+
 private:
     enum class RequestKind { DataServer, Account, Sms, Version };
-    struct Engine;
-    struct Transfer;
+
+    // Creates the handle (releasing an existing one first) that keeps the cookie store and
+    // writes it to the cookie file. Answers 1, or 0 when no handle could be created.
+    int InitHandle();
+    // Aborts the transfers still running, then releases the handle (which writes the cookie
+    // file); until the next InitHandle every request fails with code 43.
+    void ReleaseHandle();
+    // Deletes the cookie file; a missing file is no error.
+    void DeleteCookieFile();
+
+    // libcurl's header callback: appends size × count bytes to the std::string `target` and
+    // answers their number. Data that would take the target past kMaxBodyBytes is refused
+    // (answer 0), which fails the transfer with code 23.
+    static std::size_t AppendToString(char* data, std::size_t size, std::size_t count,
+                                      void* target);
+    // The same for the ReplyBody of a transfer: libcurl's write callback.
+    static std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* target);
 
     TransferId start(RequestKind kind, std::string url, const std::string* form, ReplyHandler done,
                      std::optional<int> file = std::nullopt, ProgressHandler progress = {});
-    // Runs a request to its end on the network thread and answers its reply; also records a
-    // failure in lastError(), and the body and headers in bodyText() and headerText().
-    HttpReply wait(RequestKind kind, std::string url, const std::string* form);
+    // Starts a request with `startRequest`, waits for its end and answers its reply; also
+    // records the body and headers in bodyText() and headerText(). A request from the network
+    // thread fails at once.
+    HttpReply wait(const std::function<TransferId(ReplyHandler)>& startRequest);
     void noteFailure(int code);
 
     CURL* m_handle = nullptr; // keeps the cookie file of the shared store
@@ -169,7 +182,7 @@ private:
     std::string m_cookieFile;
 
     Endpoints m_endpoints;
-    std::unique_ptr<Engine> m_engine;
+    std::unique_ptr<CurlEngine> m_engine;
 };
 
 // The client, or null before the main frame has created it.

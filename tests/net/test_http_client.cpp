@@ -401,17 +401,6 @@ TEST_F(HttpClientTest, BodyIsCappedAfterDecoding)
     EXPECT_EQ(status, "open trade error=23");
 }
 
-TEST_F(HttpClientTest, RequestsWithoutAHandleFailWithCode43)
-{
-    CHttpClient client(OnLoopback(server().port()), cookieFolder());
-    client.ReleaseHandle();
-    std::string body;
-    EXPECT_EQ(client.FetchQuotes(body), -1);
-    EXPECT_EQ(client.lastError(), "open trade error=43");
-    EXPECT_EQ(client.InitHandle(), 1);
-    EXPECT_EQ(client.FetchQuotes(body), 0);
-}
-
 // Certificate checks: the reference server with a self-signed certificate.
 class HttpClientTlsTest : public HttpClientTest {
 protected:
