@@ -7,10 +7,12 @@
 #include "updater/UpdaterDlg.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QMessageBox>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,24 +53,46 @@ public:
     std::vector<std::string> messages;
 };
 
-} // namespace
+// What the command line asks for.
+struct UpdaterOptions {
+    enum class Command { Help, Version, Update };
+    Command command = Command::Update;
+    // The whole command line: the update checks its words itself and tells a bad one in a box.
+    std::vector<std::string> words;
+};
 
-int main(int argc, char** argv)
+// --help, -h and --version count only as the one word after the name.
+UpdaterOptions ParseArguments(int argc, char** argv)
 {
-    // Answered without a window.
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("velmora-update %s\n", velmora::kProgramVersion);
-        return 0;
-    }
+    UpdaterOptions options;
+    options.words.assign(argv, argv + argc);
+    if (argc != 2)
+        return options;
+    QCommandLineParser parser;
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOption(help);
+    parser.addOption(version);
+    QStringList arguments;
+    for (const std::string& word : options.words)
+        arguments.append(QString::fromLocal8Bit(word.data(), static_cast<qsizetype>(word.size())));
+    if (!parser.parse(arguments))
+        return options;
+    if (parser.isSet(help))
+        options.command = UpdaterOptions::Command::Help;
+    else if (parser.isSet(version))
+        options.command = UpdaterOptions::Command::Version;
+    return options;
+}
+
+// Stops the program, replaces it and starts it again, with a window meanwhile; every problem
+// is shown in a box afterwards.
+int ReplaceAndRestart(int argc, char** argv, const std::vector<std::string>& words)
+{
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmora-update"));
     StopBoxSink stopBox;
 
-    const std::vector<std::string> words(argv, argv + argc);
     const std::optional<velmora::UpdaterWords> parsed = velmora::ParseUpdaterWords(words);
     if (!parsed) {
         stopBox.showMessage(velmora::kUpdaterUsage);
@@ -93,4 +117,23 @@ int main(int argc, char** argv)
     for (const std::string& message : kept.messages)
         stopBox.showMessage(message);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const UpdaterOptions options = ParseArguments(argc, argv);
+    switch (options.command) {
+    case UpdaterOptions::Command::Help:
+        // Answered without a window.
+        std::fputs(kHelp, stdout);
+        return 0;
+    case UpdaterOptions::Command::Version:
+        std::printf("velmora-update %s\n", velmora::kProgramVersion);
+        return 0;
+    case UpdaterOptions::Command::Update:
+        break;
+    }
+    return ReplaceAndRestart(argc, argv, options.words);
 }
