@@ -395,6 +395,17 @@ void TpoGrid::clear()
         clearRow(r, 0);
 }
 
+bool SuggestionRepaints::followUp(const ValueChartPass& pass)
+{
+    if (pass.outcome != ChartOutcome::Suggestion) {
+        m_suggesting = 0;
+        return false;
+    }
+    // A pass that put the suggestion into the title starts a new row of passes.
+    m_suggesting = pass.repaint ? 1 : m_suggesting + 1;
+    return m_suggesting < kMaxSuggestingPasses;
+}
+
 std::string NewChartTitle(const CommodityEntry& entry, Period period)
 {
     return entry.code + "-" + entry.name + "-" + std::string(PeriodName(period)) + " 价值图";

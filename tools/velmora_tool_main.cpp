@@ -41,7 +41,6 @@ namespace {
 
 constexpr int kBadArguments = 2;
 constexpr int kImageFailed = 3;
-constexpr int kMaxPasses = 3;
 
 constexpr const char* kUsage =
     "usage:\n"
@@ -436,13 +435,12 @@ int main(int argc, char** argv)
                                     &analysisParams};
     ChartRun run;
     std::string title = NewChartTitle(catalogue[commodity], *period);
-    while (run.passes < kMaxPasses) {
+    SuggestionRepaints repaints;
+    do {
         run.pass = RunValueChartPass(request, title, *state, yunitOverride);
         ++run.passes;
         title = run.pass.title;
-        if (run.pass.outcome != ChartOutcome::Suggestion)
-            break;
-    }
+    } while (repaints.followUp(run.pass));
 
     Write(format == "json" ? ChartJson(run, *state) : ChartText(run, *state));
     if (run.pass.outcome != ChartOutcome::Drawn)
