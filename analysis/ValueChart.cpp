@@ -193,6 +193,180 @@ ValueChartPass Fail(std::string_view message, std::string_view title)
     return {ChartOutcome::Message, std::string(message), std::string(title), false};
 }
 
+// A window of no bars has nothing to show; a cursor beyond the store's slots has no bars
+// under it.
+std::optional<std::string_view> WindowProblem(const BarSeries& series, int n)
+{
+    if (n < 1)
+        return kParamsInvalidMessage;
+    if (series.count < 1 || series.cursor < n || series.cursor >= kMaxBars)
+        return kNotEnoughDataMessage;
+    return std::nullopt;
+}
+
+// The memo while it still describes this chart, else the text, which then ends the memo.
+double PickYUnit(const ValueChartRequest& request, int cursor, YUnitOverride& memo)
+{
+    if (memo.active && memo.commodity == request.commodity && memo.period == request.period &&
+        memo.cursor == cursor)
+        return memo.value;
+    memo.active = false;
+    return LeadingDouble(request.entry->yunit[request.period]);
+}
+
+// The highest high and lowest low of the window's bars, from 0.0001 and 10000 on. A price
+// that is no number (an MT4 file can hold one, and bars are corrected without checks) gives
+// no range to divide into rows: false.
+bool MeasureWindow(const BarSeries& series, int oldest, ValueChartLayout& layout)
+{
+    double maximum = 0.0001;
+    double minimum = 10000.0;
+    for (int b = oldest; b <= series.cursor; ++b) {
+        const BarRecord& bar = series.bars[b];
+        if (!std::isfinite(bar.high) || !std::isfinite(bar.low) || !std::isfinite(bar.open) ||
+            !std::isfinite(bar.close))
+            return false;
+        if (bar.high > maximum)
+            maximum = bar.high;
+        if (bar.low < minimum)
+            minimum = bar.low;
+    }
+    layout.retMax = maximum;
+    layout.retMin = minimum;
+    return true;
+}
+
+// Two units beyond the extremes, rounded outward on a grid chosen by the upper bound: whole
+// numbers from 10 up, else steps of 0.001.
+void SetBounds(ValueChartLayout& layout)
+{
+    double ymax = layout.retMax + 2 * layout.yunit;
+    double ymin = layout.retMin - 2 * layout.yunit;
+    if (ymax >= 10) {
+        ymax = RoundUp(ymax, 100, 100, 0.01);
+        ymin = RoundDown(ymin, 100, 100, 0.01);
+    } else {
+        ymax = RoundUp(ymax, 10000, 10, 0.0001);
+        ymin = RoundDown(ymin, 10000, 10, 0.0001);
+    }
+    if (ymin < 0.00001)
+        ymin = 0;
+    layout.ymax = ymax;
+    layout.ymin = ymin;
+}
+
+// The rows do not fit: the title carries the suggested unit once, and the memo remembers
+// twice that unit (about 125 rows) for the repaint that the pass asks for.
+ValueChartPass Suggest(const ValueChartLayout& layout, std::string_view title, YUnitOverride& memo)
+{
+    const double suggested = (layout.ymax - layout.ymin) * 0.004;
+    ValueChartPass pass{ChartOutcome::Suggestion, {}, std::string(title), false};
+    if (title.find(kSuggestionMarker) == std::string_view::npos) {
+        pass.title += SuggestionText(layout, suggested);
+        memo.active = true;
+        memo.value = 2 * suggested;
+        pass.repaint = true;
+    }
+    return pass;
+}
+
+// Column 0 of the rows above the two lowest levels: the level's price.
+void WritePriceLabels(TpoGrid& grid, const ValueChartLayout& layout)
+{
+    const bool wholeNumberGrid = layout.ymax >= 10;
+    for (int r = 0; r <= layout.rows - 2; ++r) {
+        TpoCell& cell = grid.at(r, 0);
+        PriceLabel(cell.text, layout.ymax - r * layout.yunit, wholeNumberGrid);
+        cell.label.clear();
+        cell.edgeBar = false;
+        cell.sequence = 0;
+    }
+}
+
+// The window's bars, each with the cell it marks, and for every row the window positions
+// of the bars that mark it, in window order.
+struct WindowMarks {
+    struct BarMarks {
+        std::string text;
+        ShortText label;
+        bool edgeBar = false;
+    };
+
+    explicit WindowMarks(int n) : bars(static_cast<std::size_t>(n)) {}
+
+    std::vector<BarMarks> bars;
+    std::array<int, kTpoRows> filled{};
+    std::array<std::array<std::uint8_t, kTpoColumns>, kTpoRows> rowBars; // written as filled
+};
+
+// Walks the window's bars into rows and counts the up and down marks. A bar marks the levels
+// within half a unit of its range; levels fall row by row, so those are one run of rows,
+// found by halving.
+void WalkBarsIntoRows(const BarSeries& series, int oldest, Period period, ValueChartLayout& layout,
+                      WindowMarks& marks)
+{
+    const int cursor = series.cursor;
+    const int n = cursor - oldest + 1;
+    const int rows = layout.rows;
+    const double ymax = layout.ymax;
+    const double yunit = layout.yunit;
+    const double half = yunit * 0.5;
+    layout.upCount = 0;
+    layout.downCount = 0;
+    for (int j = 0; j < n; ++j) {
+        const int b = oldest + j;
+        const BarRecord& bar = series.bars[b];
+        const double bottom = bar.low - half;
+        const double top = bar.high + half;
+        const int first =
+            FirstRowWhere(rows, [&](int r) { return top - (ymax - r * yunit) >= kTolerance; });
+        const int end = FirstRowWhere(
+            rows, [&](int r) { return !((ymax - r * yunit) - bottom >= kTolerance); });
+        if (first >= end)
+            continue;
+        WindowMarks::BarMarks& mark = marks.bars[static_cast<std::size_t>(j)];
+        MarkText(mark.text, b, bar);
+        mark.label = CellLabel(bar.time, period);
+        mark.edgeBar = j < 2 || j >= n - 2; // the two oldest and the two newest bars
+        (bar.isUp() ? layout.upCount : layout.downCount) += end - first;
+        for (int r = first; r < end; ++r)
+            marks.rowBars[r][marks.filled[r]++] = static_cast<std::uint8_t>(j);
+    }
+}
+
+// Each row's marks from column 1 on, written row by row in the order the cells lie in
+// memory; W is the widest row.
+void WriteMarks(TpoGrid& grid, const WindowMarks& marks, int oldest, ValueChartLayout& layout)
+{
+    const int rows = layout.rows;
+    for (int r = 0; r < rows; ++r) {
+        for (int k = 0; k < marks.filled[r]; ++k) {
+            const int j = marks.rowBars[r][k];
+            const WindowMarks::BarMarks& bar = marks.bars[static_cast<std::size_t>(j)];
+            TpoCell& cell = grid.at(r, k + 1);
+            Overwrite(cell.text, bar.text);
+            cell.label = bar.label;
+            cell.edgeBar = bar.edgeBar;
+            cell.sequence = oldest + j;
+        }
+    }
+    layout.widest =
+        rows > 0 ? *std::max_element(marks.filled.begin(), marks.filled.begin() + rows) : 0;
+}
+
+// Empties whatever the last pass left beyond this pass's labels and marks.
+void ClearLeftovers(TpoGrid& grid, const WindowMarks& marks, int rows)
+{
+    for (int r = 0; r < kTpoRows; ++r) {
+        const int filled = marks.filled[r];
+        if (r > rows - 2 && filled > 0)
+            ClearCell(grid.at(r, 0));
+        grid.clearRow(r, r <= rows - 2 || filled > 0 ? filled + 1 : 0);
+    }
+}
+
+// The row of the mean close of the `length` bars up to the cursor; none when there are
+// fewer bars than that.
 std::optional<int> AverageRow(const BarSeries& series, int length, const ValueChartLayout& layout)
 {
     const int cursor = series.cursor;
@@ -219,6 +393,17 @@ void TpoGrid::clear()
 {
     for (int r = 0; r < kTpoRows; ++r)
         clearRow(r, 0);
+}
+
+bool SuggestionRepaints::followUp(const ValueChartPass& pass)
+{
+    if (pass.outcome != ChartOutcome::Suggestion) {
+        m_suggesting = 0;
+        return false;
+    }
+    // A pass that put the suggestion into the title starts a new row of passes.
+    m_suggesting = pass.repaint ? 1 : m_suggesting + 1;
+    return m_suggesting < kMaxSuggestingPasses;
 }
 
 std::string NewChartTitle(const CommodityEntry& entry, Period period)
@@ -252,173 +437,50 @@ ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_v
     const Period p = request.period;
     if (request.entry == nullptr || !IsValidPeriod(p))
         return Fail(kParamsInvalidMessage, title);
-
-    // 1. The YUnit text.
-    const std::string& yunitText = request.entry->yunit[p];
-    if (yunitText.empty())
+    if (request.entry->yunit[p].empty())
         return Fail(kYUnitInvalidMessage, title);
-
-    // 2. The series.
     if (request.series == nullptr || request.params == nullptr)
         return Fail(kParamsInvalidMessage, title);
     const BarSeries& series = *request.series;
     state.series = &series;
     const int n = request.params->tpoBars[p];
+    if (const auto problem = WindowProblem(series, n))
+        return Fail(*problem, title);
     const int cursor = series.cursor;
+    const int oldest = cursor - n + 1;
 
-    // 3. Enough data. A window of no bars has nothing to show; a cursor beyond the store's
-    // slots has no bars under it.
-    if (n < 1)
-        return Fail(kParamsInvalidMessage, title);
-    if (series.count < 1 || cursor < n || cursor >= kMaxBars)
-        return Fail(kNotEnoughDataMessage, title);
-
-    // 4. YUnit: the memo while it still describes this chart, else the text.
-    ValueChartLayout& layout = state.layout;
-    double yunit = 0.0;
-    if (memo.active && memo.commodity == request.commodity && memo.period == p &&
-        memo.cursor == cursor) {
-        yunit = memo.value;
-    } else {
-        yunit = LeadingDouble(yunitText);
-        memo.active = false;
-    }
     // Rows need a positive step.
+    ValueChartLayout& layout = state.layout;
+    const double yunit = PickYUnit(request, cursor, memo);
     if (!(yunit > 0.0) || !std::isfinite(yunit))
         return Fail(kYUnitInvalidMessage, title);
     layout.yunit = yunit;
+    if (!MeasureWindow(series, oldest, layout))
+        return Fail(kNotEnoughDataMessage, title);
+    SetBounds(layout);
 
-    // 5. Raw extremes of the window. A price that is no number (an MT4 file can hold one,
-    // and bars are corrected without checks) gives no range to divide into rows.
-    const int oldest = cursor - n + 1;
-    double maximum = 0.0001;
-    double minimum = 10000.0;
-    for (int b = oldest; b <= cursor; ++b) {
-        const BarRecord& bar = series.bars[b];
-        if (!std::isfinite(bar.high) || !std::isfinite(bar.low) || !std::isfinite(bar.open) ||
-            !std::isfinite(bar.close))
-            return Fail(kNotEnoughDataMessage, title);
-        if (series.bars[b].high > maximum)
-            maximum = series.bars[b].high;
-        if (series.bars[b].low < minimum)
-            minimum = series.bars[b].low;
-    }
-    layout.retMax = maximum;
-    layout.retMin = minimum;
-
-    // 6. Bounds, rounded outward on a grid chosen by the upper bound.
-    double ymax = maximum + 2 * yunit;
-    double ymin = minimum - 2 * yunit;
-    if (ymax >= 10) {
-        ymax = RoundUp(ymax, 100, 100, 0.01);
-        ymin = RoundDown(ymin, 100, 100, 0.01);
-    } else {
-        ymax = RoundUp(ymax, 10000, 10, 0.0001);
-        ymin = RoundDown(ymin, 10000, 10, 0.0001);
-    }
-    if (ymin < 0.00001)
-        ymin = 0;
-    layout.ymax = ymax;
-    layout.ymin = ymin;
-
-    // 7. The memo follows the chart being computed.
+    // The memo follows the chart being computed.
     memo.commodity = request.commodity;
     memo.period = p;
     memo.cursor = cursor;
 
-    // 8. Rows.
-    const int rows = TruncToInt((ymax - ymin) / yunit);
-    layout.rows = rows;
+    layout.rows = TruncToInt((layout.ymax - layout.ymin) / yunit);
     // Only bars corrected to highs far below their lows leave no rows at all.
-    if (rows < 1)
+    if (layout.rows < 1)
         return Fail(kNotEnoughDataMessage, title);
-    if (rows >= kTpoRows || n >= kTpoColumns) {
-        const double suggested = (ymax - ymin) * 0.004;
-        ValueChartPass pass{ChartOutcome::Suggestion, {}, std::string(title), false};
-        if (title.find(kSuggestionMarker) == std::string_view::npos) {
-            pass.title += SuggestionText(layout, suggested);
-            memo.active = true;
-            memo.value = 2 * suggested;
-            pass.repaint = true;
-        }
-        return pass;
-    }
+    if (layout.rows >= kTpoRows || n >= kTpoColumns)
+        return Suggest(layout, title, memo);
 
-    // 9-11. The grid is written over rather than emptied first: a pass mostly repeats the last
-    // one's cells, and a text written over keeps its buffer. What is left of the last pass
-    // beyond this one's cells is emptied at the end.
-    TpoGrid& grid = state.grid;
+    // The grid is written over rather than emptied first: a pass mostly repeats the last one's
+    // cells, and a text written over keeps its buffer.
+    WritePriceLabels(state.grid, layout);
+    WindowMarks marks(n);
+    WalkBarsIntoRows(series, oldest, p, layout, marks);
+    WriteMarks(state.grid, marks, oldest, layout);
+    ClearLeftovers(state.grid, marks, layout.rows);
 
-    // 9. Price labels; the two lowest levels get none.
-    const bool wholeNumberGrid = ymax >= 10;
-    for (int r = 0; r <= rows - 2; ++r) {
-        TpoCell& cell = grid.at(r, 0);
-        PriceLabel(cell.text, ymax - r * yunit, wholeNumberGrid);
-        cell.label.clear();
-        cell.edgeBar = false;
-        cell.sequence = 0;
-    }
-
-    // 10. Marks. A bar marks the levels within half a unit of its range; levels fall row by
-    // row, so those are one run of rows, found by halving. Each row holds its marks from
-    // column 1 on in window order. The cells are written row by row, in the order they lie
-    // in memory, after every row has its list of bars.
-    struct BarMarks {
-        std::string text;
-        ShortText label;
-        bool edgeBar = false;
-    };
-    std::vector<BarMarks> bars(static_cast<std::size_t>(n));
-    std::array<int, kTpoRows> filled{};
-    std::array<std::array<std::uint8_t, kTpoColumns>, kTpoRows> rowBars; // window positions
-    layout.upCount = 0;
-    layout.downCount = 0;
-    const double half = yunit * 0.5;
-    for (int j = 0; j < n; ++j) {
-        const int b = oldest + j;
-        const BarRecord& bar = series.bars[b];
-        const double bottom = bar.low - half;
-        const double top = bar.high + half;
-        const int first =
-            FirstRowWhere(rows, [&](int r) { return top - (ymax - r * yunit) >= kTolerance; });
-        const int end = FirstRowWhere(
-            rows, [&](int r) { return !((ymax - r * yunit) - bottom >= kTolerance); });
-        if (first >= end)
-            continue;
-        BarMarks& marks = bars[static_cast<std::size_t>(j)];
-        MarkText(marks.text, b, bar);
-        marks.label = CellLabel(bar.time, p);
-        marks.edgeBar =
-            b == cursor || b == cursor - 1 || b == cursor - n + 1 || b == cursor - n + 2;
-        (bar.isUp() ? layout.upCount : layout.downCount) += end - first;
-        for (int r = first; r < end; ++r)
-            rowBars[r][filled[r]++] = static_cast<std::uint8_t>(j);
-    }
-    for (int r = 0; r < rows; ++r) {
-        for (int k = 0; k < filled[r]; ++k) {
-            const int j = rowBars[r][k];
-            const BarMarks& marks = bars[static_cast<std::size_t>(j)];
-            TpoCell& cell = grid.at(r, k + 1);
-            Overwrite(cell.text, marks.text);
-            cell.label = marks.label;
-            cell.edgeBar = marks.edgeBar;
-            cell.sequence = oldest + j;
-        }
-    }
-    layout.widest = rows > 0 ? *std::max_element(filled.begin(), filled.begin() + rows) : 0;
-
-    // 11. Whatever the last pass left beyond this pass's cells.
-    for (int r = 0; r < kTpoRows; ++r) {
-        if (r > rows - 2 && filled[r] > 0)
-            ClearCell(grid.at(r, 0));
-        grid.clearRow(r, r <= rows - 2 || filled[r] > 0 ? filled[r] + 1 : 0);
-    }
-
-    // 12. Moving averages.
     layout.longZ = AverageRow(series, request.params->longAvgBars[p], layout);
     layout.shortZ = AverageRow(series, request.params->shortAvgBars[p], layout);
-
-    // 13. Title.
     return {ChartOutcome::Drawn,
             {},
             ValueChartTitle(*request.entry, p, series, layout.upCount, layout.downCount),

@@ -137,6 +137,21 @@ struct ValueChartRequest {
 ValueChartPass RunValueChartPass(const ValueChartRequest& request, std::string_view title,
                                  ValueChartState& state, YUnitOverride& memo);
 
+// How a chart goes on after a pass that suggests a larger unit, the way a chart window
+// repaints: that pass is followed by another, which computes with the unit the suggestion put
+// into the memo; a chart that still does not fit is computed again until
+// kMaxSuggestingPasses passes in a row have ended with a suggestion.
+class SuggestionRepaints {
+public:
+    static constexpr int kMaxSuggestingPasses = 3;
+
+    // Told every pass of the chart: whether another pass is to follow this one.
+    bool followUp(const ValueChartPass& pass);
+
+private:
+    int m_suggesting = 0; // the latest passes in a row that ended with a suggestion
+};
+
 // "%s-%s-%s %s %s价值图 U:%03d-D:%03d" from the commodity, period, the time of the bar at the
 // series' cursor (empty when the cursor is not on a bar), the latest price and the counts.
 std::string ValueChartTitle(const CommodityEntry& entry, Period period, const BarSeries& series,

@@ -156,6 +156,14 @@ DrawList COrbaltView::drawPass(QSize clientSize)
                                     &Series(doc->kind, doc->period), &analysisParams};
     const ValueChartPass pass =
         RunValueChartPass(request, doc->GetTitle(), *m_chart, yunitOverride);
+    // The pass that follows a suggestion comes with a repaint of its own.
+    if (m_suggestionRepaints.followUp(pass) && !m_repaintQueued) {
+        m_repaintQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_repaintQueued = false;
+            Invalidate();
+        });
+    }
     switch (pass.outcome) {
     case ChartOutcome::Drawn: {
         m_lastReported.clear();
@@ -181,13 +189,6 @@ DrawList COrbaltView::drawPass(QSize clientSize)
         return {};
     case ChartOutcome::Suggestion:
         doc->SetTitle(pass.title);
-        if (pass.repaint && !m_repaintQueued) {
-            m_repaintQueued = true;
-            QTimer::singleShot(0, this, [this] {
-                m_repaintQueued = false;
-                Invalidate();
-            });
-        }
         return {};
     }
     return {};

@@ -99,6 +99,7 @@ private:
     DrawList m_lastDrawing;
     std::string m_lastReported; // the failure last shown, with the state it was shown for
     bool m_repaintQueued = false;
+    SuggestionRepaints m_suggestionRepaints;
     std::optional<std::pair<int, int>> m_centredFor; // commodity and period last centred on
     std::string m_markedPrice;                       // the current price the last drawing marked
     std::string m_statusShown;                       // what the pointer last put in the status bar

@@ -20,8 +20,11 @@
 #include "tools/ChartImage.h"
 #include "tools/ChartReport.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -41,7 +44,6 @@ namespace {
 
 constexpr int kBadArguments = 2;
 constexpr int kImageFailed = 3;
-constexpr int kMaxPasses = 3;
 
 constexpr const char* kUsage =
     "usage:\n"
@@ -87,92 +89,242 @@ std::optional<Period> ParsePeriod(std::string_view text)
     return std::nullopt;
 }
 
-struct Options {
+// What the command line asks for, checked.
+struct ToolOptions {
     std::string command;
-    std::map<std::string, std::string> values;
-    bool server = false;
-    bool local = false;
+    std::optional<std::string> hstDir; // --hst: a folder of MT4 files
+    bool server = false;               // --server: the configured data server
+    bool local = false;                // --local: the local bar store
+    // bars, list and chart
+    std::string code;
+    int commodity = -1;
+    Period period = 0;
+    std::optional<int> history;
+    std::optional<std::string> yunit;
+    // list
+    std::optional<int> sortColumn;
     bool descending = false;
+    // chart
+    std::optional<int> cursor;
+    std::optional<int> tpo;
+    std::optional<int> longBars;
+    std::optional<int> shortBars;
+    bool textFormat = false;
+    std::optional<std::string> pngFile;
+    std::optional<std::string> svgFile;
+    std::optional<int> screenWidth;
     bool profile = false;
-
-    bool has(const std::string& key) const { return values.count(key) != 0; }
-    const std::string& get(const std::string& key) const { return values.at(key); }
 };
 
-std::optional<Options> ParseOptions(int argc, char** argv, std::string& problem)
+// The options each command takes.
+const std::map<std::string, std::vector<std::string>> kCommandOptions{
+    {"bars", {"hst", "server", "local", "code", "period", "history"}},
+    {"chart",
+     {"hst", "server", "local", "code", "period", "cursor", "tpo", "long", "short", "history",
+      "yunit", "format", "png", "svg", "screen-width", "profile"}},
+    {"list", {"hst", "server", "local", "code", "period", "history", "sort", "descending"}},
+    {"quotes", {"server"}},
+    {"sync", {"hst"}},
+    {"update", {"check"}},
+};
+
+bool IsFlag(const std::string& name)
 {
-    Options options;
-    if (argc < 2) {
-        problem = "no command";
-        return std::nullopt;
+    return name == "server" || name == "local" || name == "check" || name == "descending" ||
+           name == "profile";
+}
+
+// Latin-1 carries the arguments' bytes through the parser unchanged, whatever their encoding.
+QString FromArgument(const char* argument) { return QString::fromLatin1(argument); }
+std::string ToArgument(const QString& text) { return text.toLatin1().toStdString(); }
+
+// How an unknown option was written on the command line.
+std::string UnknownOptionText(const QStringList& arguments, const QString& name)
+{
+    for (const QString& argument : arguments) {
+        if (argument == QStringLiteral("--") + name ||
+            argument.startsWith(QStringLiteral("--") + name + QLatin1Char('=')))
+            return ToArgument(argument.section(QLatin1Char('='), 0, 0));
+        // Single letters after one dash, such as -abc.
+        if (!argument.startsWith(QStringLiteral("--")) &&
+            argument.startsWith(QLatin1Char('-') + name))
+            return ToArgument(argument);
     }
-    options.command = argv[1];
-    const std::map<std::string, std::vector<std::string>> allowed{
-        {"bars", {"--hst", "--server", "--local", "--code", "--period", "--history"}},
-        {"chart",
-         {"--hst", "--server", "--local", "--code", "--period", "--cursor", "--tpo", "--long",
-          "--short", "--history", "--yunit", "--format", "--png", "--svg", "--screen-width",
-          "--profile"}},
-        {"list",
-         {"--hst", "--server", "--local", "--code", "--period", "--history", "--sort",
-          "--descending"}},
-        {"quotes", {"--server"}},
-        {"sync", {"--hst"}},
-        {"update", {"--check"}},
+    return "-" + ToArgument(name);
+}
+
+// The command line parsed for the command in argv[1], asked only about that command's options.
+class CommandLine {
+public:
+    // False with `problem` on an unknown command or option, a missing value or a stray word.
+    bool parse(int argc, char** argv, std::string& problem)
+    {
+        if (argc < 2) {
+            problem = "no command";
+            return false;
+        }
+        m_command = argv[1];
+        const auto names = kCommandOptions.find(m_command);
+        if (names == kCommandOptions.end()) {
+            problem = "unknown command '" + m_command + "'";
+            return false;
+        }
+        m_known = &names->second;
+        for (const std::string& name : *m_known) {
+            QCommandLineOption option(QString::fromStdString(name));
+            if (!IsFlag(name))
+                option.setValueName(QStringLiteral("value"));
+            m_parser.addOption(option);
+        }
+        QStringList arguments{FromArgument(argv[0])};
+        for (int i = 2; i < argc; ++i)
+            arguments.append(FromArgument(argv[i]));
+        if (!m_parser.parse(arguments)) {
+            problem = parseProblem(arguments);
+            return false;
+        }
+        if (!m_parser.positionalArguments().isEmpty()) {
+            problem = "unknown option '" + ToArgument(m_parser.positionalArguments().first()) + "'";
+            return false;
+        }
+        return true;
+    }
+
+    const std::string& command() const { return m_command; }
+
+    bool isSet(const char* name) const
+    {
+        return std::find(m_known->begin(), m_known->end(), name) != m_known->end() &&
+               m_parser.isSet(QString::fromLatin1(name));
+    }
+
+    std::optional<std::string> text(const char* name) const
+    {
+        if (!isSet(name))
+            return std::nullopt;
+        return ToArgument(m_parser.value(QString::fromLatin1(name)));
+    }
+
+private:
+    std::string parseProblem(const QStringList& arguments) const
+    {
+        if (!m_parser.unknownOptionNames().isEmpty())
+            return "unknown option '" +
+                   UnknownOptionText(arguments, m_parser.unknownOptionNames().first()) + "'";
+        // Only the last argument can lack its value.
+        const QString last = arguments.last();
+        if (last.startsWith(QStringLiteral("--")) && !IsFlag(ToArgument(last.mid(2))))
+            return "option '" + ToArgument(last) + "' needs a value";
+        return m_parser.errorText().toStdString();
+    }
+
+    QCommandLineParser m_parser;
+    std::string m_command;
+    const std::vector<std::string>* m_known = nullptr;
+};
+
+// bars, list and chart: the series named, and exactly one source.
+bool ReadSeriesChoice(const CommandLine& line, ToolOptions& options, std::string& problem)
+{
+    for (const char* required : {"code", "period"}) {
+        if (!line.isSet(required)) {
+            problem = std::string("missing --") + required;
+            return false;
+        }
+    }
+    if (options.descending && !line.isSet("sort")) {
+        problem = "--descending needs --sort";
+        return false;
+    }
+    if (int{options.hstDir.has_value()} + int{options.server} + int{options.local} != 1) {
+        problem = "give one of --hst DIR, --server and --local";
+        return false;
+    }
+    options.code = *line.text("code");
+    options.commodity = FindCommodity(options.code);
+    if (!IsValidCommodity(options.commodity)) {
+        problem = "'" + options.code + "' is not a catalogue code";
+        return false;
+    }
+    const std::string periodText = *line.text("period");
+    const std::optional<Period> period = ParsePeriod(periodText);
+    if (!period) {
+        problem = "bad period '" + periodText + "'";
+        return false;
+    }
+    options.period = *period;
+    return true;
+}
+
+bool ReadNumbers(const CommandLine& line, ToolOptions& options, std::string& problem)
+{
+    const std::pair<const char*, std::optional<int> ToolOptions::*> numbers[] = {
+        {"history", &ToolOptions::history}, {"cursor", &ToolOptions::cursor},
+        {"tpo", &ToolOptions::tpo},         {"long", &ToolOptions::longBars},
+        {"short", &ToolOptions::shortBars}, {"screen-width", &ToolOptions::screenWidth},
+        {"sort", &ToolOptions::sortColumn},
     };
-    const auto command = allowed.find(options.command);
-    if (command == allowed.end()) {
-        problem = "unknown command '" + options.command + "'";
+    for (const auto& [name, field] : numbers) {
+        const std::optional<std::string> value = line.text(name);
+        if (!value)
+            continue;
+        options.*field = ParseExactNumber<int>(*value);
+        if (!(options.*field)) {
+            problem = std::string("bad number for --") + name;
+            return false;
+        }
+    }
+    return true;
+}
+
+// The form of the report, the list's order and the images.
+bool ReadOutput(const CommandLine& line, ToolOptions& options, std::string& problem)
+{
+    const std::string format = line.text("format").value_or("json");
+    if (format != "json" && format != "text") {
+        problem = "bad format '" + format + "'";
+        return false;
+    }
+    options.textFormat = format == "text";
+    if (options.sortColumn && (*options.sortColumn < 0 || *options.sortColumn >= kBarListColumns)) {
+        problem = "the sort column is 0 to 6";
+        return false;
+    }
+    if (options.screenWidth.value_or(kDefaultScreenWidth) <= kChartPageMargin) {
+        problem = "the screen width must leave a page wider than 0";
+        return false;
+    }
+    options.pngFile = line.text("png");
+    options.svgFile = line.text("svg");
+    return true;
+}
+
+// The command line as options, checked against each other and the catalogue; nullopt with
+// `problem` when they do not make a run.
+std::optional<ToolOptions> ReadOptions(int argc, char** argv, std::string& problem)
+{
+    CommandLine line;
+    if (!line.parse(argc, argv, problem))
         return std::nullopt;
-    }
-    for (int i = 2; i < argc; ++i) {
-        const std::string key = argv[i];
-        bool known = false;
-        for (const std::string& name : command->second)
-            known = known || name == key;
-        if (!known) {
-            problem = "unknown option '" + key + "'";
-            return std::nullopt;
-        }
-        if (key == "--server" || key == "--check" || key == "--local") {
-            options.server = options.server || key == "--server";
-            options.local = options.local || key == "--local";
-            options.values[key];
-            continue;
-        }
-        if (key == "--descending" || key == "--profile") {
-            (key == "--profile" ? options.profile : options.descending) = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            problem = "option '" + key + "' needs a value";
-            return std::nullopt;
-        }
-        options.values[key] = argv[++i];
-    }
+    ToolOptions options;
+    options.command = line.command();
+    options.hstDir = line.text("hst");
+    options.server = line.isSet("server");
+    options.local = line.isSet("local");
+    options.descending = line.isSet("descending");
+    options.profile = line.isSet("profile");
+    options.yunit = line.text("yunit");
     if (options.command == "quotes" || options.command == "sync")
         return options;
     if (options.command == "update") {
-        if (!options.has("--check")) {
-            problem = "update needs --check";
-            return std::nullopt;
-        }
-        return options;
-    }
-    for (const char* required : {"--code", "--period"}) {
-        if (!options.has(required)) {
-            problem = std::string("missing ") + required;
-            return std::nullopt;
-        }
-    }
-    if (options.descending && !options.has("--sort")) {
-        problem = "--descending needs --sort";
+        if (line.isSet("check"))
+            return options;
+        problem = "update needs --check";
         return std::nullopt;
     }
-    if (int{options.has("--hst")} + int{options.server} + int{options.local} != 1) {
-        problem = "give one of --hst DIR, --server and --local";
+    if (!ReadSeriesChoice(line, options, problem) || !ReadNumbers(line, options, problem) ||
+        !ReadOutput(line, options, problem))
         return std::nullopt;
-    }
     return options;
 }
 
@@ -216,7 +368,7 @@ private:
 
 // Fills the local bar store from the data server or an MT4 folder, every series with as many
 // bars as the program keeps. Exit 1 when a series could not be fetched or written.
-int SyncToStore(const Options& options)
+int SyncToStore(const ToolOptions& options)
 {
     bool storeFailed = false;
     LocalHistory history([&storeFailed](const std::string& text) {
@@ -229,8 +381,8 @@ int SyncToStore(const Options& options)
     const PeriodValues all{kMaxBars, kMaxBars, kMaxBars, kMaxBars};
     StderrMessageSink messages;
     SyncFailures failures;
-    if (options.has("--hst")) {
-        failures = ImportAllFromMt4(options.get("--hst"), all, messages);
+    if (options.hstDir) {
+        failures = ImportAllFromMt4(*options.hstDir, all, messages);
     } else {
         ServerSession session;
         failures = SyncAllFromServer(all, messages);
@@ -322,6 +474,131 @@ int PrintUpdateCheck()
     return reply.ok() ? 0 : 1;
 }
 
+// Where bars, list and chart take their series from. The server's session and the store stay
+// open while the command runs.
+class SeriesSource {
+public:
+    // Fills the bar store from the source the options name; false when the local store does
+    // not open.
+    bool load(const ToolOptions& options)
+    {
+        StderrMessageSink messages;
+        if (options.local) {
+            m_stored.emplace([](const std::string& text) {
+                std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
+            });
+            if (!m_stored->open(HistoryDb::DefaultPath()))
+                return false;
+            m_stored->fill(analysisParams.historyCount);
+            m_fetched = Series(options.commodity, options.period).storedAt != 0;
+        } else if (options.server) {
+            m_session.emplace();
+            m_fetched = SeriesFetched(SyncAllFromServer(analysisParams.historyCount, messages),
+                                      options.commodity, options.period);
+        } else {
+            ImportAllFromMt4(*options.hstDir, analysisParams.historyCount, messages);
+        }
+        return true;
+    }
+
+    // Whether the series of the options' commodity and period came from the source.
+    bool fetched() const { return m_fetched; }
+
+private:
+    std::optional<ServerSession> m_session;
+    std::optional<LocalHistory> m_stored;
+    bool m_fetched = true;
+};
+
+int ReportSeriesMissing(const ToolOptions& options)
+{
+    const std::string_view lineType = PeriodLineType(options.period);
+    std::fprintf(stderr, "velmora-tool: the %.*s series of %s %s\n",
+                 static_cast<int>(lineType.size()), lineType.data(), options.code.c_str(),
+                 options.local ? "is not in the local bar store" : "could not be fetched");
+    return 1;
+}
+
+int PrintBars(const BarSeries& series)
+{
+    Write(SeriesCsv(series));
+    return 0;
+}
+
+int PrintList(const ToolOptions& options, const BarSeries& series)
+{
+    Write(ListText(series, options.sortColumn.value_or(-1), !options.descending));
+    return 0;
+}
+
+// The chart of the series after the chart's overrides, computed as a chart window repaints
+// it, printed, and painted into the image files asked for.
+int DrawChart(const ToolOptions& options, BarSeries& series)
+{
+    const int commodity = options.commodity;
+    const Period period = options.period;
+    if (options.tpo)
+        analysisParams.tpoBars[period] = *options.tpo;
+    if (options.longBars)
+        analysisParams.longAvgBars[period] = *options.longBars;
+    if (options.shortBars)
+        analysisParams.shortAvgBars[period] = *options.shortBars;
+    if (options.cursor)
+        series.cursor = *options.cursor;
+
+    auto state = std::make_unique<ValueChartState>();
+    const ValueChartRequest request{commodity, period, &catalogue[commodity], &series,
+                                    &analysisParams};
+    ChartRun run;
+    std::string title = NewChartTitle(catalogue[commodity], period);
+    SuggestionRepaints repaints;
+    do {
+        run.pass = RunValueChartPass(request, title, *state, yunitOverride);
+        ++run.passes;
+        title = run.pass.title;
+    } while (repaints.followUp(run.pass));
+
+    Write(options.textFormat ? ChartText(run, *state) : ChartJson(run, *state));
+    if (run.pass.outcome != ChartOutcome::Drawn)
+        return 1;
+    std::fflush(stdout);
+    for (const auto& [file, imageFormat] : {std::pair{&options.pngFile, ImageFormat::Png},
+                                            std::pair{&options.svgFile, ImageFormat::Svg}}) {
+        if (!*file)
+            continue;
+        std::string error;
+        if (!WriteChartImage(*state, options.screenWidth.value_or(kDefaultScreenWidth),
+                             options.profile, **file, imageFormat, error)) {
+            std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
+            return kImageFailed;
+        }
+    }
+    return 0;
+}
+
+// bars, list and chart: the history override and the unit before the series is loaded, then
+// the command on that series.
+int RunOnSeries(const ToolOptions& options)
+{
+    if (options.history) {
+        PeriodValues counts = analysisParams.historyCount;
+        counts[options.period] = *options.history;
+        analysisParams.setHistoryCount(counts);
+    }
+    if (options.yunit)
+        catalogue[options.commodity].yunit[options.period] = *options.yunit;
+
+    SeriesSource source;
+    if (!source.load(options))
+        return 1;
+    BarSeries& series = Series(options.commodity, options.period);
+    if (options.command == "chart")
+        return DrawChart(options, series);
+    if (!source.fetched())
+        return ReportSeriesMissing(options);
+    return options.command == "bars" ? PrintBars(series) : PrintList(options, series);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -334,130 +611,17 @@ int main(int argc, char** argv)
         std::printf("velmora-tool %s\n", kProgramVersion);
         return 0;
     }
+    // The catalogue first: the options name its commodities.
+    InitCatalogue();
     std::string problem;
-    const std::optional<Options> options = ParseOptions(argc, argv, problem);
+    const std::optional<ToolOptions> options = ReadOptions(argc, argv, problem);
     if (!options)
         return Usage(problem);
-
-    InitCatalogue();
     if (options->command == "quotes")
         return PrintQuotes();
     if (options->command == "update")
         return PrintUpdateCheck();
     if (options->command == "sync")
         return SyncToStore(*options);
-    const int commodity = FindCommodity(options->get("--code"));
-    if (!IsValidCommodity(commodity))
-        return Usage("'" + options->get("--code") + "' is not a catalogue code");
-    const std::optional<Period> period = ParsePeriod(options->get("--period"));
-    if (!period)
-        return Usage("bad period '" + options->get("--period") + "'");
-
-    std::map<std::string, int> numbers;
-    for (const char* key :
-         {"--history", "--cursor", "--tpo", "--long", "--short", "--screen-width", "--sort"}) {
-        if (!options->has(key))
-            continue;
-        const std::optional<int> value = ParseExactNumber<int>(options->get(key));
-        if (!value)
-            return Usage(std::string("bad number for ") + key);
-        numbers[key] = *value;
-    }
-    const std::string format = options->has("--format") ? options->get("--format") : "json";
-    if (format != "json" && format != "text")
-        return Usage("bad format '" + format + "'");
-    const int screenWidth =
-        numbers.count("--screen-width") ? numbers["--screen-width"] : kDefaultScreenWidth;
-    if (numbers.count("--sort") && (numbers["--sort"] < 0 || numbers["--sort"] >= kBarListColumns))
-        return Usage("the sort column is 0 to 6");
-    if (screenWidth <= kChartPageMargin)
-        return Usage("the screen width must leave a page wider than 0");
-
-    if (numbers.count("--history")) {
-        PeriodValues counts = analysisParams.historyCount;
-        counts[*period] = numbers["--history"];
-        analysisParams.setHistoryCount(counts);
-    }
-    if (options->has("--yunit"))
-        catalogue[commodity].yunit[*period] = options->get("--yunit");
-
-    StderrMessageSink messages;
-    std::optional<ServerSession> session;
-    std::optional<LocalHistory> stored;
-    bool fetched = true;
-    if (options->local) {
-        stored.emplace([](const std::string& text) {
-            std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
-        });
-        if (!stored->open(HistoryDb::DefaultPath()))
-            return 1;
-        stored->fill(analysisParams.historyCount);
-        fetched = Series(commodity, *period).storedAt != 0;
-    } else if (options->server) {
-        session.emplace();
-        fetched = SeriesFetched(SyncAllFromServer(analysisParams.historyCount, messages), commodity,
-                                *period);
-    } else {
-        ImportAllFromMt4(options->get("--hst"), analysisParams.historyCount, messages);
-    }
-    BarSeries& series = Series(commodity, *period);
-
-    if (options->command == "bars" || options->command == "list") {
-        if (!fetched) {
-            const std::string_view lineType = PeriodLineType(*period);
-            std::fprintf(stderr, "velmora-tool: the %.*s series of %s %s\n",
-                         static_cast<int>(lineType.size()), lineType.data(),
-                         options->get("--code").c_str(),
-                         options->local ? "is not in the local bar store" : "could not be fetched");
-            return 1;
-        }
-        if (options->command == "bars") {
-            Write(SeriesCsv(series));
-            return 0;
-        }
-        Write(ListText(series, numbers.count("--sort") ? numbers["--sort"] : -1,
-                       !options->descending));
-        return 0;
-    }
-
-    if (numbers.count("--tpo"))
-        analysisParams.tpoBars[*period] = numbers["--tpo"];
-    if (numbers.count("--long"))
-        analysisParams.longAvgBars[*period] = numbers["--long"];
-    if (numbers.count("--short"))
-        analysisParams.shortAvgBars[*period] = numbers["--short"];
-    if (numbers.count("--cursor"))
-        series.cursor = numbers["--cursor"];
-
-    // Repaint the way a chart window does: a pass that ends with a suggestion is followed by
-    // another, which then uses the enlarged YUnit.
-    auto state = std::make_unique<ValueChartState>();
-    const ValueChartRequest request{commodity, *period, &catalogue[commodity], &series,
-                                    &analysisParams};
-    ChartRun run;
-    std::string title = NewChartTitle(catalogue[commodity], *period);
-    while (run.passes < kMaxPasses) {
-        run.pass = RunValueChartPass(request, title, *state, yunitOverride);
-        ++run.passes;
-        title = run.pass.title;
-        if (run.pass.outcome != ChartOutcome::Suggestion)
-            break;
-    }
-
-    Write(format == "json" ? ChartJson(run, *state) : ChartText(run, *state));
-    if (run.pass.outcome != ChartOutcome::Drawn)
-        return 1;
-    std::fflush(stdout);
-    for (const auto& [option, imageFormat] :
-         {std::pair{"--png", ImageFormat::Png}, std::pair{"--svg", ImageFormat::Svg}}) {
-        if (!options->has(option))
-            continue;
-        std::string error;
-        if (!WriteChartImage(*state, screenWidth, options->profile, options->get(option),
-                             imageFormat, error)) {
-            std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
-            return kImageFailed;
-        }
-    }
-    return 0;
+    return RunOnSeries(*options);
 }

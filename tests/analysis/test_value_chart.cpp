@@ -287,6 +287,30 @@ TEST_F(ValueChartTest, SuggestionIsAddedOnceAndTheEnlargedUnitIsRemembered)
     EXPECT_FALSE(more.repaint);
 }
 
+TEST(SuggestionRepaintsTest, FollowsASuggestionUntilThreeInARow)
+{
+    const ValueChartPass drawn{ChartOutcome::Drawn, {}, {}, false};
+    const ValueChartPass message{ChartOutcome::Message, "m", {}, false};
+    const ValueChartPass suggests{ChartOutcome::Suggestion, {}, {}, true}; // put into the title
+    const ValueChartPass stillSuggests{ChartOutcome::Suggestion, {}, {}, false};
+    const struct {
+        std::vector<ValueChartPass> passes;
+        std::vector<bool> followed;
+    } cases[] = {
+        {{drawn, message}, {false, false}},
+        {{suggests, drawn}, {true, false}},
+        {{suggests, stillSuggests, stillSuggests, stillSuggests}, {true, true, false, false}},
+        // A new suggestion starts a new row; anything else ends one.
+        {{suggests, stillSuggests, suggests, stillSuggests}, {true, true, true, true}},
+        {{stillSuggests, stillSuggests, drawn, stillSuggests}, {true, true, false, true}},
+    };
+    for (const auto& c : cases) {
+        SuggestionRepaints repaints;
+        for (std::size_t i = 0; i < c.passes.size(); ++i)
+            EXPECT_EQ(repaints.followUp(c.passes[i]), c.followed[i]) << &c - cases << "/" << i;
+    }
+}
+
 TEST_F(ValueChartTest, MarksUseTheHalfUnitTolerance)
 {
     catalogue[kGold].yunit[kDay] = "1";
