@@ -1,5 +1,6 @@
 #include "platform/RegistryKey.h"
 
+#include "platform/AsciiText.h"
 #include "platform/SettingsStore.h"
 
 #include <algorithm>
@@ -21,12 +22,18 @@ bool CRegistryKey::Open(std::string_view subKeyPath)
     if (store.empty() || !SettingsStore(store).Prepare())
         return false;
 
+    // A file of an earlier version has its values moved to their section the first time a key
+    // is opened on it; one that cannot be rewritten yet (a held lock, a read-only folder) is
+    // used as it is.
+    const bool former = m_state == State::Root &&
+                        !SettingsStore(store).RenameSection(kFormerSubKey, kRegistry.subKey) &&
+                        SameAsciiName(subKeyPath, kRegistry.subKey);
     std::string path;
     if (m_state == State::SubKey) {
         path = m_subKey;
         path += '\\';
     }
-    path += subKeyPath;
+    path += former ? kFormerSubKey : subKeyPath;
     m_subKey = std::move(path);
     m_store = store;
     m_state = State::SubKey;

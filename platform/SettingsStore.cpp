@@ -4,6 +4,7 @@
 #include "platform/PosixFile.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -426,6 +427,45 @@ bool SettingsStore::Write(std::string_view section, std::string_view name,
         return false;
     SetValue(FindOrAddSection(*doc, section), name, value);
     // Always through a fresh 0600 file, which also tightens a store left readable by others.
+    return ReplaceFile(m_file, Serialize(*doc));
+}
+
+bool SettingsStore::RenameSection(std::string_view from, std::string_view to) const
+{
+    if (m_file.empty())
+        return false;
+    // The usual case, a file without the section, costs one read and no lock.
+    const std::optional<Document> seen = LoadDocument(m_file);
+    if (!seen)
+        return false;
+    if (FindSection(*seen, from) == nullptr || SameAsciiName(from, to))
+        return true;
+    const UniqueFd lock = LockExclusive(m_file.string() + ".lock", kLockPatience);
+    if (!lock.valid())
+        return false;
+    std::optional<Document> doc = LoadDocument(m_file);
+    if (!doc)
+        return false;
+    const auto old = std::find_if(doc->begin(), doc->end(), [from](const Section& section) {
+        return SameAsciiName(section.name, from);
+    });
+    if (old == doc->end())
+        return true; // another process moved it meanwhile
+    const auto target = std::find_if(doc->begin(), doc->end(), [to](const Section& section) {
+        return SameAsciiName(section.name, to);
+    });
+    if (target == doc->end()) {
+        old->name = std::string(to);
+    } else {
+        for (const Entry& entry : old->entries) {
+            const bool held = std::any_of(
+                target->entries.begin(), target->entries.end(),
+                [&entry](const Entry& kept) { return SameAsciiName(kept.name, entry.name); });
+            if (!held)
+                target->entries.push_back(entry);
+        }
+        doc->erase(old);
+    }
     return ReplaceFile(m_file, Serialize(*doc));
 }
 
