@@ -94,36 +94,10 @@ void SetValue(Section& section, std::string_view name, std::string_view value)
     section.entries.push_back(Entry{std::string(name), std::string(value)});
 }
 
+// Inside names, the bytes that would end the name or make the line a header or a comment.
 void Escape(std::string_view text, bool isName, std::string& out)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            continue;
-        case '\n':
-            out += "\\n";
-            continue;
-        case '\r':
-            out += "\\r";
-            continue;
-        case '\t':
-            out += "\\t";
-            continue;
-        default:
-            break;
-        }
-        const auto byte = static_cast<unsigned char>(c);
-        const bool nameDelimiter = c == '=' || c == '[' || c == ']' || c == '#' || c == ';';
-        if (byte < 0x20 || byte == 0x7F || (isName && nameDelimiter)) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
+    AppendControlEscaped(text, out, isName ? "=[]#;" : "");
 }
 
 bool Unescape(std::string_view text, std::string& out)
