@@ -404,7 +404,8 @@ bool SettingsStore::Write(std::string_view section, std::string_view name,
     return ReplaceFile(m_file, Serialize(*doc));
 }
 
-bool SettingsStore::RenameSection(std::string_view from, std::string_view to) const
+bool SettingsStore::RenameSection(std::string_view from, std::string_view to,
+                                  std::chrono::milliseconds patience) const
 {
     if (m_file.empty())
         return false;
@@ -414,7 +415,7 @@ bool SettingsStore::RenameSection(std::string_view from, std::string_view to) co
         return false;
     if (FindSection(*seen, from) == nullptr || SameAsciiName(from, to))
         return true;
-    const UniqueFd lock = LockExclusive(m_file.string() + ".lock", kLockPatience);
+    const UniqueFd lock = LockExclusive(m_file.string() + ".lock", patience);
     if (!lock.valid())
         return false;
     std::optional<Document> doc = LoadDocument(m_file);

@@ -65,8 +65,9 @@ public:
     // Moves the values of section `from` into section `to` (a value `to` already holds is kept)
     // and drops `from`, in one locked rewrite that leaves every other section and value as it
     // was. A file without `from` is not touched. False when the file cannot be read, parsed or
-    // rewritten; it then stays as it was.
-    bool RenameSection(std::string_view from, std::string_view to) const;
+    // rewritten (the lock not free within `patience`); it then stays as it was.
+    bool RenameSection(std::string_view from, std::string_view to,
+                       std::chrono::milliseconds patience = kLockPatience) const;
 
     // Whether a Write could go through now: the lock is free within `patience` and the file
     // (if any) reads and parses. False with the reason in `problem`.

@@ -236,6 +236,17 @@ TEST_F(RegistryKeyTest, FormerSectionIsMovedOnceAndNothingIsLost)
         EXPECT_EQ(test::ReadWholeFile(m_file), c.after) << c.what;
         EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), c.version) << c.what;
     }
+
+    // While another writer holds the lock the file is used as it is, and moved later.
+    WriteText(m_file, cases[0].before);
+    const int lock = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.1");
+    EXPECT_EQ(test::ReadWholeFile(m_file), cases[0].before);
+    ::close(lock);
+    EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.1");
+    EXPECT_EQ(test::ReadWholeFile(m_file), cases[0].after);
 }
 
 // Another program holding the store's lock (stopped, hung) makes a writer give up in time.
