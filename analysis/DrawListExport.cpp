@@ -33,6 +33,7 @@ QString SvgColour(Rgb rgb)
 }
 
 // A character XML cannot carry (control bytes of a damaged bar time) is written as U+FFFD.
+// Not the backslash escape of the text files: an SVG's readers show its text as it stands.
 QString XmlText(std::string_view text)
 {
     QString out = ToQString(text);

@@ -54,8 +54,7 @@ bool SetHost(std::string& field, const std::string& value)
     if (host.empty())
         return false;
     for (char c : host) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' ||
+        if (IsAsciiControl(c) || c == ' ' || c == '/' || c == '?' || c == '#' || c == '@' ||
             c == '[' || c == ']')
             return false;
     }
@@ -76,11 +75,9 @@ bool SetWebAddress(std::string& field, const std::string& value)
 {
     if (!value.starts_with("http://") && !value.starts_with("https://"))
         return false;
-    for (char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F)
-            return false;
-    }
+    if (std::any_of(value.begin(), value.end(),
+                    [](char c) { return IsAsciiControl(c) || c == ' '; }))
+        return false;
     field = value;
     return true;
 }

@@ -7,7 +7,6 @@ namespace velmora {
 
 std::string PercentEncode(std::string_view bytes)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size() * 3);
     for (const char c : bytes) {
@@ -16,8 +15,8 @@ std::string PercentEncode(std::string_view bytes)
             out += c;
         } else {
             out += '%';
-            out += kHex[b >> 4];
-            out += kHex[b & 0x0F];
+            out += UpperHexDigit(b >> 4u);
+            out += UpperHexDigit(b);
         }
     }
     return out;

@@ -17,6 +17,16 @@ constexpr char AsciiLower(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The C0 control bytes and DEL: what a line-oriented text must not carry as they are.
+constexpr bool IsAsciiControl(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// The upper-case hex digit of the low four bits of `value`.
+constexpr char UpperHexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0x0F]; }
+
 // The letters A to Z lowered; every other byte (UTF-8 and GBK ones too) kept.
 inline std::string AsciiLowered(std::string text)
 {

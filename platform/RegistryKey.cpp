@@ -1,10 +1,18 @@
 #include "platform/RegistryKey.h"
 
+#include "platform/AsciiText.h"
 #include "platform/SettingsStore.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace velmora {
+
+namespace {
+
+constexpr std::chrono::milliseconds kMovePatience{200};
+
+} // namespace
 
 CRegistryKey::CRegistryKey(RegistryRoot root) : m_root(root) {}
 
@@ -21,12 +29,20 @@ bool CRegistryKey::Open(std::string_view subKeyPath)
     if (store.empty() || !SettingsStore(store).Prepare())
         return false;
 
+    // A file of an earlier version has its values moved to their section the first time a key
+    // is opened on it; one that cannot be rewritten yet (a held lock, a read-only folder) is
+    // used as it is, and moved by a later key. The move does not wait long for the lock, so
+    // that a stuck writer never holds up every read.
+    const bool former =
+        m_state == State::Root &&
+        !SettingsStore(store).RenameSection(kFormerSubKey, kRegistry.subKey, kMovePatience) &&
+        SameAsciiName(subKeyPath, kRegistry.subKey);
     std::string path;
     if (m_state == State::SubKey) {
         path = m_subKey;
         path += '\\';
     }
-    path += subKeyPath;
+    path += former ? kFormerSubKey : subKeyPath;
     m_subKey = std::move(path);
     m_store = store;
     m_state = State::SubKey;

@@ -6,9 +6,9 @@
 
 namespace velmora {
 
-// Every registry location the program uses. All values are strings.
+// Every value the program keeps in the settings store, all strings, in one section.
 struct RegistryNames {
-    std::string_view subKey;
+    std::string_view subKey;        // the section
     std::string_view version;       // installed version: written by the updater
     std::string_view loginUser;     // saved login user name
     std::string_view loginPassword; // saved login password
@@ -17,13 +17,13 @@ struct RegistryNames {
 };
 
 inline constexpr RegistryNames kRegistry{
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
-    "VELMORA_VERSION",
-    "VELMORA_LOGINU",
-    "VELMORA_LOGINP",
-    "MT4DIR",
-    "VELMORA_IMAGEDIR",
+    "velmora", "VELMORA_VERSION", "VELMORA_LOGINU", "VELMORA_LOGINP", "MT4DIR", "VELMORA_IMAGEDIR",
 };
+
+// The section earlier versions kept the values in. The first key opened on such a file moves
+// them to `kRegistry.subKey`; until that rewrite succeeds the key reads and writes them where
+// they are, so a program or updater of either version understands the file.
+inline constexpr std::string_view kFormerSubKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
 enum class RegistryRoot { LocalMachine };
 

@@ -4,6 +4,7 @@
 #include "platform/PosixFile.h"
 #include "platform/TextCodec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -93,36 +94,10 @@ void SetValue(Section& section, std::string_view name, std::string_view value)
     section.entries.push_back(Entry{std::string(name), std::string(value)});
 }
 
+// Inside names, the bytes that would end the name or make the line a header or a comment.
 void Escape(std::string_view text, bool isName, std::string& out)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            continue;
-        case '\n':
-            out += "\\n";
-            continue;
-        case '\r':
-            out += "\\r";
-            continue;
-        case '\t':
-            out += "\\t";
-            continue;
-        default:
-            break;
-        }
-        const auto byte = static_cast<unsigned char>(c);
-        const bool nameDelimiter = c == '=' || c == '[' || c == ']' || c == '#' || c == ';';
-        if (byte < 0x20 || byte == 0x7F || (isName && nameDelimiter)) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            out += c;
-        }
-    }
+    AppendControlEscaped(text, out, isName ? "=[]#;" : "");
 }
 
 bool Unescape(std::string_view text, std::string& out)
@@ -426,6 +401,46 @@ bool SettingsStore::Write(std::string_view section, std::string_view name,
         return false;
     SetValue(FindOrAddSection(*doc, section), name, value);
     // Always through a fresh 0600 file, which also tightens a store left readable by others.
+    return ReplaceFile(m_file, Serialize(*doc));
+}
+
+bool SettingsStore::RenameSection(std::string_view from, std::string_view to,
+                                  std::chrono::milliseconds patience) const
+{
+    if (m_file.empty())
+        return false;
+    // The usual case, a file without the section, costs one read and no lock.
+    const std::optional<Document> seen = LoadDocument(m_file);
+    if (!seen)
+        return false;
+    if (FindSection(*seen, from) == nullptr || SameAsciiName(from, to))
+        return true;
+    const UniqueFd lock = LockExclusive(m_file.string() + ".lock", patience);
+    if (!lock.valid())
+        return false;
+    std::optional<Document> doc = LoadDocument(m_file);
+    if (!doc)
+        return false;
+    const auto old = std::find_if(doc->begin(), doc->end(), [from](const Section& section) {
+        return SameAsciiName(section.name, from);
+    });
+    if (old == doc->end())
+        return true; // another process moved it meanwhile
+    const auto target = std::find_if(doc->begin(), doc->end(), [to](const Section& section) {
+        return SameAsciiName(section.name, to);
+    });
+    if (target == doc->end()) {
+        old->name = std::string(to);
+    } else {
+        for (const Entry& entry : old->entries) {
+            const bool held = std::any_of(
+                target->entries.begin(), target->entries.end(),
+                [&entry](const Entry& kept) { return SameAsciiName(kept.name, entry.name); });
+            if (!held)
+                target->entries.push_back(entry);
+        }
+        doc->erase(old);
+    }
     return ReplaceFile(m_file, Serialize(*doc));
 }
 

@@ -29,10 +29,10 @@ struct SettingsValue {
     std::string value;
 };
 
-// The per-user file that stands in for the Windows registry: named string values grouped in
-// sections, one section per sub-key path. The main program and the updater both use it, so
-// every read goes to the file on disk and every change is a locked read-modify-write followed
-// by an atomic replace of the whole file.
+// A per-user file of named string values grouped in sections: the program's settings (one
+// section, `velmora`), its service addresses and the reference servers' configuration. The main
+// program and the updater both use it, so every read goes to the file on disk and every change is a
+// locked read-modify-write followed by an atomic replace of the whole file.
 //
 // Section and value names compare ASCII case-insensitively, as registry names do; the case of
 // the first write is the one kept in the file.
@@ -61,6 +61,13 @@ public:
     // Sets one value, creating the section if needed. Refuses (false) to rewrite a file it
     // cannot parse, so a damaged store is never silently emptied.
     bool Write(std::string_view section, std::string_view name, std::string_view value) const;
+
+    // Moves the values of section `from` into section `to` (a value `to` already holds is kept)
+    // and drops `from`, in one locked rewrite that leaves every other section and value as it
+    // was. A file without `from` is not touched. False when the file cannot be read, parsed or
+    // rewritten (the lock not free within `patience`); it then stays as it was.
+    bool RenameSection(std::string_view from, std::string_view to,
+                       std::chrono::milliseconds patience = kLockPatience) const;
 
     // Whether a Write could go through now: the lock is free within `patience` and the file
     // (if any) reads and parses. False with the reason in `problem`.

@@ -1,9 +1,10 @@
 #include "platform/TextCodec.h"
 
+#include "platform/AsciiText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <iconv.h>
 
 namespace velmora {
@@ -135,8 +136,13 @@ std::string EscapeControlBytes(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
+    AppendControlEscaped(text, out, {});
+    return out;
+}
+
+void AppendControlEscaped(std::string_view text, std::string& out, std::string_view alsoAsHex)
+{
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -151,16 +157,16 @@ std::string EscapeControlBytes(std::string_view text)
             out += "\\t";
             break;
         default:
-            if (byte < 0x20 || byte == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-                out += escaped;
+            if (IsAsciiControl(c) || alsoAsHex.find(c) != std::string_view::npos) {
+                const auto byte = static_cast<unsigned char>(c);
+                out += "\\x";
+                out += UpperHexDigit(byte >> 4u);
+                out += UpperHexDigit(byte);
             } else {
                 out += c;
             }
         }
     }
-    return out;
 }
 
 int HexDigitValue(char c)

@@ -21,6 +21,10 @@ void ToUtf8(std::string& text);
 // DEL \xHH, so that one record always stays one line and the escapes read back unambiguously.
 std::string EscapeControlBytes(std::string_view text);
 
+// The same escape appended to `out`, with the bytes of `alsoAsHex` (a format's own delimiters)
+// written \xHH too.
+void AppendControlEscaped(std::string_view text, std::string& out, std::string_view alsoAsHex);
+
 // The value of a hexadecimal digit of either case, or -1.
 int HexDigitValue(char c);
 

@@ -1,6 +1,7 @@
 #include "services/AccountServer.h"
 
 #include "net/UrlEncoding.h"
+#include "platform/AsciiText.h"
 #include "platform/TextCodec.h"
 #include "services/WebsitePages.h"
 
@@ -79,10 +80,8 @@ std::size_t Characters(const std::string& utf8)
 // a value holding one, or a line break, would hand it a different field.
 bool Printable(const std::string& text)
 {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return c == '|' || byte < 0x20 || byte == 0x7F;
-    });
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return c == '|' || IsAsciiControl(c); });
 }
 
 // The reason the fields cannot make an account, empty when they can.

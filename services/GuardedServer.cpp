@@ -15,8 +15,14 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// What this server takes from the library's protected part (see GuardedServer.h) was checked
+// against this version; check it again before building with another.
+static_assert(std::string_view(CPPHTTPLIB_VERSION) == "0.11.4",
+              "GuardedServer relies on protected members of cpp-httplib 0.11.4");
 
 namespace velmora::services {
 

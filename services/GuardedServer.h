@@ -20,6 +20,17 @@ namespace velmora::services {
 // request (the TLS handshake included) and how large it may be, caps the connections of one
 // address and of all as they arrive, serves each taken connection on a thread of its own, and
 // ends every connection within a fraction of a second of stop(), whatever its client does.
+//
+// Routes, the payload limit and the keep-alive settings are set through the library's public
+// interface and apply as usual; its listen(), timeouts, task queue and socket options are not
+// used (ConnectionLimits stands for them). Accepting, TLS and reading are our own: the library
+// has no public way to bound a whole request or to refuse a connection by its address. What
+// we take from its protected part instead: process_request, which reads, routes and answers
+// one request from our stream; the keep-alive members; and svr_sock_, the listening socket
+// the library binds, whose reset to INVALID_SOCKET is also how its streamed answers learn
+// that the server stops. GuardedServer.cpp pins the library version this was written for,
+// and GuardedServerTest.TheLibrarysOwnPartStillWorks checks that the library still does its
+// part.
 class GuardedServer : public httplib::Server {
 public:
     explicit GuardedServer(ConnectionLimits limits) : m_limits(limits) {}

@@ -1,5 +1,6 @@
 #include "services/SmsGateway.h"
 
+#include "platform/AsciiText.h"
 #include "platform/TextCodec.h"
 #include "services/UtcTime.h"
 
@@ -81,7 +82,9 @@ std::string HtmlEscape(std::string_view text)
 }
 
 // One line whatever the text holds: C0 controls and DEL as the byte escapes, and the C1
-// controls (U+0080 to U+009F) as \u0080 ... \u009F.
+// controls (U+0080 to U+009F) as \u0080 ... \u009F. The C1 escape is this file's own: its
+// lines are UTF-8 text for the outbox page and its readers, and a C1 character there is two
+// bytes that the byte escape lets through.
 std::string EscapeForOutbox(std::string_view text)
 {
     const std::string escaped = EscapeControlBytes(text);
@@ -91,10 +94,9 @@ std::string EscapeForOutbox(std::string_view text)
         const auto byte = static_cast<unsigned char>(escaped[i]);
         const auto next = i + 1 < escaped.size() ? static_cast<unsigned char>(escaped[i + 1]) : 0;
         if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
-            static constexpr char kHex[] = "0123456789ABCDEF";
             out += "\\u00";
-            out += kHex[next >> 4];
-            out += kHex[next & 0xF];
+            out += UpperHexDigit(next >> 4u);
+            out += UpperHexDigit(next);
             ++i;
         } else {
             out += escaped[i];

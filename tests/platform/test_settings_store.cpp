@@ -193,13 +193,60 @@ TEST_F(RegistryKeyTest, FifoAsTheStoreFailsAtOnce)
 TEST_F(RegistryKeyTest, ReadsHandEditedFile)
 {
     fs::create_directories(m_file.parent_path());
-    WriteText(m_file, "; set by hand\r\n[SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion]\r\n"
+    WriteText(m_file, "; set by hand\r\n[velmora]\r\n"
                       "MT4DIR=D:\\\\MT4\\\\history\\x41\r\n\r\n");
     EXPECT_EQ(Read(kRegistry.subKey, kRegistry.mt4Dir), "D:\\MT4\\historyA");
     // As saved by an editor that starts UTF-8 with a byte-order mark.
-    WriteText(m_file, "\xEF\xBB\xBF[SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion]\n"
-                      "VELMORA_VERSION=3.0.2\n");
+    WriteText(m_file, "\xEF\xBB\xBF[Velmora]\nVELMORA_VERSION=3.0.2\n");
     EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.2");
+}
+
+// A file of an earlier version keeps its values in a registry-path section: the first key opened
+// on it moves them to [velmora] and keeps everything else; a file in the new form is not
+// rewritten.
+TEST_F(RegistryKeyTest, FormerSectionIsMovedOnceAndNothingIsLost)
+{
+    const std::string header(
+        "# Velmora settings. Maintained by the program; values are backslash-escaped.\n");
+    struct Case {
+        const char* what;
+        std::string before;
+        std::string version; // VELMORA_VERSION as read
+        std::string after;
+    };
+    const Case cases[] = {
+        {"former only",
+         "[SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion]\nVELMORA_VERSION=3.0.1\n"
+         "MT4DIR=D:\\\\MT4\n[Other]\nx=1\n",
+         "3.0.1",
+         header + "\n[velmora]\nVELMORA_VERSION=3.0.1\nMT4DIR=D:\\\\MT4\n\n[Other]\nx=1\n"},
+        // As left by an updater that wrote the new form into a file of the former one.
+        {"both",
+         "[software\\\\microsoft\\\\windows\\\\currentversion]\nVELMORA_VERSION=3.0.1\n"
+         "VELMORA_LOGINU=zhang\n[Other]\nx=1\n[velmora]\nVELMORA_VERSION=3.0.2\n",
+         "3.0.2",
+         header + "\n[Other]\nx=1\n\n[velmora]\nVELMORA_VERSION=3.0.2\nVELMORA_LOGINU=zhang\n"},
+        {"new form", "; by hand\n[velmora]\nVELMORA_VERSION=3.0.3\n", "3.0.3",
+         "; by hand\n[velmora]\nVELMORA_VERSION=3.0.3\n"},
+    };
+    fs::create_directories(m_file.parent_path());
+    for (const Case& c : cases) {
+        WriteText(m_file, c.before);
+        EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), c.version) << c.what;
+        EXPECT_EQ(test::ReadWholeFile(m_file), c.after) << c.what;
+        EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), c.version) << c.what;
+    }
+
+    // While another writer holds the lock the file is used as it is, and moved later.
+    WriteText(m_file, cases[0].before);
+    const int lock = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.1");
+    EXPECT_EQ(test::ReadWholeFile(m_file), cases[0].before);
+    ::close(lock);
+    EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.1");
+    EXPECT_EQ(test::ReadWholeFile(m_file), cases[0].after);
 }
 
 // Another program holding the store's lock (stopped, hung) makes a writer give up in time.

@@ -663,6 +663,64 @@ TEST(GuardedServerTest, RequestsAreBoundedInEveryPart)
     EXPECT_EQ(StatusOf(bodiless.boundPort(), "GET /x HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), 200);
 }
 
+// The guard hands each request to the library's request handling, reads its keep-alive
+// settings and keeps its listening socket, by which a streamed answer sees whether the server
+// stops; a library that changed any of that shows here.
+TEST(GuardedServerTest, TheLibrarysOwnPartStillWorks)
+{
+    GuardedServer server({.maxBody = 16});
+    server.set_payload_max_length(8);
+    server.set_keep_alive_max_count(2);
+    server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    server.Post("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
+    constexpr std::size_t kStreamed = 3 * 4096;
+    server.Get("/streamed", [](const httplib::Request&, httplib::Response& r) {
+        r.set_content_provider(
+            kStreamed, "text/plain", [](std::size_t, std::size_t length, httplib::DataSink& sink) {
+                const std::string piece(std::min<std::size_t>(length, 4096), 's');
+                return sink.write(piece.data(), piece.size());
+            });
+    });
+    std::string error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+
+    httplib::Client client("127.0.0.1", server.boundPort());
+    const auto streamed = client.Get("/streamed");
+    EXPECT_TRUE(streamed && streamed->body == std::string(kStreamed, 's'));
+
+    // Within the guard's bound, above the library's.
+    EXPECT_EQ(StatusOf(server.boundPort(),
+                       "POST /x HTTP/1.1\r\nContent-Length: 9\r\n\r\n" + std::string(9, 'c')),
+              413);
+
+    // Three requests at once on one connection: two are answered, the second closing it.
+    const int sock = Connect(server.boundPort());
+    ASSERT_GE(sock, 0);
+    std::string requests;
+    for (int i = 0; i < 3; ++i)
+        requests += "GET /x HTTP/1.1\r\nHost: h\r\n\r\n";
+    ASSERT_EQ(::send(sock, requests.data(), requests.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(requests.size()));
+    std::string answers;
+    char buffer[512];
+    pollfd entry{sock, POLLIN, 0};
+    for (ssize_t n = 1; n > 0 && ::poll(&entry, 1, 5000) > 0;) {
+        n = ::recv(sock, buffer, sizeof buffer, 0);
+        if (n > 0)
+            answers.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(sock);
+    const auto count = [&answers](std::string_view what) {
+        std::size_t found = 0;
+        for (std::size_t at = answers.find(what); at != std::string::npos;
+             at = answers.find(what, at + 1))
+            ++found;
+        return found;
+    };
+    EXPECT_EQ(count("HTTP/1.1 200"), 2u) << answers;
+    EXPECT_EQ(count("Connection: close"), 1u) << answers;
+}
+
 // Slow clients from several addresses fill every place: the ones that do not send their
 // request head in time go, so a normal client gets in long before their request time is up.
 TEST(GuardedServerTest, SlowConnectionsDoNotStarveANormalClient)
