@@ -71,7 +71,9 @@ zcat "$build/package/changelog.gz" | head -1 | grep -qF "($version)" ||
 root=$out/system
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
-in_root=(dpkg --root="$root" --force-depends --force-not-root --force-script-chrootless)
+# Its log too stays in the test's folder, not the machine's /var/log.
+in_root=(dpkg --root="$root" --log="$out/dpkg.log" --force-depends --force-not-root
+  --force-script-chrootless)
 "${in_root[@]}" -i "$program" "$server" >/dev/null 2>&1 || fail "the packages do not install"
 [ -L "$root/etc/fonts/conf.d/60-velmora-songti.conf" ] || fail "no font link once installed"
 "${in_root[@]}" --purge velmora velmora-server >/dev/null 2>&1 || fail "the packages do not purge"
