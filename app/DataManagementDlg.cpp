@@ -12,6 +12,7 @@
 #include "market/Mt4Import.h"
 #include "platform/QtText.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -68,9 +69,9 @@ std::string Text(const QLineEdit* box) { return box->text().toStdString(); }
 
 } // namespace
 
-DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<void()> serverSync,
-                                           QWidget* parent)
-    : QDialog(parent), m_prompts(prompts), m_serverSync(std::move(serverSync))
+DataManagementDialog::DataManagementDialog(Session& session, UserPrompts& prompts,
+                                           std::function<void()> serverSync, QWidget* parent)
+    : QDialog(parent), m_session(session), m_prompts(prompts), m_serverSync(std::move(serverSync))
 {
     setWindowTitle(QStringLiteral("数据管理"));
     setObjectName(QStringLiteral("dataManagementDialog"));
@@ -162,7 +163,7 @@ DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<v
     std::string folder;
     CRegistryKey key(RegistryRoot::LocalMachine);
     if (!key.Open(kRegistry.subKey) || !key.ReadString(kRegistry.mt4Dir, folder) || folder.empty())
-        folder = mt4Directory;
+        folder = m_session.mt4Directory;
     m_folderBox->setText(ToQString(folder));
 
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this,
@@ -254,9 +255,10 @@ void DataManagementDialog::onSyncAll()
             m_serverSync();
         return;
     }
+    std::string& mt4Directory = m_session.mt4Directory;
     mt4Directory = folder.toStdString();
     rememberFolder(folder);
-    ImportAllFromMt4(mt4Directory, analysisParams.historyCount, m_prompts);
+    ImportAllFromMt4(mt4Directory, m_session.analysisParams.historyCount, m_prompts);
 }
 
 void DataManagementDialog::onBrowse()
@@ -266,7 +268,7 @@ void DataManagementDialog::onBrowse()
     if (folder.isEmpty())
         return;
     m_folderBox->setText(folder);
-    mt4Directory = folder.toStdString();
+    m_session.mt4Directory = folder.toStdString();
     rememberFolder(folder);
 }
 
@@ -280,7 +282,7 @@ void DataManagementDialog::rememberFolder(const QString& folder)
 void InstallDataManagement(COrbaltApp& app, UserPrompts& prompts)
 {
     app.hooks().dataManagement = [&app, &prompts] {
-        DataManagementDialog dialog(prompts, app.hooks().syncAll, app.mainFrame());
+        DataManagementDialog dialog(app.session(), prompts, app.hooks().syncAll, app.mainFrame());
         dialog.exec();
     };
 }

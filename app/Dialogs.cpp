@@ -102,7 +102,7 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent)
 
 void CPasswordDlg::accept()
 {
-    TypedAccessCode = m_edit->text().toStdString();
+    m_typed = m_edit->text().toStdString();
     QDialog::accept();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <string>
 
 class QComboBox;
 class QLineEdit;
@@ -33,11 +34,14 @@ public:
     explicit CPasswordDlg(QWidget* parent = nullptr);
     QLineEdit* edit() const { return m_edit; }
 
-    // Keeps the confirmed text in TypedAccessCode.
+    // The text as confirmed; empty until the dialog is accepted.
+    const std::string& typedAccessCode() const { return m_typed; }
+
     void accept() override;
 
 private:
     QLineEdit* m_edit;
+    std::string m_typed;
 };
 
 // "指定分析商品": chooses a commodity and a period; both stay -1 until picked from a list.

@@ -1,6 +1,5 @@
 #include "app/OrbaltApp.h"
 
-#include "account/CurrentUser.h"
 #include "app/AppState.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltDoc.h"
@@ -9,12 +8,12 @@
 #include "app/framework/DocTemplate.h"
 #include "market/Catalogue.h"
 #include "platform/QtText.h"
+#include "session/Session.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
-#include <unistd.h>
 
 // The resources live in a static library: register them explicitly.
 static void InitResources() { Q_INIT_RESOURCE(res); }
@@ -25,15 +24,12 @@ namespace {
 
 constexpr std::string_view kExitQuestion = "您确认要退出Velmora系统?";
 
-std::string CurrentDirectory()
-{
-    char buffer[4096];
-    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
-}
-
 } // namespace
 
-COrbaltApp::COrbaltApp(UserPrompts& prompts) : m_prompts(prompts) {}
+COrbaltApp::COrbaltApp(Session& session, UserPrompts& prompts)
+    : m_session(session), m_prompts(prompts)
+{
+}
 
 COrbaltApp::~COrbaltApp()
 {
@@ -59,12 +55,12 @@ bool COrbaltApp::InitInstance()
 
     // Chart template first, help template second: commands open windows by position.
     m_templates.push_back(std::make_unique<CDocTemplate>(
-        [] { return std::make_unique<COrbaltDoc>(); },
+        [this] { return std::make_unique<COrbaltDoc>(m_session); },
         [this](CDocument* doc) -> CView* {
             return new COrbaltView(static_cast<COrbaltDoc*>(doc), m_prompts);
         }));
     m_templates.push_back(std::make_unique<CDocTemplate>(
-        [] { return std::make_unique<COrbaltDoc>(); },
+        [this] { return std::make_unique<COrbaltDoc>(m_session); },
         [this](CDocument* doc) -> CView* {
             return m_hooks.makeHelpView ? m_hooks.makeHelpView(doc) : nullptr;
         }));
@@ -78,10 +74,9 @@ bool COrbaltApp::InitInstance()
         m_mainFrame->setGeometry(screen->availableGeometry());
     m_mainFrame->showMaximized();
 
-    RequestKind = kQuoteBoardKind;
+    m_session.RequestKind = kQuoteBoardKind;
     OpenTemplate(0);
 
-    StartDirectory = CurrentDirectory().substr(0, 260);
     if (m_hooks.checkForUpdate)
         m_hooks.checkForUpdate();
     if (m_hooks.syncAll)
@@ -100,7 +95,7 @@ void COrbaltApp::OnSystemExit()
 {
     if (!m_prompts.askYesNo(kExitQuestion))
         return;
-    if (CurrentUser.loggedIn && m_hooks.logout)
+    if (m_session.CurrentUser.loggedIn && m_hooks.logout)
         m_hooks.logout();
     // Queued: takes effect once the event loop runs.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);

@@ -12,6 +12,7 @@
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
+#include "session/Session.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -74,7 +75,8 @@ void COrbaltView::PrevTimeUnit()
 {
     auto* series = const_cast<BarSeries*>(m_chart->series);
     const int period = document()->period;
-    if (series && IsValidPeriod(period) && series->cursor > analysisParams.tpoBars[period])
+    if (series && IsValidPeriod(period) &&
+        series->cursor > document()->session().analysisParams.tpoBars[period])
         --series->cursor;
 }
 
@@ -149,13 +151,14 @@ DrawList COrbaltView::drawPass(QSize clientSize)
     if (doc->kind == kQuoteBoardKind) {
         SetScrollSizes({0, 0});
         return DrawQuoteBoard(catalogue, clientSize.width(), clientSize.height(),
-                              CurrentBoardMarks());
+                              CurrentBoardMarks(doc->session().quoteFeed));
     }
 
+    Session& session = doc->session();
     const ValueChartRequest request{doc->kind, doc->period, &catalogue[doc->kind],
-                                    &Series(doc->kind, doc->period), &analysisParams};
+                                    &Series(doc->kind, doc->period), &session.analysisParams};
     const ValueChartPass pass =
-        RunValueChartPass(request, doc->GetTitle(), *m_chart, yunitOverride);
+        RunValueChartPass(request, doc->GetTitle(), *m_chart, session.yunitOverride);
     switch (pass.outcome) {
     case ChartOutcome::Drawn: {
         m_lastReported.clear();

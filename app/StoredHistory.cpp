@@ -5,6 +5,7 @@
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
 #include "platform/LocalTime.h"
+#include "session/Session.h"
 
 #include <ctime>
 
@@ -18,7 +19,7 @@ StoredHistory::StoredHistory(COrbaltApp& app, UserPrompts& prompts, std::filesys
 {
     m_app.hooks().loadHistory = [this] {
         if (m_local.open(m_file)) {
-            m_local.fill(analysisParams.historyCount);
+            m_local.fill(m_app.session().analysisParams.historyCount);
             m_local.observeBarStore();
         }
     };

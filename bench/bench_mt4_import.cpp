@@ -27,7 +27,7 @@ void BM_ImportAllFromMt4(benchmark::State& state)
         return;
     }
     InitCatalogue();
-    analysisParams = AnalysisParams{};
+    const AnalysisParams analysisParams;
     RecordingMessageSink messages;
     for (auto _ : state) {
         const SyncFailures failures = ImportAllFromMt4(dir, analysisParams.historyCount, messages);

@@ -55,7 +55,8 @@ void BM_SyncAllFromServer(benchmark::State& state)
     InitCatalogue();
     RecordingMessageSink messages;
     for (auto _ : state) {
-        const SyncFailures failures = SyncAllFromServer(analysisParams.historyCount, messages);
+        const SyncFailures failures =
+            SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages);
         if (!failures.empty())
             state.SkipWithError("requests failed");
     }
@@ -79,7 +80,8 @@ void BM_SyncAgainstASilentServer(benchmark::State& state)
     InitCatalogue();
     RecordingMessageSink messages;
     for (auto _ : state) {
-        if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
+        if (SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages).size() !=
+            kCommodityCount)
             state.SkipWithError("expected every commodity to fail");
     }
 }
@@ -96,7 +98,8 @@ void BM_SyncAgainstARefusingServer(benchmark::State& state)
         InitCatalogue();
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
+            if (SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages).size() !=
+                kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }
@@ -120,7 +123,8 @@ void BM_SyncAgainstABlackHole(benchmark::State& state)
         InitCatalogue();
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
+            if (SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages).size() !=
+                kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }

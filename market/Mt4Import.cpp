@@ -16,8 +16,6 @@
 
 namespace velmora {
 
-std::string mt4Directory;
-
 namespace {
 
 constexpr std::string_view kCodeError = "MT4数据自动同步失败：商品代码错";

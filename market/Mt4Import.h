@@ -9,9 +9,6 @@ namespace velmora {
 
 class MessageSink;
 
-// The MT4 history directory last used by the data management dialog; empty at start.
-extern std::string mt4Directory;
-
 // Path of the history file of one code and period: DIR/CODE30.hst, DIR/CODE1440.hst, ...
 std::string Mt4HistoryPath(const std::string& directory, std::string_view code, Period period);
 

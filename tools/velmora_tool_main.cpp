@@ -17,6 +17,7 @@
 #include "net/HttpClient.h"
 #include "net/SelfUpdate.h"
 #include "platform/MessageSink.h"
+#include "session/Session.h"
 #include "tools/ChartImage.h"
 #include "tools/ChartReport.h"
 
@@ -187,20 +188,20 @@ bool SeriesFetched(const SyncFailures& failures, int commodity, Period period)
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-// The HTTP client for one run against the configured data server, with its cookie file in a
-// temporary folder: a run of the tool must not replace the program's cookies.
+// The session's HTTP client for one run against the configured data server, with its cookie
+// file in a temporary folder: a run of the tool must not replace the program's cookies.
 class ServerSession {
 public:
-    ServerSession()
+    explicit ServerSession(Session& session) : m_session(session)
     {
         std::string dir = (std::filesystem::temp_directory_path() / "velmora-tool-XXXXXX").string();
         if (mkdtemp(dir.data()) != nullptr)
             m_dir = dir;
-        m_client = std::make_unique<CHttpClient>(CurrentEndpoints(), m_dir);
+        m_session.g_pHttpClient = std::make_unique<CHttpClient>(CurrentEndpoints(), m_dir);
     }
     ~ServerSession()
     {
-        m_client.reset();
+        m_session.g_pHttpClient.reset();
         if (!m_dir.empty()) {
             std::error_code ignored;
             std::filesystem::remove_all(m_dir, ignored);
@@ -210,13 +211,13 @@ public:
     ServerSession& operator=(const ServerSession&) = delete;
 
 private:
+    Session& m_session;
     std::filesystem::path m_dir;
-    std::unique_ptr<CHttpClient> m_client;
 };
 
 // Fills the local bar store from the data server or an MT4 folder, every series with as many
 // bars as the program keeps. Exit 1 when a series could not be fetched or written.
-int SyncToStore(const Options& options)
+int SyncToStore(Session& session, const Options& options)
 {
     bool storeFailed = false;
     LocalHistory history([&storeFailed](const std::string& text) {
@@ -232,8 +233,8 @@ int SyncToStore(const Options& options)
     if (options.has("--hst")) {
         failures = ImportAllFromMt4(options.get("--hst"), all, messages);
     } else {
-        ServerSession session;
-        failures = SyncAllFromServer(all, messages);
+        const ServerSession connection(session);
+        failures = SyncAllFromServer(session.g_pHttpClient.get(), all, messages);
     }
     history.flush();
     std::fprintf(stderr, "velmora-tool: local bar store %s\n", history.path().c_str());
@@ -241,12 +242,13 @@ int SyncToStore(const Options& options)
 }
 
 // One poll of the quote page, printed as CSV.
-int PrintQuotes()
+int PrintQuotes(Session& session)
 {
-    ServerSession session;
+    const ServerSession connection(session);
+    CHttpClient& client = *session.g_pHttpClient;
     std::string body;
-    if (g_pHttpClient->FetchQuotes(body) != 0) {
-        std::fprintf(stderr, "velmora-tool: %s\n", g_pHttpClient->lastError().c_str());
+    if (client.FetchQuotes(body) != 0) {
+        std::fprintf(stderr, "velmora-tool: %s\n", client.lastError().c_str());
         return 1;
     }
     ParseQuotes(body);
@@ -291,12 +293,12 @@ std::string ListText(const BarSeries& series, int sortColumn, bool ascending)
 }
 
 // The program's version check, printed as one JSON object for scripts.
-int PrintUpdateCheck()
+int PrintUpdateCheck(Session& session)
 {
-    ServerSession session;
+    const ServerSession connection(session);
     std::promise<HttpReply> promise;
     std::future<HttpReply> answer = promise.get_future();
-    g_pHttpClient->StartVersion(
+    session.g_pHttpClient->StartVersion(
         [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
     const HttpReply reply = answer.get();
     std::string problem;
@@ -340,12 +342,14 @@ int main(int argc, char** argv)
         return Usage(problem);
 
     InitCatalogue();
+    const auto session = std::make_unique<Session>();
+    AnalysisParams& analysisParams = session->analysisParams;
     if (options->command == "quotes")
-        return PrintQuotes();
+        return PrintQuotes(*session);
     if (options->command == "update")
-        return PrintUpdateCheck();
+        return PrintUpdateCheck(*session);
     if (options->command == "sync")
-        return SyncToStore(*options);
+        return SyncToStore(*session, *options);
     const int commodity = FindCommodity(options->get("--code"));
     if (!IsValidCommodity(commodity))
         return Usage("'" + options->get("--code") + "' is not a catalogue code");
@@ -382,7 +386,7 @@ int main(int argc, char** argv)
         catalogue[commodity].yunit[*period] = options->get("--yunit");
 
     StderrMessageSink messages;
-    std::optional<ServerSession> session;
+    std::optional<ServerSession> connection;
     std::optional<LocalHistory> stored;
     bool fetched = true;
     if (options->local) {
@@ -394,9 +398,10 @@ int main(int argc, char** argv)
         stored->fill(analysisParams.historyCount);
         fetched = Series(commodity, *period).storedAt != 0;
     } else if (options->server) {
-        session.emplace();
-        fetched = SeriesFetched(SyncAllFromServer(analysisParams.historyCount, messages), commodity,
-                                *period);
+        connection.emplace(*session);
+        fetched = SeriesFetched(
+            SyncAllFromServer(session->g_pHttpClient.get(), analysisParams.historyCount, messages),
+            commodity, *period);
     } else {
         ImportAllFromMt4(options->get("--hst"), analysisParams.historyCount, messages);
     }
@@ -437,7 +442,7 @@ int main(int argc, char** argv)
     ChartRun run;
     std::string title = NewChartTitle(catalogue[commodity], *period);
     while (run.passes < kMaxPasses) {
-        run.pass = RunValueChartPass(request, title, *state, yunitOverride);
+        run.pass = RunValueChartPass(request, title, *state, session->yunitOverride);
         ++run.passes;
         title = run.pass.title;
         if (run.pass.outcome != ChartOutcome::Suggestion)

@@ -135,10 +135,11 @@ void SyncRun::finish(bool cancelled)
         m_finished_callback(failed, cancelled);
 }
 
-SyncFailures SyncAllFromServer(const PeriodValues& historyCount, MessageSink& messages)
+SyncFailures SyncAllFromServer(CHttpClient* client, const PeriodValues& historyCount,
+                               MessageSink& messages)
 {
     CallbackQueue queue;
-    ClientSeriesTransport transport(queue.poster());
+    ClientSeriesTransport transport([client] { return client; }, queue.poster());
     SyncRun run(transport, historyCount, messages);
     run.start();
     queue.runUntil([&run] { return run.finished(); });

@@ -11,6 +11,7 @@
 
 namespace velmora {
 
+class CHttpClient;
 class MessageSink;
 
 // Fetches series for a synchronisation run.
@@ -80,9 +81,10 @@ private:
     std::shared_ptr<char> m_alive = std::make_shared<char>();
 };
 
-// Synchronises every series through the program's HTTP client and waits for the end, taking
-// the replies on the calling thread; for programs without an event loop. Reports completion
-// with the failures named.
-SyncFailures SyncAllFromServer(const PeriodValues& historyCount, MessageSink& messages);
+// Synchronises every series through `client` and waits for the end, taking the replies on
+// the calling thread; for programs without an event loop. Reports completion with the
+// failures named.
+SyncFailures SyncAllFromServer(CHttpClient* client, const PeriodValues& historyCount,
+                               MessageSink& messages);
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QLineEdit>
@@ -21,15 +22,13 @@ protected:
     void SetUp() override
     {
         InitCatalogue();
-        analysisParams = AnalysisParams{};
-        dialog = std::make_unique<CCoreConfigDlg>(prompts);
+        dialog = std::make_unique<CCoreConfigDlg>(session, prompts);
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
     void TearDown() override
     {
         dialog.reset();
-        analysisParams = AnalysisParams{};
         InitCatalogue();
     }
     void type(int edit, const char* text)
@@ -37,6 +36,8 @@ protected:
         dialog->paramEdit(edit)->setText(QString::fromUtf8(text));
     }
 
+    Session session;
+    AnalysisParams& analysisParams = session.analysisParams;
     ScriptedPrompts prompts;
     std::unique_ptr<CCoreConfigDlg> dialog;
 };

@@ -5,6 +5,7 @@
 #include "market/Catalogue.h"
 #include "market/Mt4Import.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
@@ -44,14 +45,14 @@ protected:
     void SetUp() override
     {
         InitCatalogue();
-        mt4Directory.clear();
         SaveFolder("");
         BarSeries& series = Series(FindCommodity("EURUSD"), kDay);
         series.count = 3;
         series.bars[0] = {"2026-11-25 00:00", 1.1000, 1.1010, 1.1020, 1.0990, 7};
         series.bars[1] = {"2026-11-26 00:00", 1.1010, 1.1000, 1.1030, 1.0980, 9};
         series.bars[2] = {"2026-11-27 00:00", 1.1000, 1.1005, 1.1012, 1.0995, 8};
-        dialog = std::make_unique<DataManagementDialog>(prompts, [this] { ++serverSyncs; });
+        dialog =
+            std::make_unique<DataManagementDialog>(session, prompts, [this] { ++serverSyncs; });
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
@@ -60,7 +61,6 @@ protected:
         dialog.reset();
         InitCatalogue();
         SaveFolder("");
-        mt4Directory.clear();
     }
 
     // Double-clicks a period item of a commodity in the tree.
@@ -91,6 +91,7 @@ protected:
     }
     QString cell(int row, int column) const { return dialog->list()->GetItemText(row, column); }
 
+    Session session;
     ScriptedPrompts prompts;
     int serverSyncs = 0;
     bool filled = false;
@@ -176,14 +177,14 @@ TEST_F(DataManagementTest, SyncReadsTheMt4FolderWhenGivenAndRemembersIt)
     dialog->folderBox()->setText(QString::fromStdString(folder.str()));
     dialog->syncButton()->click();
     EXPECT_EQ(serverSyncs, 1);
-    EXPECT_EQ(mt4Directory, folder.str());
+    EXPECT_EQ(session.mt4Directory, folder.str());
     EXPECT_EQ(SavedFolder(), folder.str());
     ASSERT_FALSE(prompts.messages.empty());
     EXPECT_NE(prompts.messages.back().find("完成数据同步"), std::string::npos);
     EXPECT_GT(Series(FindCommodity("LLGUSD"), kDay).count, 0);
 
     // The next dialog starts with the remembered folder.
-    DataManagementDialog again(prompts, {});
+    DataManagementDialog again(session, prompts, {});
     EXPECT_EQ(again.folderBox()->text().toStdString(), folder.str());
 
     // Emptying asks first, 否 the default; 否 keeps the bars.
@@ -235,6 +236,6 @@ TEST_F(DataManagementTest, BrowseSetsTheFolderUnlessCancelled)
     answer = QStringLiteral("/srv/mt4/history");
     dialog->browseButton()->click();
     EXPECT_EQ(dialog->folderBox()->text(), answer);
-    EXPECT_EQ(mt4Directory, "/srv/mt4/history");
+    EXPECT_EQ(session.mt4Directory, "/srv/mt4/history");
     EXPECT_EQ(SavedFolder(), "/srv/mt4/history");
 }

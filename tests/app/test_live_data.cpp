@@ -16,6 +16,7 @@
 #include "market/Catalogue.h"
 #include "net/HttpClient.h"
 #include "services/DataServer.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
@@ -68,14 +69,13 @@ protected:
     {
         previousDir = std::filesystem::current_path();
         std::filesystem::current_path(dir.path()); // the client's cookie file goes here
-        QuoteTimerStarted = false;
         InitCatalogue();
         ResetBarStore();
     }
 
     void TearDown() override
     {
-        delete g_pHttpClient;
+        session.g_pHttpClient.reset();
         live.reset();
         app.reset();
         if (server)
@@ -103,8 +103,9 @@ protected:
     {
         Endpoints endpoints;
         endpoints.dataServer.port = dataPort;
-        new CHttpClient(endpoints, velmora::test::CookieFolder());
-        app = std::make_unique<COrbaltApp>(prompts);
+        session.g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
+        app = std::make_unique<COrbaltApp>(session, prompts);
         live = std::make_unique<LiveData>(*app, prompts, interruptAfter);
         ASSERT_TRUE(app->InitInstance());
     }
@@ -145,6 +146,7 @@ protected:
 
     velmora::test::TempDir dir;
     std::filesystem::path previousDir;
+    Session session;
     ScriptedPrompts prompts;
     std::unique_ptr<services::DataServer> server;
     std::unique_ptr<COrbaltApp> app;
@@ -171,7 +173,9 @@ TEST_F(LiveDataTest, StartupFillsEverySeriesAndTheQuoteBoard)
     ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
     EXPECT_EQ(catalogue[5].name, "欧罗美元");
     EXPECT_FALSE(catalogue[12].lastPrice.empty());
-    EXPECT_TRUE(QuoteTimerStarted);
+    const auto* timer = app->mainFrame()->findChild<QTimer*>(QStringLiteral("quoteTimer"));
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
 
     // A tick starts a poll whose quotes land when they arrive.
     catalogue[5].lastPrice.clear();
@@ -253,7 +257,7 @@ TEST_F(LiveDataTest, QuittingWhileTransfersWaitEndsAtOnceAndChangesNothing)
     ASSERT_TRUE(live->syncRunning());
     app->mainFrame()->close();
     // What main does after the event loop: the client goes first, aborting everything.
-    delete g_pHttpClient;
+    session.g_pHttpClient.reset();
     live.reset();
     app.reset();
     QCoreApplication::processEvents(); // aborted replies posted to the window's thread
@@ -268,16 +272,16 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     startServer(0ms);
     Endpoints endpoints;
     endpoints.dataServer.port = server->port();
-    new CHttpClient(endpoints, velmora::test::CookieFolder());
+    session.g_pHttpClient = std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
     QWidget window;
     window.show();
-    auto startQuotes = [](ReplyHandler handler) {
-        return g_pHttpClient->StartQuotes(std::move(handler));
+    auto startQuotes = [this](ReplyHandler handler) {
+        return session.g_pHttpClient->StartQuotes(std::move(handler));
     };
 
     // A quick answer: the busy cursor only while it travels, no dialog.
     std::optional<HttpReply> quick;
-    CUserRequest::Run(&window, QStringLiteral("正在连接..."), startQuotes,
+    CUserRequest::Run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
                       [&](HttpReply&& reply) { quick = std::move(reply); });
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     ASSERT_TRUE(PumpUntil([&] { return quick.has_value(); }));
@@ -290,7 +294,7 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     slow.delay = 30s;
     server->injectFault(slow);
     std::optional<HttpReply> cancelled;
-    CUserRequest::Run(&window, QStringLiteral("正在连接..."), startQuotes,
+    CUserRequest::Run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
                       [&](HttpReply&& reply) { cancelled = std::move(reply); });
     auto* progress = window.findChild<QProgressDialog*>(QStringLiteral("userRequestProgress"));
     ASSERT_NE(progress, nullptr);
@@ -376,14 +380,15 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
     const std::filesystem::path file = dir / "data" / "history.db";
     startServer();
     auto run = [&](int port) {
-        delete g_pHttpClient;
+        session.g_pHttpClient.reset();
         live.reset();
         app.reset();
         ResetBarStore();
         Endpoints endpoints;
         endpoints.dataServer.port = port;
-        new CHttpClient(endpoints, velmora::test::CookieFolder());
-        app = std::make_unique<COrbaltApp>(prompts);
+        session.g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
+        app = std::make_unique<COrbaltApp>(session, prompts);
         live = std::make_unique<LiveData>(*app, prompts);
         auto history = std::make_unique<StoredHistory>(*app, prompts, file);
         EXPECT_TRUE(app->InitInstance());

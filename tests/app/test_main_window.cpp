@@ -1,4 +1,3 @@
-#include "account/CurrentUser.h"
 #include "analysis/AnalysisParams.h"
 #include "analysis/ChartAids.h"
 #include "analysis/DrawList.h"
@@ -176,7 +175,7 @@ TEST_F(MainWindowTest, AnalysisNeedsALoginThenOpensTheChosenChart)
     EXPECT_EQ(prompts.messages[0], "请先在用户中心中成功登陆");
     EXPECT_EQ(frame->mdiArea()->subWindowList().size(), 1);
 
-    CurrentUser.loggedIn = true;
+    session.CurrentUser.loggedIn = true;
     // OK without a period opens nothing.
     AnswerNextDialog([](QWidget* dialog) {
         auto* select = qobject_cast<CAnalysisSelectDlg*>(dialog);
@@ -220,7 +219,7 @@ TEST_F(MainWindowTest, KeysStepTheActiveChartWithinBounds)
     EXPECT_EQ(series.cursor, 99);
     key(Qt::Key_Left);
     EXPECT_EQ(series.cursor, 98);
-    series.cursor = analysisParams.tpoBars[kDay];
+    series.cursor = session.analysisParams.tpoBars[kDay];
     key(Qt::Key_Left); // the window's length is the lowest position
     EXPECT_EQ(series.cursor, 49);
     key(Qt::Key_Right);
@@ -571,7 +570,7 @@ TEST_F(MainWindowTest, SuggestionEnlargesTheUnitAndRepaints)
     COrbaltView* view = openChart(kGold, kDay);
     QTest::qWait(20); // the repaint the suggestion asked for
     paint(view);
-    EXPECT_TRUE(yunitOverride.active);
+    EXPECT_TRUE(session.yunitOverride.active);
     EXPECT_EQ(TitleOf(view).find("参数非法"), std::string::npos);
     EXPECT_GT(view->chartState().layout.yunit, 0.01);
     EXPECT_FALSE(view->lastDrawing().ops.empty());
@@ -590,7 +589,7 @@ TEST_F(MainWindowTest, OrderlyExitAsksAndLogsOutOnlyALoggedInUser)
     prompts.answers = {true};
     frame->OnCommand(ID_SYSTEM_EXIT);
     EXPECT_EQ(logouts, 0);
-    CurrentUser.loggedIn = true;
+    session.CurrentUser.loggedIn = true;
     prompts.answers = {true};
     frame->OnCommand(ID_SYSTEM_EXIT);
     EXPECT_EQ(logouts, 1);

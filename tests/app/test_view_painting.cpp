@@ -2,7 +2,6 @@
 // the pixel ratios of scaled desktops. Every text that lies in a visible part of a view must
 // leave ink there, whatever the window's offset in the frame and the device's pixel ratio.
 
-#include "account/CurrentUser.h"
 #include "analysis/AnalysisParams.h"
 #include "analysis/DrawList.h"
 #include "app/AppState.h"

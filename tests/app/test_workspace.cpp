@@ -1,4 +1,3 @@
-#include "account/CurrentUser.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
@@ -10,6 +9,7 @@
 #include "market/Catalogue.h"
 #include "net/HttpClient.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 #include "tests/net/support/RawHttpServer.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
@@ -75,22 +75,19 @@ class WorkspaceTest : public ::testing::Test {
 protected:
     WorkspaceTest()
     {
-        CurrentUser = UserInfo{};
-        AutoLoginStatus.clear();
         SetAutoLogin(false);
         CRegistryKey key(RegistryRoot::LocalMachine);
         if (key.Open(kRegistry.subKey))
             key.WriteString("VELMORA_WINDOWS", "0");
         Endpoints endpoints;
         endpoints.website.port = m_server.port();
-        new CHttpClient(endpoints, velmora::test::CookieFolder());
+        m_session.g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
     }
     ~WorkspaceTest() override
     {
         m_workspace.reset();
         m_app.reset();
-        delete g_pHttpClient;
-        CurrentUser = UserInfo{};
         SaveLoginSettings("", "");
         SetAutoLogin(false);
     }
@@ -101,7 +98,7 @@ protected:
         m_workspace.reset();
         m_app.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        m_app = std::make_unique<COrbaltApp>(m_prompts);
+        m_app = std::make_unique<COrbaltApp>(m_session, m_prompts);
         ASSERT_TRUE(m_app->InitInstance());
         FillSeries(kEuro, kDay, 100);
         FillSeries(kGold, kHalfHour, 60);
@@ -110,12 +107,14 @@ protected:
     }
     void openChart(int commodity, Period period)
     {
-        RequestKind = commodity;
-        RequestPeriod = period;
+        m_session.RequestKind = commodity;
+        m_session.RequestPeriod = period;
         m_app->OpenTemplate(0);
     }
 
     RawHttpServer m_server;
+    Session m_session;
+    UserInfo& CurrentUser = m_session.CurrentUser;
     ScriptedPrompts m_prompts;
     std::unique_ptr<COrbaltApp> m_app;
     std::unique_ptr<Workspace> m_workspace;
@@ -202,7 +201,7 @@ TEST_F(WorkspaceTest, AutomaticLoginOpensTheChartsOrSaysWhyInTheStatusBar)
     EXPECT_EQ(m_workspace->pendingCharts(), 1u);
 
     // On, and the login succeeds: the chart comes back without any action.
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     EXPECT_FALSE(dialog.autoLoginBox()->isChecked());
     dialog.autoLoginBox()->setChecked(true);
     EXPECT_TRUE(AutoLoginEnabled());
@@ -217,21 +216,24 @@ TEST_F(WorkspaceTest, AutomaticLoginOpensTheChartsOrSaysWhyInTheStatusBar)
     // A login that cannot reach its server: the status bar and the user center say why, no box.
     CurrentUser = UserInfo{};
     {
-        Endpoints gone = g_pHttpClient->endpoints();
+        Endpoints gone = m_session.g_pHttpClient->endpoints();
         gone.website.port = test::UnusedPort();
-        delete g_pHttpClient;
-        new CHttpClient(gone, velmora::test::CookieFolder());
+        m_session.g_pHttpClient.reset();
+        m_session.g_pHttpClient =
+            std::make_unique<CHttpClient>(gone, velmora::test::CookieFolder());
     }
     start();
     m_workspace->autoLogin();
-    ASSERT_TRUE(QTest::qWaitFor([] { return !AutoLoginStatus.empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_session.autoLoginStatus.empty(); }, 10000));
     EXPECT_FALSE(CurrentUser.loggedIn);
     EXPECT_TRUE(m_prompts.messages.empty());
     EXPECT_TRUE(m_app->mainFrame()->statusBar()->currentMessage().startsWith(
         QStringLiteral("自动登录失败：")))
         << m_app->mainFrame()->statusBar()->currentMessage().toStdString();
-    EXPECT_TRUE(
-        CUserCenterDlg(m_prompts).statusBox()->text().startsWith(QStringLiteral("自动登录失败：")));
+    EXPECT_TRUE(CUserCenterDlg(m_session, m_prompts)
+                    .statusBox()
+                    ->text()
+                    .startsWith(QStringLiteral("自动登录失败：")));
     EXPECT_EQ(m_workspace->pendingCharts(), 1u);
 }
 

@@ -51,12 +51,9 @@ void AppendBytes(const std::filesystem::path& path, std::size_t n)
 
 class Mt4ImportTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        InitCatalogue();
-        analysisParams = AnalysisParams{};
-    }
-    void TearDown() override { analysisParams = AnalysisParams{}; }
+    void SetUp() override { InitCatalogue(); }
+
+    AnalysisParams analysisParams;
 
     int import(const char* code, Period period)
     {

@@ -210,7 +210,7 @@ TEST_F(SampleHistoryTest, ImportReadsTheNewestBars)
 {
     test::ScopedTimeZone utc("UTC");
     InitCatalogue();
-    analysisParams = AnalysisParams{};
+    const AnalysisParams analysisParams;
     RecordingMessageSink sink;
     ImportAllFromMt4(s_dir->str(), analysisParams.historyCount, sink);
     EXPECT_EQ(sink.messages, std::vector<std::string>{"完成数据同步"});

@@ -73,6 +73,7 @@ protected:
     }
     FakeTransport transport;
     RecordingMessageSink messages;
+    const AnalysisParams analysisParams;
 };
 
 TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
@@ -228,7 +229,8 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
         InitCatalogue();
         ResetBarStore();
         RecordingMessageSink messages;
-        EXPECT_TRUE(SyncAllFromServer(analysisParams.historyCount, messages).empty());
+        const AnalysisParams analysisParams;
+        EXPECT_TRUE(SyncAllFromServer(&client, analysisParams.historyCount, messages).empty());
         EXPECT_EQ(messages.messages, std::vector<std::string>({"完成数据同步"}));
 
         for (int c = 0; c < kCommodityCount; ++c) {
