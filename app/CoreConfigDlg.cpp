@@ -74,7 +74,7 @@ CCoreConfigDlg::CCoreConfigDlg(Session& session, UserPrompts& prompts, QWidget* 
     for (int c = 0; c < 6; ++c)
         m_grid->InsertColumn(c, QString::fromUtf8(headings[c]), GridCenter, widths[c]);
     for (int i = 0; i < kCommodityCount; ++i) {
-        const CommodityEntry& entry = catalogue[static_cast<std::size_t>(i)];
+        const CommodityEntry& entry = m_session.catalogue[static_cast<std::size_t>(i)];
         m_grid->InsertItem(i, ToQString(entry.code));
         m_grid->SetItemText(i, 1, ToQString(entry.name));
         for (Period p = 0; p < kPeriodCount; ++p)
@@ -121,7 +121,7 @@ void CCoreConfigDlg::accept()
     }
     for (int i = 0; i < kCommodityCount && i < m_grid->rowCount(); ++i) {
         for (Period p = 0; p < kPeriodCount; ++p)
-            catalogue[static_cast<std::size_t>(i)].yunit[static_cast<std::size_t>(p)] =
+            m_session.catalogue[static_cast<std::size_t>(i)].yunit[static_cast<std::size_t>(p)] =
                 m_grid->GetItemText(i, 2 + p).toStdString();
     }
     QDialog::accept();

@@ -104,7 +104,7 @@ DataManagementDialog::DataManagementDialog(Session& session, UserPrompts& prompt
     root->setFont(0, bold);
     // Each commodity and period item carries its index, which a double click reads back.
     for (int index = 0; index < kCommodityCount; ++index) {
-        const CommodityEntry& entry = catalogue[index];
+        const CommodityEntry& entry = m_session.catalogue[index];
         auto* commodity =
             new QTreeWidgetItem(root, QStringList(ToQString(entry.code + " " + entry.name)));
         commodity->setData(0, kIndexRole, index);
@@ -195,7 +195,7 @@ void DataManagementDialog::FillList(int commodity, int period)
 {
     if (!IsValidCommodity(commodity) || !IsValidPeriod(period))
         return;
-    m_series = &Series(commodity, period);
+    m_series = &m_session.barStore.Series(commodity, period);
     const BarList list = FillBarList(*m_series);
     const std::string note =
         StoredDataNote(m_series->storedAt, static_cast<std::int64_t>(std::time(nullptr)));
@@ -233,7 +233,7 @@ void DataManagementDialog::onUpdateRecord()
     BarRecord& bar = m_series->bars[static_cast<std::size_t>(m_selectedSlot)];
     ApplyBarEdit(bar, Text(m_barBoxes[0]), Text(m_barBoxes[1]), Text(m_barBoxes[2]),
                  Text(m_barBoxes[3]), Text(m_barBoxes[4]), Text(m_barBoxes[5]));
-    NotifySeriesChanged(m_commodity, m_period, SeriesChange::Edited);
+    m_session.barStore.notifyChanged(m_commodity, m_period, SeriesChange::Edited);
     FillList(m_commodity, m_period);
 }
 
@@ -241,8 +241,8 @@ void DataManagementDialog::onClear()
 {
     if (!m_prompts.askYesNo(kClearQuestion, true))
         return;
-    ResetBarStore();
-    NotifySeriesChanged(-1, -1, SeriesChange::Cleared);
+    m_session.barStore.reset();
+    m_session.barStore.notifyChanged(-1, -1, SeriesChange::Cleared);
     if (m_series != nullptr)
         FillList(m_commodity, m_period);
 }
@@ -258,7 +258,8 @@ void DataManagementDialog::onSyncAll()
     std::string& mt4Directory = m_session.mt4Directory;
     mt4Directory = folder.toStdString();
     rememberFolder(folder);
-    ImportAllFromMt4(mt4Directory, m_session.analysisParams.historyCount, m_prompts);
+    ImportAllFromMt4(m_session.catalogue, m_session.barStore, mt4Directory,
+                     m_session.analysisParams.historyCount, m_prompts);
 }
 
 void DataManagementDialog::onBrowse()

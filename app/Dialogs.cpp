@@ -106,7 +106,8 @@ void CPasswordDlg::accept()
     QDialog::accept();
 }
 
-CAnalysisSelectDlg::CAnalysisSelectDlg(QWidget* parent) : QDialog(parent)
+CAnalysisSelectDlg::CAnalysisSelectDlg(const Catalogue& catalogue, QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("指定分析商品"));
     setObjectName(QStringLiteral("analysisDialog"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "market/Catalogue.h"
+
 #include <QDialog>
 #include <string>
 
@@ -49,7 +51,8 @@ class CAnalysisSelectDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CAnalysisSelectDlg(QWidget* parent = nullptr);
+    // Offers the commodities of `catalogue`.
+    explicit CAnalysisSelectDlg(const Catalogue& catalogue, QWidget* parent = nullptr);
 
     int commodity() const { return m_commodity; }
     int period() const { return m_period; }

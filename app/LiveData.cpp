@@ -47,15 +47,15 @@ LiveData::LiveData(COrbaltApp& app, UserPrompts& prompts, std::chrono::milliseco
     : m_app(app), m_prompts(prompts)
 {
     Session& session = app.session();
-    // The client as the session holds it when a transfer starts: the client goes first when
-    // the program quits.
+    // Asked at every start and abort: a client the session has let go is never used again.
     const ClientAccess access = [&session] { return session.g_pHttpClient.get(); };
     session.quoteFeed = QuoteFeedState(&QuoteFeedState::Clock::now, interruptAfter,
                                        std::chrono::minutes(CurrentEndpoints().staleQuoteMinutes));
     // A failed poll refreshes too: the board greys and the status bar tells why.
     m_poller = std::make_unique<QuotePoller>(
-        ClientQuoteFetch(access, PostToGui), [this](const HttpReply& reply) {
-            m_app.session().quoteFeed.pollSettled(reply, catalogue);
+        session.catalogue, session.barStore, ClientQuoteFetch(access, PostToGui),
+        [this](const HttpReply& reply) {
+            m_app.session().quoteFeed.pollSettled(reply, m_app.session().catalogue);
             if (CMainFrame* frame = m_app.mainFrame()) {
                 frame->RefreshViews();
                 frame->showFeedState();
@@ -104,7 +104,8 @@ void LiveData::syncAll()
     m_sink = std::make_unique<ClosingSink>(dialog, m_prompts);
 
     m_run = std::make_unique<SyncRun>(
-        *m_transport, m_app.session().analysisParams.historyCount, *m_sink,
+        *m_transport, m_app.session().catalogue, m_app.session().barStore,
+        m_app.session().analysisParams.historyCount, *m_sink,
         [&dialog](int settled, int total) {
             dialog.setLabelText(QStringLiteral("正在同步数据（%1/%2）").arg(settled).arg(total));
             dialog.setValue(settled);

@@ -227,8 +227,9 @@ void CMainFrame::showFeedState()
     if (const COrbaltView* view = activeChartView()) {
         const COrbaltDoc* doc = view->document();
         if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period))
-            stored = StoredDataNote(Series(doc->kind, doc->period).storedAt,
-                                    static_cast<std::int64_t>(std::time(nullptr)));
+            stored =
+                StoredDataNote(m_app.session().barStore.Series(doc->kind, doc->period).storedAt,
+                               static_cast<std::int64_t>(std::time(nullptr)));
     }
     m_storedPane->setText(ToQString(stored));
     const bool interrupted = m_app.session().quoteFeed.interrupted();
@@ -324,7 +325,7 @@ void CMainFrame::analyse()
         m_app.prompts().showMessage(kLoginFirst);
         return;
     }
-    CAnalysisSelectDlg dialog(this);
+    CAnalysisSelectDlg dialog(session.catalogue, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (!IsValidCommodity(dialog.commodity()) || !IsValidPeriod(dialog.period()))

@@ -48,7 +48,8 @@ std::vector<CDocTemplate*> COrbaltApp::templates() const
 bool COrbaltApp::InitInstance()
 {
     InitResources();
-    InitCatalogue();
+    InitCatalogue(m_session.catalogue);
+    m_session.barStore.reset();
     // Before any window: charts can be drawn from the stored bars at once.
     if (m_hooks.loadHistory)
         m_hooks.loadHistory();

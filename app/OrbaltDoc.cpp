@@ -25,7 +25,7 @@ bool COrbaltDoc::OnNewDocument()
         kind = RequestKind;
         period = m_session.RequestPeriod;
         if (IsValidCommodity(kind) && IsValidPeriod(period))
-            SetTitle(NewChartTitle(catalogue[kind], period));
+            SetTitle(NewChartTitle(m_session.catalogue[kind], period));
         break;
     }
     return true;

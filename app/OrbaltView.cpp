@@ -63,6 +63,8 @@ COrbaltView::~COrbaltView() = default;
 
 COrbaltDoc* COrbaltView::document() const { return static_cast<COrbaltDoc*>(GetDocument()); }
 
+Session& COrbaltView::session() const { return document()->session(); }
+
 void COrbaltView::NextTimeUnit()
 {
     // The series belongs to the store; every view of it moves with the cursor.
@@ -85,10 +87,11 @@ void COrbaltView::Retitle()
     const COrbaltDoc* doc = document();
     if (!IsValidCommodity(doc->kind))
         return;
-    if (auto title = RetitleValueChart(catalogue[doc->kind], doc->period, *m_chart))
+    if (auto title = RetitleValueChart(session().catalogue[doc->kind], doc->period, *m_chart))
         document()->SetTitle(*title);
     if (drawnChart() && IsValidPeriod(doc->period)) {
-        const auto price = CurrentPriceOf(catalogue[doc->kind], Series(doc->kind, doc->period));
+        const auto price = CurrentPriceOf(session().catalogue[doc->kind],
+                                          session().barStore.Series(doc->kind, doc->period));
         if ((price ? price->text : std::string()) != m_markedPrice)
             Invalidate();
     }
@@ -112,7 +115,8 @@ bool COrbaltView::centreIfDue()
     if (!drawnChart() || m_centredFor == shown)
         return false;
     m_centredFor = shown;
-    const auto price = CurrentPriceOf(catalogue[doc->kind], Series(doc->kind, doc->period));
+    const auto price = CurrentPriceOf(session().catalogue[doc->kind],
+                                      session().barStore.Series(doc->kind, doc->period));
     if (!price)
         return false;
     const int before = verticalScrollBar()->value();
@@ -129,9 +133,9 @@ void COrbaltView::reportOnce(std::string_view message)
     std::string key(message);
     key += '|' + std::to_string(doc->kind) + '|' + std::to_string(doc->period);
     if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period)) {
-        const BarSeries& series = Series(doc->kind, doc->period);
+        const BarSeries& series = session().barStore.Series(doc->kind, doc->period);
         key += '|' + std::to_string(series.count) + '|' + std::to_string(series.cursor) + '|' +
-               catalogue[doc->kind].yunit[doc->period];
+               session().catalogue[doc->kind].yunit[doc->period];
     }
     if (key == m_lastReported)
         return;
@@ -150,15 +154,15 @@ DrawList COrbaltView::drawPass(QSize clientSize)
     }
     if (doc->kind == kQuoteBoardKind) {
         SetScrollSizes({0, 0});
-        return DrawQuoteBoard(catalogue, clientSize.width(), clientSize.height(),
+        return DrawQuoteBoard(session().catalogue, clientSize.width(), clientSize.height(),
                               CurrentBoardMarks(doc->session().quoteFeed));
     }
 
-    Session& session = doc->session();
-    const ValueChartRequest request{doc->kind, doc->period, &catalogue[doc->kind],
-                                    &Series(doc->kind, doc->period), &session.analysisParams};
+    const ValueChartRequest request{doc->kind, doc->period, &session().catalogue[doc->kind],
+                                    &session().barStore.Series(doc->kind, doc->period),
+                                    &session().analysisParams};
     const ValueChartPass pass =
-        RunValueChartPass(request, doc->GetTitle(), *m_chart, session.yunitOverride);
+        RunValueChartPass(request, doc->GetTitle(), *m_chart, session().yunitOverride);
     switch (pass.outcome) {
     case ChartOutcome::Drawn: {
         m_lastReported.clear();
@@ -285,11 +289,11 @@ QString COrbaltView::ProposedImagePath() const
     } else if (IsValidCommodity(doc->kind)) {
         std::string_view barTime;
         if (IsValidPeriod(doc->period)) {
-            const BarSeries& series = Series(doc->kind, doc->period);
+            const BarSeries& series = session().barStore.Series(doc->kind, doc->period);
             if (series.hasBarAt(series.cursor))
                 barTime = series.bars[static_cast<std::size_t>(series.cursor)].time;
         }
-        name = ChartImageName(catalogue[doc->kind].code, doc->period, barTime);
+        name = ChartImageName(session().catalogue[doc->kind].code, doc->period, barTime);
     } else {
         name = ChartImageName({}, -1, {});
     }

@@ -19,6 +19,7 @@ namespace velmora {
 
 class COrbaltDoc;
 class UserPrompts;
+struct Session;
 
 // The scrolling view of an analysis window: the value chart of its document's commodity
 // and period, or the quote board.
@@ -77,6 +78,8 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    // The session of the view's document.
+    Session& session() const;
     // Computes what to draw for a device of the given size; shows failures.
     DrawList drawPass(QSize clientSize);
     // The pass for an export, with the size of the image it fills.

@@ -12,7 +12,8 @@
 namespace velmora {
 
 StoredHistory::StoredHistory(COrbaltApp& app, UserPrompts& prompts, std::filesystem::path file)
-    : m_app(app), m_file(std::move(file)), m_local([&prompts](const std::string& text) {
+    : m_app(app), m_file(std::move(file)),
+      m_local(app.session().barStore, [&prompts](const std::string& text) {
           // From the worker or from start-up: shown once the event loop runs.
           PostToGui([&prompts, text] { prompts.showMessage(text); });
       })

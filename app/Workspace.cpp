@@ -72,7 +72,7 @@ std::optional<WindowEntry> Describe(QMdiSubWindow* window)
     entry.maximized = window->isMaximized();
     entry.geometry = entry.maximized ? window->normalGeometry() : window->geometry();
     if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period)) {
-        const BarSeries& series = Series(doc->kind, doc->period);
+        const BarSeries& series = doc->session().barStore.Series(doc->kind, doc->period);
         if (series.hasBarAt(series.cursor) && series.cursor != series.count - 1)
             entry.cursorTime = series.bars[static_cast<std::size_t>(series.cursor)].time;
     }
@@ -236,7 +236,7 @@ void Workspace::openPendingCharts()
     const std::vector<WindowEntry> charts = std::move(m_pending);
     m_pending.clear();
     for (const WindowEntry& entry : charts) {
-        BarSeries& series = Series(entry.kind, entry.period);
+        BarSeries& series = m_app.session().barStore.Series(entry.kind, entry.period);
         if (!entry.cursorTime.empty()) {
             for (int k = 0; k < series.count && k < kMaxBars; ++k) {
                 if (series.bars[static_cast<std::size_t>(k)].time == entry.cursorTime)

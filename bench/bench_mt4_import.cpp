@@ -26,11 +26,14 @@ void BM_ImportAllFromMt4(benchmark::State& state)
         state.SkipWithError("cannot write the sample history");
         return;
     }
-    InitCatalogue();
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
+    BarStore barStore;
     const AnalysisParams analysisParams;
     RecordingMessageSink messages;
     for (auto _ : state) {
-        const SyncFailures failures = ImportAllFromMt4(dir, analysisParams.historyCount, messages);
+        const SyncFailures failures =
+            ImportAllFromMt4(catalogue, barStore, dir, analysisParams.historyCount, messages);
         benchmark::DoNotOptimize(failures);
     }
     if (messages.messages.back() != "完成数据同步")

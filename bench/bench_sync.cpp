@@ -52,11 +52,13 @@ void BM_SyncAllFromServer(benchmark::State& state)
     Endpoints endpoints;
     endpoints.dataServer.port = run.server->port();
     CHttpClient client(endpoints, std::filesystem::temp_directory_path());
-    InitCatalogue();
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
+    BarStore barStore;
     RecordingMessageSink messages;
     for (auto _ : state) {
-        const SyncFailures failures =
-            SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages);
+        const SyncFailures failures = SyncAllFromServer(&client, catalogue, barStore,
+                                                        AnalysisParams{}.historyCount, messages);
         if (!failures.empty())
             state.SkipWithError("requests failed");
     }
@@ -77,11 +79,13 @@ void BM_SyncAgainstASilentServer(benchmark::State& state)
     endpoints.dataServer.port = run.server->port();
     CHttpClient client(endpoints, std::filesystem::temp_directory_path());
     client.setStallTimeout(std::chrono::seconds(1));
-    InitCatalogue();
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
+    BarStore barStore;
     RecordingMessageSink messages;
     for (auto _ : state) {
-        if (SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages).size() !=
-            kCommodityCount)
+        if (SyncAllFromServer(&client, catalogue, barStore, AnalysisParams{}.historyCount, messages)
+                .size() != kCommodityCount)
             state.SkipWithError("expected every commodity to fail");
     }
 }
@@ -95,11 +99,14 @@ void BM_SyncAgainstARefusingServer(benchmark::State& state)
     std::filesystem::current_path(std::filesystem::temp_directory_path());
     {
         CHttpClient client(endpoints, std::filesystem::temp_directory_path());
-        InitCatalogue();
+        Catalogue catalogue;
+        InitCatalogue(catalogue);
+        BarStore barStore;
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages).size() !=
-                kCommodityCount)
+            if (SyncAllFromServer(&client, catalogue, barStore, AnalysisParams{}.historyCount,
+                                  messages)
+                    .size() != kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }
@@ -120,11 +127,14 @@ void BM_SyncAgainstABlackHole(benchmark::State& state)
     {
         CHttpClient client(endpoints, std::filesystem::temp_directory_path());
         client.setTimeouts(std::chrono::seconds(1), std::chrono::seconds(120));
-        InitCatalogue();
+        Catalogue catalogue;
+        InitCatalogue(catalogue);
+        BarStore barStore;
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(&client, AnalysisParams{}.historyCount, messages).size() !=
-                kCommodityCount)
+            if (SyncAllFromServer(&client, catalogue, barStore, AnalysisParams{}.historyCount,
+                                  messages)
+                    .size() != kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }

@@ -2,7 +2,7 @@
 
 namespace velmora {
 
-Session::Session() = default;
+Session::Session() { InitCatalogue(catalogue); }
 
 Session::~Session() = default;
 

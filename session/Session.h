@@ -4,6 +4,8 @@
 #include "analysis/AnalysisParams.h"
 #include "analysis/ValueChart.h"
 #include "app/AppState.h"
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
 #include "market/live/QuoteFeedState.h"
 #include "net/HttpClient.h"
 
@@ -18,11 +20,15 @@ class PasswordVault;
 // reference to whatever reads or changes it. Nothing of it lives anywhere else, so two
 // sessions share nothing.
 struct Session {
+    // Fills the catalogue; the bar store starts empty.
     Session();
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
+    Catalogue catalogue;
+    // Views keep references into it: it never moves.
+    BarStore barStore;
     AnalysisParams analysisParams;
     // One memo for every chart window.
     YUnitOverride yunitOverride;

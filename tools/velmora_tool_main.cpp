@@ -220,7 +220,7 @@ private:
 int SyncToStore(Session& session, const Options& options)
 {
     bool storeFailed = false;
-    LocalHistory history([&storeFailed](const std::string& text) {
+    LocalHistory history(session.barStore, [&storeFailed](const std::string& text) {
         storeFailed = true;
         std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
     });
@@ -231,10 +231,12 @@ int SyncToStore(Session& session, const Options& options)
     StderrMessageSink messages;
     SyncFailures failures;
     if (options.has("--hst")) {
-        failures = ImportAllFromMt4(options.get("--hst"), all, messages);
+        failures = ImportAllFromMt4(session.catalogue, session.barStore, options.get("--hst"), all,
+                                    messages);
     } else {
         const ServerSession connection(session);
-        failures = SyncAllFromServer(session.g_pHttpClient.get(), all, messages);
+        failures = SyncAllFromServer(session.g_pHttpClient.get(), session.catalogue,
+                                     session.barStore, all, messages);
     }
     history.flush();
     std::fprintf(stderr, "velmora-tool: local bar store %s\n", history.path().c_str());
@@ -251,9 +253,9 @@ int PrintQuotes(Session& session)
         std::fprintf(stderr, "velmora-tool: %s\n", client.lastError().c_str());
         return 1;
     }
-    ParseQuotes(body);
+    ParseQuotes(body, session.catalogue, session.barStore);
     std::string out = "code,name,time,last,open,prevClose,high,low,bid,ask\n";
-    for (const CommodityEntry& entry : catalogue) {
+    for (const CommodityEntry& entry : session.catalogue) {
         bool first = true;
         for (const std::string* field :
              {&entry.code, &entry.name, &entry.quoteTime, &entry.lastPrice, &entry.todayOpen,
@@ -341,9 +343,9 @@ int main(int argc, char** argv)
     if (!options)
         return Usage(problem);
 
-    InitCatalogue();
     const auto session = std::make_unique<Session>();
     AnalysisParams& analysisParams = session->analysisParams;
+    Catalogue& catalogue = session->catalogue;
     if (options->command == "quotes")
         return PrintQuotes(*session);
     if (options->command == "update")
@@ -390,22 +392,24 @@ int main(int argc, char** argv)
     std::optional<LocalHistory> stored;
     bool fetched = true;
     if (options->local) {
-        stored.emplace([](const std::string& text) {
+        stored.emplace(session->barStore, [](const std::string& text) {
             std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
         });
         if (!stored->open(HistoryDb::DefaultPath()))
             return 1;
         stored->fill(analysisParams.historyCount);
-        fetched = Series(commodity, *period).storedAt != 0;
+        fetched = session->barStore.Series(commodity, *period).storedAt != 0;
     } else if (options->server) {
         connection.emplace(*session);
-        fetched = SeriesFetched(
-            SyncAllFromServer(session->g_pHttpClient.get(), analysisParams.historyCount, messages),
-            commodity, *period);
+        fetched = SeriesFetched(SyncAllFromServer(session->g_pHttpClient.get(), catalogue,
+                                                  session->barStore, analysisParams.historyCount,
+                                                  messages),
+                                commodity, *period);
     } else {
-        ImportAllFromMt4(options->get("--hst"), analysisParams.historyCount, messages);
+        ImportAllFromMt4(catalogue, session->barStore, options->get("--hst"),
+                         analysisParams.historyCount, messages);
     }
-    BarSeries& series = Series(commodity, *period);
+    BarSeries& series = session->barStore.Series(commodity, *period);
 
     if (options->command == "bars" || options->command == "list") {
         if (!fetched) {

@@ -11,6 +11,7 @@
 
 namespace velmora {
 
+class BarStore;
 class CHttpClient;
 class MessageSink;
 
@@ -39,9 +40,11 @@ public:
     // cancelled.
     using Finished = std::function<void(const SyncFailures& failures, bool cancelled)>;
 
-    // Each series asks for the newest `historyCount` bars of its period.
-    SyncRun(SeriesTransport& transport, const PeriodValues& historyCount, MessageSink& messages,
-            Progress progress = {}, Finished finished = {});
+    // Each series of `catalogue` asks for the newest `historyCount` bars of its period and is
+    // stored in `bars`; both must outlive the run.
+    SyncRun(SeriesTransport& transport, const Catalogue& catalogue, BarStore& bars,
+            const PeriodValues& historyCount, MessageSink& messages, Progress progress = {},
+            Finished finished = {});
     // Aborts what is still in flight, silently: a run given up with its owner says nothing.
     ~SyncRun();
     SyncRun(const SyncRun&) = delete;
@@ -66,6 +69,8 @@ private:
     void finish(bool cancelled);
 
     SeriesTransport& m_transport;
+    const Catalogue& m_catalogue;
+    BarStore& m_bars;
     PeriodValues m_historyCount;
     MessageSink& m_messages;
     Progress m_progress;
@@ -84,7 +89,7 @@ private:
 // Synchronises every series through `client` and waits for the end, taking the replies on
 // the calling thread; for programs without an event loop. Reports completion with the
 // failures named.
-SyncFailures SyncAllFromServer(CHttpClient* client, const PeriodValues& historyCount,
-                               MessageSink& messages);
+SyncFailures SyncAllFromServer(CHttpClient* client, const Catalogue& catalogue, BarStore& bars,
+                               const PeriodValues& historyCount, MessageSink& messages);
 
 } // namespace velmora

@@ -44,9 +44,9 @@ class DataManagementTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        InitCatalogue();
+        InitCatalogue(session.catalogue);
         SaveFolder("");
-        BarSeries& series = Series(FindCommodity("EURUSD"), kDay);
+        BarSeries& series = session.barStore.Series(FindCommodity("EURUSD"), kDay);
         series.count = 3;
         series.bars[0] = {"2026-11-25 00:00", 1.1000, 1.1010, 1.1020, 1.0990, 7};
         series.bars[1] = {"2026-11-26 00:00", 1.1010, 1.1000, 1.1030, 1.0980, 9};
@@ -59,7 +59,7 @@ protected:
     void TearDown() override
     {
         dialog.reset();
-        InitCatalogue();
+        InitCatalogue(session.catalogue);
         SaveFolder("");
     }
 
@@ -140,7 +140,7 @@ TEST_F(DataManagementTest, AClickLoadsTheBoxesAndUpdateRewritesThatBar)
     dialog->barBox(2)->setText(QStringLiteral("1.2"));
     dialog->barBox(4)->setText(QStringLiteral("nan")); // no validation: the list shows it
     dialog->updateButton()->click();
-    const BarRecord& newest = Series(FindCommodity("EURUSD"), kDay).bars[2];
+    const BarRecord& newest = session.barStore.Series(FindCommodity("EURUSD"), kDay).bars[2];
     EXPECT_DOUBLE_EQ(newest.close, 1.2);
     EXPECT_EQ(cell(0, 3), QStringLiteral("1.20000"));
     EXPECT_EQ(cell(0, 5), QStringLiteral("nan"));
@@ -161,7 +161,7 @@ TEST_F(DataManagementTest, UpdateAfterASortWritesTheClickedBar)
     EXPECT_EQ(dialog->barBox(0)->text(), QStringLiteral("2026-11-25 00:00"));
     dialog->barBox(5)->setText(QStringLiteral("70"));
     dialog->updateButton()->click();
-    const BarSeries& series = Series(FindCommodity("EURUSD"), kDay);
+    const BarSeries& series = session.barStore.Series(FindCommodity("EURUSD"), kDay);
     EXPECT_EQ(series.bars[0].volume, 70);
     EXPECT_EQ(series.bars[2].volume, 8);
 }
@@ -181,7 +181,7 @@ TEST_F(DataManagementTest, SyncReadsTheMt4FolderWhenGivenAndRemembersIt)
     EXPECT_EQ(SavedFolder(), folder.str());
     ASSERT_FALSE(prompts.messages.empty());
     EXPECT_NE(prompts.messages.back().find("完成数据同步"), std::string::npos);
-    EXPECT_GT(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+    EXPECT_GT(session.barStore.Series(FindCommodity("LLGUSD"), kDay).count, 0);
 
     // The next dialog starts with the remembered folder.
     DataManagementDialog again(session, prompts, {});
@@ -191,19 +191,20 @@ TEST_F(DataManagementTest, SyncReadsTheMt4FolderWhenGivenAndRemembersIt)
     dialog->clearButton()->click();
     ASSERT_EQ(prompts.questions.size(), 1u);
     EXPECT_TRUE(prompts.questionDefaultsNo[0]);
-    EXPECT_GT(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+    EXPECT_GT(session.barStore.Series(FindCommodity("LLGUSD"), kDay).count, 0);
     prompts.answers.push_back(true);
     dialog->clearButton()->click();
-    EXPECT_EQ(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+    EXPECT_EQ(session.barStore.Series(FindCommodity("LLGUSD"), kDay).count, 0);
 }
 
 TEST_F(DataManagementTest, StoredBarsSayHowOldTheyAreAndChangesReachTheStore)
 {
     std::vector<std::pair<int, SeriesChange>> told;
-    SetSeriesObserver(
+    session.barStore.setObserver(
         [&](int commodity, Period, SeriesChange change) { told.emplace_back(commodity, change); });
     const int euro = FindCommodity("EURUSD");
-    Series(euro, kDay).storedAt = static_cast<std::int64_t>(std::time(nullptr)) - 3 * 3600 - 5;
+    session.barStore.Series(euro, kDay).storedAt =
+        static_cast<std::int64_t>(std::time(nullptr)) - 3 * 3600 - 5;
     openSeries(euro, "日线");
     EXPECT_TRUE(dialog->countLabel()->text().contains(QStringLiteral("本地数据，保存于")))
         << dialog->countLabel()->text().toStdString();
@@ -214,7 +215,7 @@ TEST_F(DataManagementTest, StoredBarsSayHowOldTheyAreAndChangesReachTheStore)
     dialog->updateButton()->click();
     prompts.answers.push_back(true);
     dialog->clearButton()->click();
-    SetSeriesObserver({});
+    session.barStore.setObserver({});
     const std::vector<std::pair<int, SeriesChange>> expected = {{euro, SeriesChange::Edited},
                                                                 {-1, SeriesChange::Cleared}};
     EXPECT_EQ(told, expected);

@@ -69,8 +69,8 @@ protected:
     {
         previousDir = std::filesystem::current_path();
         std::filesystem::current_path(dir.path()); // the client's cookie file goes here
-        InitCatalogue();
-        ResetBarStore();
+        InitCatalogue(session.catalogue);
+        session.barStore.reset();
     }
 
     void TearDown() override
@@ -165,24 +165,24 @@ TEST_F(LiveDataTest, StartupFillsEverySeriesAndTheQuoteBoard)
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0], "完成数据同步");
     for (int s = 0; s < kCommodityCount; ++s) {
-        EXPECT_EQ(Series(s, kHalfHour).count, 200) << s;
-        EXPECT_EQ(Series(s, kMonth).count, 100) << s;
-        EXPECT_EQ(Series(s, kDay).cursor, 99) << s;
+        EXPECT_EQ(session.barStore.Series(s, kHalfHour).count, 200) << s;
+        EXPECT_EQ(session.barStore.Series(s, kMonth).count, 100) << s;
+        EXPECT_EQ(session.barStore.Series(s, kDay).cursor, 99) << s;
     }
     // The poll at window creation brought the quote names and prices.
     ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
-    EXPECT_EQ(catalogue[5].name, "欧罗美元");
-    EXPECT_FALSE(catalogue[12].lastPrice.empty());
+    EXPECT_EQ(session.catalogue[5].name, "欧罗美元");
+    EXPECT_FALSE(session.catalogue[12].lastPrice.empty());
     const auto* timer = app->mainFrame()->findChild<QTimer*>(QStringLiteral("quoteTimer"));
     ASSERT_NE(timer, nullptr);
     EXPECT_TRUE(timer->isActive());
 
     // A tick starts a poll whose quotes land when they arrive.
-    catalogue[5].lastPrice.clear();
+    session.catalogue[5].lastPrice.clear();
     app->mainFrame()->OnTimer();
     EXPECT_TRUE(live->pollOutstanding());
     ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
-    EXPECT_FALSE(catalogue[5].lastPrice.empty());
+    EXPECT_FALSE(session.catalogue[5].lastPrice.empty());
 }
 
 TEST_F(LiveDataTest, KeysAreAnsweredWhileASlowPollAndTheSynchronisationRun)
@@ -209,7 +209,7 @@ TEST_F(LiveDataTest, KeysAreAnsweredWhileASlowPollAndTheSynchronisationRun)
     app->mainFrame()->OnTimer();
     app->mainFrame()->OnTimer();
     ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
-    EXPECT_FALSE(catalogue[5].lastPrice.empty());
+    EXPECT_FALSE(session.catalogue[5].lastPrice.empty());
 }
 
 TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
@@ -218,7 +218,7 @@ TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
     startApp(server->port());
     auto* progress = app->mainFrame()->findChild<QProgressDialog*>(QStringLiteral("syncProgress"));
     ASSERT_NE(progress, nullptr);
-    ASSERT_TRUE(PumpUntil([] { return Series(0, kHalfHour).count > 0; }));
+    ASSERT_TRUE(PumpUntil([this] { return session.barStore.Series(0, kHalfHour).count > 0; }));
     ClickCancel(progress);
     ASSERT_TRUE(syncEnded());
     ASSERT_EQ(prompts.messages.size(), 1u);
@@ -227,14 +227,14 @@ TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
     EXPECT_NE(closing.find("取消"), std::string::npos);
     EXPECT_EQ(closing.find("失败"), std::string::npos); // aborted requests are no failures
     for (int s = 0; s < kCommodityCount; ++s)
-        EXPECT_EQ(Series(s, kMonth).count, 0) << s; // no chain got that far
+        EXPECT_EQ(session.barStore.Series(s, kMonth).count, 0) << s; // no chain got that far
 
     // "同步数据" runs again afterwards.
     server->clearFault();
     app->mainFrame()->OnCommand(ID_SYNC_DATA);
     ASSERT_TRUE(syncEnded());
     EXPECT_EQ(prompts.messages.back(), "完成数据同步");
-    EXPECT_EQ(Series(12, kMonth).count, 100);
+    EXPECT_EQ(session.barStore.Series(12, kMonth).count, 100);
 }
 
 TEST_F(LiveDataTest, StartupWithTheServerDownCompletesAndNamesEveryFailure)
@@ -244,9 +244,9 @@ TEST_F(LiveDataTest, StartupWithTheServerDownCompletesAndNamesEveryFailure)
     ASSERT_EQ(prompts.messages.size(), 1u);
     const std::string& closing = prompts.messages[0];
     EXPECT_EQ(closing.rfind("完成数据同步\n", 0), 0u);
-    for (const CommodityEntry& entry : catalogue)
+    for (const CommodityEntry& entry : session.catalogue)
         EXPECT_NE(closing.find(entry.code + " "), std::string::npos) << entry.code;
-    EXPECT_TRUE(catalogue[5].lastPrice.empty());
+    EXPECT_TRUE(session.catalogue[5].lastPrice.empty());
     EXPECT_TRUE(app->mainFrame()->isVisible());
 }
 
@@ -263,8 +263,8 @@ TEST_F(LiveDataTest, QuittingWhileTransfersWaitEndsAtOnceAndChangesNothing)
     QCoreApplication::processEvents(); // aborted replies posted to the window's thread
     EXPECT_TRUE(prompts.messages.empty());
     for (int s = 0; s < kCommodityCount; ++s)
-        EXPECT_EQ(Series(s, kHalfHour).count, 0) << s;
-    EXPECT_TRUE(catalogue[5].lastPrice.empty());
+        EXPECT_EQ(session.barStore.Series(s, kHalfHour).count, 0) << s;
+    EXPECT_TRUE(session.catalogue[5].lastPrice.empty());
 }
 
 TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
@@ -317,7 +317,7 @@ TEST_F(LiveDataTest, AFailedPollStillRefreshesTheViews)
     ASSERT_TRUE(PumpUntil([this] { return !boardCells().empty(); }));
 
     // Only a refresh repaints the board: nothing else comes along meanwhile.
-    catalogue[5].lastPrice = "1.23456";
+    session.catalogue[5].lastPrice = "1.23456";
     QTest::qWait(300);
     const auto shows = [this] {
         const std::vector<TextOp> cells = boardCells();
@@ -383,7 +383,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
         session.g_pHttpClient.reset();
         live.reset();
         app.reset();
-        ResetBarStore();
+        session.barStore.reset();
         Endpoints endpoints;
         endpoints.dataServer.port = port;
         session.g_pHttpClient =
@@ -397,7 +397,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
 
     std::unique_ptr<StoredHistory> history = run(server->port());
     ASSERT_TRUE(syncEnded());
-    const BarSeries served = Series(5, kDay);
+    const BarSeries served = session.barStore.Series(5, kDay);
     ASSERT_GT(served.count, 0);
     EXPECT_EQ(served.storedAt, 0);
     history.reset(); // writes what is queued
@@ -406,7 +406,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
     prompts.messages.clear();
     history = run(ClosedPort());
     // Filled before the synchronisation has answered.
-    const BarSeries& stored = Series(5, kDay);
+    const BarSeries& stored = session.barStore.Series(5, kDay);
     ASSERT_EQ(stored.count, served.count);
     EXPECT_GT(stored.storedAt, 0);
     EXPECT_EQ(stored.bars[static_cast<std::size_t>(stored.count - 1)].time,

@@ -32,9 +32,9 @@ using test::RawHttpServer;
 constexpr int kEuro = 5;
 constexpr int kGold = 12;
 
-void FillSeries(int commodity, Period period, int count)
+void FillSeries(BarStore& bars, int commodity, Period period, int count)
 {
-    BarSeries& series = Series(commodity, period);
+    BarSeries& series = bars.Series(commodity, period);
     for (int i = 0; i < count; ++i) {
         char time[32];
         std::snprintf(time, sizeof time, "2026-%02d-%02d 00:00:00", 1 + i / 28, 1 + i % 28);
@@ -100,8 +100,8 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_app = std::make_unique<COrbaltApp>(m_session, m_prompts);
         ASSERT_TRUE(m_app->InitInstance());
-        FillSeries(kEuro, kDay, 100);
-        FillSeries(kGold, kHalfHour, 60);
+        FillSeries(m_session.barStore, kEuro, kDay, 100);
+        FillSeries(m_session.barStore, kGold, kHalfHour, 60);
         m_workspace = std::make_unique<Workspace>(*m_app, [this] { return m_syncing; });
         m_workspace->restore();
     }
@@ -144,8 +144,8 @@ TEST_F(WorkspaceTest, ChartsComeBackOnceLoggedInWithTheirPlaceAndCursor)
     QMdiSubWindow* euro = m_app->mainFrame()->mdiArea()->activeSubWindow();
     euro->showNormal(); // a new window opens maximized
     euro->setGeometry(30, 40, 500, 350);
-    Series(kEuro, kDay).cursor = 42;
-    const std::string cursorTime = Series(kEuro, kDay).bars[42].time;
+    m_session.barStore.Series(kEuro, kDay).cursor = 42;
+    const std::string cursorTime = m_session.barStore.Series(kEuro, kDay).bars[42].time;
     openChart(kGold, kHalfHour);
     m_app->mainFrame()->mdiArea()->activeSubWindow()->showMaximized();
     const std::vector<Shown> before = Windows(*m_app->mainFrame());
@@ -165,9 +165,11 @@ TEST_F(WorkspaceTest, ChartsComeBackOnceLoggedInWithTheirPlaceAndCursor)
     m_syncing = false;
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_workspace->pendingCharts() == 0; }, 2000));
     EXPECT_EQ(Windows(*m_app->mainFrame()), before);
-    EXPECT_EQ(Series(kEuro, kDay).bars[static_cast<std::size_t>(Series(kEuro, kDay).cursor)].time,
+    EXPECT_EQ(m_session.barStore.Series(kEuro, kDay)
+                  .bars[static_cast<std::size_t>(m_session.barStore.Series(kEuro, kDay).cursor)]
+                  .time,
               cursorTime);
-    EXPECT_EQ(Series(kGold, kHalfHour).cursor, 59); // was on the newest bar
+    EXPECT_EQ(m_session.barStore.Series(kGold, kHalfHour).cursor, 59); // was on the newest bar
     for (QMdiSubWindow* window : m_app->mainFrame()->mdiArea()->subWindowList()) {
         auto* child = qobject_cast<CChildFrame*>(window);
         const auto* doc = qobject_cast<const COrbaltDoc*>(child->view()->GetDocument());
@@ -251,12 +253,13 @@ TEST_F(WorkspaceTest, StatusBarSaysHowOldTheActiveChartsStoredBarsAre)
     CMainFrame& frame = *m_app->mainFrame();
     frame.showFeedState();
     EXPECT_TRUE(frame.storedPane()->text().isEmpty());
-    Series(kEuro, kDay).storedAt = static_cast<std::int64_t>(std::time(nullptr)) - 25 * 60;
+    m_session.barStore.Series(kEuro, kDay).storedAt =
+        static_cast<std::int64_t>(std::time(nullptr)) - 25 * 60;
     frame.showFeedState();
     EXPECT_TRUE(frame.storedPane()->text().endsWith(QStringLiteral("（25分钟前）")))
         << frame.storedPane()->text().toStdString();
     // A delivery of this run ends the mark.
-    NotifySeriesChanged(kEuro, kDay, SeriesChange::Delivered);
+    m_session.barStore.notifyChanged(kEuro, kDay, SeriesChange::Delivered);
     frame.showFeedState();
     EXPECT_TRUE(frame.storedPane()->text().isEmpty());
 }

@@ -10,6 +10,9 @@ namespace {
 TEST(SessionTest, TwoSessionsShareNothing)
 {
     Session first;
+    first.catalogue[5].lastPrice = "1.08123";
+    first.catalogue[5].yunit[kDay] = "1";
+    first.barStore.Series(5, kDay).count = 3;
     first.CurrentUser.loggedIn = true;
     first.CurrentUser.userName = "zhang";
     first.analysisParams.tpoBars[kDay] = 7;
@@ -21,6 +24,10 @@ TEST(SessionTest, TwoSessionsShareNothing)
     first.g_pHttpClient = std::make_unique<CHttpClient>(Endpoints{}, test::CookieFolder());
 
     const Session second;
+    EXPECT_EQ(second.catalogue[5].code, "EURUSD"); // filled from the start
+    EXPECT_EQ(second.catalogue[5].yunit[kDay], "0.0010");
+    EXPECT_TRUE(second.catalogue[5].lastPrice.empty());
+    EXPECT_EQ(second.barStore.Series(5, kDay).count, 0);
     EXPECT_FALSE(second.CurrentUser.loggedIn);
     EXPECT_TRUE(second.CurrentUser.userName.empty());
     EXPECT_EQ(second.analysisParams.tpoBars, AnalysisParams{}.tpoBars);
