@@ -1,6 +1,7 @@
 // Importing all 52 series from a folder of MT4 history files.
 
 #include "analysis/AnalysisParams.h"
+#include "market/BarStore.h"
 #include "market/Mt4Import.h"
 #include "platform/MessageSink.h"
 #include "simulator/MarketSimulator.h"

@@ -3,6 +3,7 @@
 // and against one that refuses connections.
 
 #include "analysis/AnalysisParams.h"
+#include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "market/live/ServerSync.h"
 #include "net/HttpClient.h"
