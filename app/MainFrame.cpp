@@ -181,7 +181,7 @@ void CMainFrame::buildToolBar()
     }
     // The layer's button stays pressed while the layer is shown, whoever turned it on.
     QAction* layer = action(ID_PROFILE_LAYER);
-    CProfileLayerSwitch& layerSwitch = CProfileLayerSwitch::instance();
+    CProfileLayerSwitch& layerSwitch = m_app.profileLayer();
     layer->setCheckable(true);
     layer->setChecked(layerSwitch.shown());
     connect(&layerSwitch, &CProfileLayerSwitch::shownChanged, layer, &QAction::setChecked);
@@ -391,7 +391,7 @@ void CMainFrame::OnCommand(int id)
         accessCode();
         break;
     case ID_PROFILE_LAYER:
-        CProfileLayerSwitch::instance().toggle();
+        m_app.profileLayer().toggle();
         break;
     case ID_APP_EXIT:
         close();

@@ -4,6 +4,7 @@
 #include "app/MainFrame.h"
 #include "app/OrbaltDoc.h"
 #include "app/OrbaltView.h"
+#include "app/ProfileLayer.h"
 #include "app/UserPrompts.h"
 #include "app/framework/DocTemplate.h"
 #include "market/Catalogue.h"
@@ -27,7 +28,8 @@ constexpr std::string_view kExitQuestion = "您确认要退出Velmora系统?";
 } // namespace
 
 COrbaltApp::COrbaltApp(Session& session, UserPrompts& prompts)
-    : m_session(session), m_prompts(prompts)
+    : m_session(session), m_prompts(prompts),
+      m_profileLayer(std::make_unique<CProfileLayerSwitch>())
 {
 }
 
@@ -58,7 +60,7 @@ bool COrbaltApp::InitInstance()
     m_templates.push_back(std::make_unique<CDocTemplate>(
         [this] { return std::make_unique<COrbaltDoc>(m_session); },
         [this](CDocument* doc) -> CView* {
-            return new COrbaltView(static_cast<COrbaltDoc*>(doc), m_prompts);
+            return new COrbaltView(static_cast<COrbaltDoc*>(doc), m_prompts, *m_profileLayer);
         }));
     m_templates.push_back(std::make_unique<CDocTemplate>(
         [this] { return std::make_unique<COrbaltDoc>(m_session); },

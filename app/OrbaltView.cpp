@@ -49,14 +49,15 @@ int ScreenWidth()
 
 } // namespace
 
-COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts)
-    : CView(document), m_prompts(prompts), m_chart(std::make_unique<ValueChartState>())
+COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts,
+                         CProfileLayerSwitch& profileLayer)
+    : CView(document), m_prompts(prompts), m_profileLayer(profileLayer),
+      m_chart(std::make_unique<ValueChartState>())
 {
     viewport()->setAutoFillBackground(false);
     // The level under the pointer goes to the status bar.
     viewport()->setMouseTracking(true);
-    connect(&CProfileLayerSwitch::instance(), &CProfileLayerSwitch::shownChanged, this,
-            [this] { Invalidate(); });
+    connect(&m_profileLayer, &CProfileLayerSwitch::shownChanged, this, [this] { Invalidate(); });
 }
 
 COrbaltView::~COrbaltView() = default;
@@ -168,7 +169,7 @@ DrawList COrbaltView::drawPass(QSize clientSize)
         m_lastReported.clear();
         DrawList drawing = DrawValueChart(m_chart->layout, m_chart->grid, ScreenWidth());
         m_profile.reset();
-        if (CProfileLayerSwitch::instance().shown()) {
+        if (m_profileLayer.shown()) {
             m_profile = ProfileOf(m_chart->layout, m_chart->grid);
             if (m_profile)
                 AddProfileLayer(drawing, m_chart->layout, *m_profile);
@@ -338,11 +339,10 @@ QMenu* COrbaltView::MakeContextMenu(QWidget* parent)
     add(QStringLiteral("另存为图片..."), "saveImage", [this] { SaveImage(); });
     if (!board) {
         menu->addSeparator();
-        add(QStringLiteral("价值区"), "profileLayer",
-            [] { CProfileLayerSwitch::instance().toggle(); });
+        add(QStringLiteral("价值区"), "profileLayer", [this] { m_profileLayer.toggle(); });
         QAction* layer = menu->actions().back();
         layer->setCheckable(true);
-        layer->setChecked(CProfileLayerSwitch::instance().shown());
+        layer->setChecked(m_profileLayer.shown());
         menu->addSeparator();
         add(QStringLiteral("打印..."), "print", [this] { OnFilePrint(); });
         add(QStringLiteral("打印预览..."), "printPreview", [this] { OnFilePrintPreview(); });

@@ -18,6 +18,7 @@ class QPrinter;
 namespace velmora {
 
 class COrbaltDoc;
+class CProfileLayerSwitch;
 class UserPrompts;
 struct Session;
 
@@ -27,7 +28,7 @@ class COrbaltView : public CView {
     Q_OBJECT
 
 public:
-    COrbaltView(COrbaltDoc* document, UserPrompts& prompts);
+    COrbaltView(COrbaltDoc* document, UserPrompts& prompts, CProfileLayerSwitch& profileLayer);
     ~COrbaltView() override;
 
     COrbaltDoc* document() const;
@@ -97,6 +98,7 @@ private:
     std::string profileLevelText(int row) const;
 
     UserPrompts& m_prompts;
+    CProfileLayerSwitch& m_profileLayer;
     std::unique_ptr<ValueChartState> m_chart;
     std::optional<ValueProfile> m_profile;
     DrawList m_lastDrawing;

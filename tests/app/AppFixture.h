@@ -21,8 +21,8 @@ class AppFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CProfileLayerSwitch::instance().setShown(false);
         app = std::make_unique<COrbaltApp>(session, prompts);
+        app->profileLayer().setShown(false);
         ASSERT_TRUE(app->InitInstance());
         frame = app->mainFrame();
     }

@@ -554,12 +554,10 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
         << QToolTip::text().toStdString();
 
     // Kept in the settings store; the button turns it off again.
-    ReloadProfileLayerSetting();
-    EXPECT_TRUE(ProfileLayerShown());
+    EXPECT_TRUE(ReadProfileLayerShown());
     frame->OnCommand(ID_PROFILE_LAYER);
     EXPECT_FALSE(button->isChecked());
-    ReloadProfileLayerSetting();
-    EXPECT_FALSE(ProfileLayerShown());
+    EXPECT_FALSE(ReadProfileLayerShown());
     front(euro);
     EXPECT_FALSE(euro->drawnProfile());
     EXPECT_EQ(euro->lastDrawing().ops.size(), withMarker(euro).ops.size());
