@@ -261,7 +261,7 @@ void Workspace::autoLogin()
     // The session outlives the workspace, which the answers check for first.
     ReadSavedPassword(
         session.vault, saved.userName, [self, &session, saved](std::optional<std::string> kept) {
-            if (!self || session.CurrentUser.loggedIn)
+            if (!self || session.CurrentUser.loggedIn || !session.g_pHttpClient)
                 return;
             AccountForm form = saved;
             if (kept)
