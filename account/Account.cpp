@@ -152,7 +152,8 @@ AccountOutcome TransferFailed(std::string_view action, std::string_view server,
     return outcome;
 }
 
-AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserInfo& user)
+AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserInfo& user,
+                          PasswordVault* vault)
 {
     if (!reply.ok()) {
         AccountOutcome failed = TransferFailed("登陆", kAccountServer, reply);
@@ -170,7 +171,7 @@ AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserI
         ExtractField(text, "type", user.type);
         ExtractField(text, "valid", user.valid);
         user.loggedIn = true;
-        SaveLogin(form.userName, form.password);
+        SaveLogin(vault, form.userName, form.password);
         outcome.message = "登陆成功";
         outcome.showDetails = true;
         outcome.detailsReadOnly = true;
@@ -259,8 +260,6 @@ AccountForm OpeningForm(UserInfo& user)
 
 namespace {
 
-PasswordVault* g_vault = nullptr;
-
 void WriteSaved(std::string_view name, std::string_view text)
 {
     CRegistryKey key(RegistryRoot::LocalMachine);
@@ -270,29 +269,27 @@ void WriteSaved(std::string_view name, std::string_view text)
 
 } // namespace
 
-void SetPasswordVault(PasswordVault* vault) { g_vault = vault; }
-
-void SaveLogin(std::string_view userName, std::string_view password)
+void SaveLogin(PasswordVault* vault, std::string_view userName, std::string_view password)
 {
     WriteSaved(kRegistry.loginUser, userName);
-    if (!g_vault) {
+    if (!vault) {
         WriteSaved(kRegistry.loginPassword, password);
         return;
     }
-    g_vault->store(std::string(userName), std::string(password),
-                   [secret = std::string(password)](bool kept) {
-                       WriteSaved(kRegistry.loginPassword, kept ? std::string_view() : secret);
-                   });
+    vault->store(std::string(userName), std::string(password),
+                 [secret = std::string(password)](bool kept) {
+                     WriteSaved(kRegistry.loginPassword, kept ? std::string_view() : secret);
+                 });
 }
 
-void ReadSavedPassword(const std::string& userName,
+void ReadSavedPassword(PasswordVault* vault, const std::string& userName,
                        std::function<void(std::optional<std::string>)> done)
 {
-    if (!g_vault || userName.empty()) {
+    if (!vault || userName.empty()) {
         done(std::nullopt);
         return;
     }
-    g_vault->read(userName, std::move(done));
+    vault->read(userName, std::move(done));
 }
 
 } // namespace velmora

@@ -71,7 +71,8 @@ AccountOutcome TransferFailed(std::string_view action, std::string_view server,
 // takes alias, mail, telphone, type and valid from the reply and saves the name and password
 // (VELMORA_LOGINU / VELMORA_LOGINP). Any other reply fails without a message, the status box
 // showing the whole reply either way. A transfer that failed says so (TransferFailed).
-AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserInfo& user);
+AccountOutcome LoginReply(const HttpReply& reply, const AccountForm& form, UserInfo& user,
+                          PasswordVault* vault = nullptr);
 
 // An empty reply is the server's confirmation: `user` is logged out. A reply with text leaves
 // the user logged in, as the server did not confirm; both cases unlock the boxes. A transfer
@@ -94,18 +95,14 @@ AccountOutcome ModifyReply(const HttpReply& reply);
 // ReadSavedPassword.
 AccountForm OpeningForm(UserInfo& user);
 
-// The keyring for saved passwords; nullptr (the default) keeps them in the settings store.
-// The vault must outlive every account call.
-void SetPasswordVault(PasswordVault* vault);
-
 // The saved login, written after a successful login; failures are ignored. The password goes
-// to the keyring when one takes it, and VELMORA_LOGINP is then emptied; otherwise it is kept
-// in VELMORA_LOGINP (the owner-only settings store).
-void SaveLogin(std::string_view userName, std::string_view password);
+// to the keyring `vault` when there is one and it takes it, and VELMORA_LOGINP is then
+// emptied; otherwise it is kept in VELMORA_LOGINP (the owner-only settings store).
+void SaveLogin(PasswordVault* vault, std::string_view userName, std::string_view password);
 
 // Asks the keyring for the saved password of `userName`: `done` gets it, or nullopt when there
 // is no keyring or nothing kept (then the form's password from the settings store stands).
-void ReadSavedPassword(const std::string& userName,
+void ReadSavedPassword(PasswordVault* vault, const std::string& userName,
                        std::function<void(std::optional<std::string>)> done);
 
 } // namespace velmora

@@ -17,6 +17,4 @@ struct UserInfo {
     std::string valid; // from the login reply; kept, not consulted
 };
 
-inline UserInfo CurrentUser;
-
 } // namespace velmora

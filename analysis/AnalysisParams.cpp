@@ -4,8 +4,6 @@
 
 namespace velmora {
 
-AnalysisParams analysisParams;
-
 bool AnalysisParams::setHistoryCount(const PeriodValues& counts)
 {
     const bool withinLimit =

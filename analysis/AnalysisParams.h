@@ -25,7 +25,4 @@ struct AnalysisParams {
     bool setHistoryCount(const PeriodValues& counts);
 };
 
-// The process-wide parameters.
-extern AnalysisParams analysisParams;
-
 } // namespace velmora

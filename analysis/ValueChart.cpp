@@ -13,8 +13,6 @@
 
 namespace velmora {
 
-YUnitOverride yunitOverride;
-
 namespace {
 
 constexpr double kTolerance = 0.0001;

@@ -25,9 +25,6 @@ struct YUnitOverride {
     double value = 0.0;
 };
 
-// The process-wide memo; one record for every chart window.
-extern YUnitOverride yunitOverride;
-
 // A mark's label: a few characters of the bar's time, kept inside the cell, whose copies a
 // pass makes thousands of times.
 class ShortText {

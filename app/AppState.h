@@ -11,20 +11,6 @@ using DocKind = int;
 inline constexpr DocKind kQuoteBoardKind = 13;
 inline constexpr DocKind kHelpKind = 14;
 
-// Commands set these right before asking a template for a new document; the new document
-// reads them.
-inline DocKind RequestKind = kQuoteBoardKind;
-inline int RequestPeriod = 0;
-
-// The working directory at start-up; the self-update places its download there.
-inline std::string StartDirectory;
-
-// Set once the quote timer runs; it is started only once.
-inline bool QuoteTimerStarted = false;
-
-// The last text confirmed in the access-code prompt.
-inline std::string TypedAccessCode;
-
 // Commands recognise the quote board by this title.
 inline constexpr std::string_view kQuoteBoardTitle =
     "贵金属和直盘外汇行情-本软件行情数据由沈阳raz贵金属业贸易所友情提供!";

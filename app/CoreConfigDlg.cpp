@@ -8,6 +8,7 @@
 #include "app/UserPrompts.h"
 #include "market/Catalogue.h"
 #include "platform/QtText.h"
+#include "session/Session.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -39,13 +40,13 @@ const Group kGroups[4] = {
 
 } // namespace
 
-CCoreConfigDlg::CCoreConfigDlg(UserPrompts& prompts, QWidget* parent)
-    : QDialog(parent), m_prompts(prompts)
+CCoreConfigDlg::CCoreConfigDlg(Session& session, UserPrompts& prompts, QWidget* parent)
+    : QDialog(parent), m_session(session), m_prompts(prompts)
 {
     setWindowTitle(QStringLiteral("系统核心配置"));
     setObjectName(QStringLiteral("coreConfigDialog"));
 
-    const CoreParamTexts texts = CoreParamTextsOf(analysisParams);
+    const CoreParamTexts texts = CoreParamTextsOf(m_session.analysisParams);
     auto* groups = new QHBoxLayout;
     for (int g = 0; g < 4; ++g) {
         auto* box = new QGroupBox(QString::fromUtf8(kGroups[g].title), this);
@@ -73,7 +74,7 @@ CCoreConfigDlg::CCoreConfigDlg(UserPrompts& prompts, QWidget* parent)
     for (int c = 0; c < 6; ++c)
         m_grid->InsertColumn(c, QString::fromUtf8(headings[c]), GridCenter, widths[c]);
     for (int i = 0; i < kCommodityCount; ++i) {
-        const CommodityEntry& entry = catalogue[static_cast<std::size_t>(i)];
+        const CommodityEntry& entry = m_session.catalogue[static_cast<std::size_t>(i)];
         m_grid->InsertItem(i, ToQString(entry.code));
         m_grid->SetItemText(i, 1, ToQString(entry.name));
         for (Period p = 0; p < kPeriodCount; ++p)
@@ -114,13 +115,13 @@ void CCoreConfigDlg::accept()
     CoreParamTexts texts;
     for (std::size_t k = 0; k < texts.size(); ++k)
         texts[k] = m_edits[k]->text().toStdString();
-    if (!StoreCoreParams(analysisParams, texts)) {
+    if (!StoreCoreParams(m_session.analysisParams, texts)) {
         m_prompts.showMessage(HistoryLimitMessage());
         return;
     }
     for (int i = 0; i < kCommodityCount && i < m_grid->rowCount(); ++i) {
         for (Period p = 0; p < kPeriodCount; ++p)
-            catalogue[static_cast<std::size_t>(i)].yunit[static_cast<std::size_t>(p)] =
+            m_session.catalogue[static_cast<std::size_t>(i)].yunit[static_cast<std::size_t>(p)] =
                 m_grid->GetItemText(i, 2 + p).toStdString();
     }
     QDialog::accept();
@@ -129,7 +130,7 @@ void CCoreConfigDlg::accept()
 void InstallCoreConfiguration(COrbaltApp& app, UserPrompts& prompts)
 {
     app.hooks().configuration = [&app, &prompts] {
-        CCoreConfigDlg dialog(prompts, app.mainFrame());
+        CCoreConfigDlg dialog(app.session(), prompts, app.mainFrame());
         dialog.exec();
     };
 }

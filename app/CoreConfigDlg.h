@@ -11,6 +11,7 @@ namespace velmora {
 class CEditGridCtrl;
 class COrbaltApp;
 class UserPrompts;
+struct Session;
 
 // "系统核心配置": the analysis parameters of the four periods and the catalogue's YUnit texts,
 // editable in place in a grid. OK stores the parameters at once; a history count above the
@@ -20,7 +21,7 @@ class CCoreConfigDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CCoreConfigDlg(UserPrompts& prompts, QWidget* parent = nullptr);
+    CCoreConfigDlg(Session& session, UserPrompts& prompts, QWidget* parent = nullptr);
 
     // Edits 1019 to 1034 in id order.
     QLineEdit* paramEdit(int index) const { return m_edits[static_cast<std::size_t>(index)]; }
@@ -31,6 +32,7 @@ public:
     void accept() override;
 
 private:
+    Session& m_session;
     UserPrompts& m_prompts;
     std::vector<QLineEdit*> m_edits;
     CEditGridCtrl* m_grid;

@@ -12,6 +12,7 @@
 #include "market/Mt4Import.h"
 #include "platform/QtText.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -68,9 +69,9 @@ std::string Text(const QLineEdit* box) { return box->text().toStdString(); }
 
 } // namespace
 
-DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<void()> serverSync,
-                                           QWidget* parent)
-    : QDialog(parent), m_prompts(prompts), m_serverSync(std::move(serverSync))
+DataManagementDialog::DataManagementDialog(Session& session, UserPrompts& prompts,
+                                           std::function<void()> serverSync, QWidget* parent)
+    : QDialog(parent), m_session(session), m_prompts(prompts), m_serverSync(std::move(serverSync))
 {
     setWindowTitle(QStringLiteral("数据管理"));
     setObjectName(QStringLiteral("dataManagementDialog"));
@@ -103,7 +104,7 @@ DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<v
     root->setFont(0, bold);
     // Each commodity and period item carries its index, which a double click reads back.
     for (int index = 0; index < kCommodityCount; ++index) {
-        const CommodityEntry& entry = catalogue[index];
+        const CommodityEntry& entry = m_session.catalogue[index];
         auto* commodity =
             new QTreeWidgetItem(root, QStringList(ToQString(entry.code + " " + entry.name)));
         commodity->setData(0, kIndexRole, index);
@@ -162,7 +163,7 @@ DataManagementDialog::DataManagementDialog(UserPrompts& prompts, std::function<v
     std::string folder;
     CRegistryKey key(RegistryRoot::LocalMachine);
     if (!key.Open(kRegistry.subKey) || !key.ReadString(kRegistry.mt4Dir, folder) || folder.empty())
-        folder = mt4Directory;
+        folder = m_session.mt4Directory;
     m_folderBox->setText(ToQString(folder));
 
     connect(m_tree, &QTreeWidget::itemDoubleClicked, this,
@@ -194,7 +195,7 @@ void DataManagementDialog::FillList(int commodity, int period)
 {
     if (!IsValidCommodity(commodity) || !IsValidPeriod(period))
         return;
-    m_series = &Series(commodity, period);
+    m_series = &m_session.barStore.Series(commodity, period);
     const BarList list = FillBarList(*m_series);
     const std::string note =
         StoredDataNote(m_series->storedAt, static_cast<std::int64_t>(std::time(nullptr)));
@@ -232,7 +233,7 @@ void DataManagementDialog::onUpdateRecord()
     BarRecord& bar = m_series->bars[static_cast<std::size_t>(m_selectedSlot)];
     ApplyBarEdit(bar, Text(m_barBoxes[0]), Text(m_barBoxes[1]), Text(m_barBoxes[2]),
                  Text(m_barBoxes[3]), Text(m_barBoxes[4]), Text(m_barBoxes[5]));
-    NotifySeriesChanged(m_commodity, m_period, SeriesChange::Edited);
+    m_session.barStore.notifyChanged(m_commodity, m_period, SeriesChange::Edited);
     FillList(m_commodity, m_period);
 }
 
@@ -240,8 +241,8 @@ void DataManagementDialog::onClear()
 {
     if (!m_prompts.askYesNo(kClearQuestion, true))
         return;
-    ResetBarStore();
-    NotifySeriesChanged(-1, -1, SeriesChange::Cleared);
+    m_session.barStore.reset();
+    m_session.barStore.notifyChanged(-1, -1, SeriesChange::Cleared);
     if (m_series != nullptr)
         FillList(m_commodity, m_period);
 }
@@ -254,9 +255,11 @@ void DataManagementDialog::onSyncAll()
             m_serverSync();
         return;
     }
+    std::string& mt4Directory = m_session.mt4Directory;
     mt4Directory = folder.toStdString();
     rememberFolder(folder);
-    ImportAllFromMt4(mt4Directory, analysisParams.historyCount, m_prompts);
+    ImportAllFromMt4(m_session.catalogue, m_session.barStore, mt4Directory,
+                     m_session.analysisParams.historyCount, m_prompts);
 }
 
 void DataManagementDialog::onBrowse()
@@ -266,7 +269,7 @@ void DataManagementDialog::onBrowse()
     if (folder.isEmpty())
         return;
     m_folderBox->setText(folder);
-    mt4Directory = folder.toStdString();
+    m_session.mt4Directory = folder.toStdString();
     rememberFolder(folder);
 }
 
@@ -280,7 +283,7 @@ void DataManagementDialog::rememberFolder(const QString& folder)
 void InstallDataManagement(COrbaltApp& app, UserPrompts& prompts)
 {
     app.hooks().dataManagement = [&app, &prompts] {
-        DataManagementDialog dialog(prompts, app.hooks().syncAll, app.mainFrame());
+        DataManagementDialog dialog(app.session(), prompts, app.hooks().syncAll, app.mainFrame());
         dialog.exec();
     };
 }

@@ -16,6 +16,7 @@ class CEditGridCtrl;
 class COrbaltApp;
 class UserPrompts;
 struct BarSeries;
+struct Session;
 
 // "数据管理": browse the bar series by commodity and period, correct one bar, synchronise all
 // series from an MT4 history folder or the data server, choose that folder, empty the store
@@ -26,7 +27,7 @@ class DataManagementDialog : public QDialog {
 
 public:
     // `serverSync` runs the synchronisation from the data server.
-    DataManagementDialog(UserPrompts& prompts, std::function<void()> serverSync,
+    DataManagementDialog(Session& session, UserPrompts& prompts, std::function<void()> serverSync,
                          QWidget* parent = nullptr);
 
     // Picks a folder: parent, title, initial folder; an empty answer is a cancel. The folder
@@ -57,6 +58,7 @@ private:
     void onBrowse();
     void rememberFolder(const QString& folder);
 
+    Session& m_session;
     UserPrompts& m_prompts;
     std::function<void()> m_serverSync;
     QTreeWidget* m_tree;

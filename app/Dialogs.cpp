@@ -102,11 +102,12 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : QDialog(parent)
 
 void CPasswordDlg::accept()
 {
-    TypedAccessCode = m_edit->text().toStdString();
+    m_typed = m_edit->text().toStdString();
     QDialog::accept();
 }
 
-CAnalysisSelectDlg::CAnalysisSelectDlg(QWidget* parent) : QDialog(parent)
+CAnalysisSelectDlg::CAnalysisSelectDlg(const Catalogue& catalogue, QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("指定分析商品"));
     setObjectName(QStringLiteral("analysisDialog"));

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "market/Catalogue.h"
+
 #include <QDialog>
+#include <string>
 
 class QComboBox;
 class QLineEdit;
@@ -33,11 +36,14 @@ public:
     explicit CPasswordDlg(QWidget* parent = nullptr);
     QLineEdit* edit() const { return m_edit; }
 
-    // Keeps the confirmed text in TypedAccessCode.
+    // The text as confirmed; empty until the dialog is accepted.
+    const std::string& typedAccessCode() const { return m_typed; }
+
     void accept() override;
 
 private:
     QLineEdit* m_edit;
+    std::string m_typed;
 };
 
 // "指定分析商品": chooses a commodity and a period; both stay -1 until picked from a list.
@@ -45,7 +51,8 @@ class CAnalysisSelectDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CAnalysisSelectDlg(QWidget* parent = nullptr);
+    // Offers the commodities of `catalogue`.
+    explicit CAnalysisSelectDlg(const Catalogue& catalogue, QWidget* parent = nullptr);
 
     int commodity() const { return m_commodity; }
     int period() const { return m_period; }

@@ -10,6 +10,7 @@
 #include "market/live/ServerSync.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
+#include "session/Session.h"
 
 #include <QCoreApplication>
 #include <QProgressDialog>
@@ -37,26 +38,30 @@ void PostToGui(std::function<void()> work)
     QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(work), Qt::QueuedConnection);
 }
 
-QuoteBoardMarks CurrentBoardMarks() { return {quoteFeed.staleRows(), quoteFeed.today()}; }
+QuoteBoardMarks CurrentBoardMarks(const QuoteFeedState& feed)
+{
+    return {feed.staleRows(), feed.today()};
+}
 
 LiveData::LiveData(COrbaltApp& app, UserPrompts& prompts, std::chrono::milliseconds interruptAfter)
     : m_app(app), m_prompts(prompts)
 {
-    // One client for the whole run, created before any window, as the frame expects.
-    if (g_pHttpClient == nullptr)
-        new CHttpClient(CurrentEndpoints(), CHttpClient::DefaultCookieFolder());
-    quoteFeed = QuoteFeedState(&QuoteFeedState::Clock::now, interruptAfter,
-                               std::chrono::minutes(CurrentEndpoints().staleQuoteMinutes));
+    Session& session = app.session();
+    // Asked at every start and abort: a client the session has let go is never used again.
+    const ClientAccess access = [&session] { return session.g_pHttpClient.get(); };
+    session.quoteFeed = QuoteFeedState(&QuoteFeedState::Clock::now, interruptAfter,
+                                       std::chrono::minutes(CurrentEndpoints().staleQuoteMinutes));
     // A failed poll refreshes too: the board greys and the status bar tells why.
-    m_poller =
-        std::make_unique<QuotePoller>(ClientQuoteFetch(PostToGui), [this](const HttpReply& reply) {
-            quoteFeed.pollSettled(reply, catalogue);
+    m_poller = std::make_unique<QuotePoller>(
+        session.catalogue, session.barStore, ClientQuoteFetch(access, PostToGui),
+        [this](const HttpReply& reply) {
+            m_app.session().quoteFeed.pollSettled(reply, m_app.session().catalogue);
             if (CMainFrame* frame = m_app.mainFrame()) {
                 frame->RefreshViews();
                 frame->showFeedState();
             }
         });
-    m_transport = std::make_unique<ClientSeriesTransport>(PostToGui);
+    m_transport = std::make_unique<ClientSeriesTransport>(access, PostToGui);
 
     AppHooks& hooks = app.hooks();
     hooks.pollQuotes = [this] { pollQuotes(); };
@@ -79,7 +84,7 @@ bool LiveData::syncInFlight() const { return m_run && !m_run->finished(); }
 void LiveData::pollQuotes()
 {
     if (m_poller->poll())
-        quoteFeed.pollStarted();
+        m_app.session().quoteFeed.pollStarted();
 }
 
 void LiveData::syncAll()
@@ -99,7 +104,8 @@ void LiveData::syncAll()
     m_sink = std::make_unique<ClosingSink>(dialog, m_prompts);
 
     m_run = std::make_unique<SyncRun>(
-        *m_transport, analysisParams.historyCount, *m_sink,
+        *m_transport, m_app.session().catalogue, m_app.session().barStore,
+        m_app.session().analysisParams.historyCount, *m_sink,
         [&dialog](int settled, int total) {
             dialog.setLabelText(QStringLiteral("正在同步数据（%1/%2）").arg(settled).arg(total));
             dialog.setValue(settled);

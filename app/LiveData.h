@@ -27,9 +27,9 @@ class LiveData : public QObject {
     Q_OBJECT
 
 public:
-    // Installs the hooks of the app; creates the HTTP client when there is none yet. Starts
-    // the feed state afresh: the feed counts as interrupted once polls have failed for
-    // `interruptAfter`, a quote as stale after the configured minutes.
+    // Installs the hooks of the app; its transfers go through the session's HTTP client (none
+    // makes every one fail). Starts the session's feed state afresh: the feed counts as interrupted
+    // once polls have failed for `interruptAfter`, a quote as stale after the configured minutes.
     LiveData(COrbaltApp& app, UserPrompts& prompts,
              std::chrono::milliseconds interruptAfter = QuoteFeedState::kInterruptAfter);
     // Gives up a running synchronisation and aborts what is in flight, silently.
@@ -65,6 +65,6 @@ private:
 void PostToGui(std::function<void()> work);
 
 // What the quote board is told by the feed state now: its stale rows and today's date.
-QuoteBoardMarks CurrentBoardMarks();
+QuoteBoardMarks CurrentBoardMarks(const QuoteFeedState& feed);
 
 } // namespace velmora

@@ -1,6 +1,5 @@
 #include "app/MainFrame.h"
 
-#include "account/CurrentUser.h"
 #include "app/AboutText.h"
 #include "app/AppState.h"
 #include "app/Commands.h"
@@ -19,6 +18,7 @@
 #include "net/Endpoints.h"
 #include "platform/LockKeys.h"
 #include "platform/QtText.h"
+#include "session/Session.h"
 
 #include <QAction>
 #include <QApplication>
@@ -96,8 +96,7 @@ void CMainFrame::PollQuotes()
 {
     if (m_app.hooks().pollQuotes)
         m_app.hooks().pollQuotes();
-    if (!QuoteTimerStarted) {
-        QuoteTimerStarted = true;
+    if (m_quoteTimer == nullptr) {
         m_quoteTimer = new QTimer(this);
         m_quoteTimer->setObjectName(QStringLiteral("quoteTimer"));
         connect(m_quoteTimer, &QTimer::timeout, this, &CMainFrame::OnTimer);
@@ -182,7 +181,7 @@ void CMainFrame::buildToolBar()
     }
     // The layer's button stays pressed while the layer is shown, whoever turned it on.
     QAction* layer = action(ID_PROFILE_LAYER);
-    CProfileLayerSwitch& layerSwitch = CProfileLayerSwitch::instance();
+    CProfileLayerSwitch& layerSwitch = m_app.profileLayer();
     layer->setCheckable(true);
     layer->setChecked(layerSwitch.shown());
     connect(&layerSwitch, &CProfileLayerSwitch::shownChanged, layer, &QAction::setChecked);
@@ -223,16 +222,17 @@ void CMainFrame::showFeedState()
 {
     if (!m_feedPane)
         return;
-    m_feedPane->setText(ToQString(FeedStatusText(quoteFeed)));
+    m_feedPane->setText(ToQString(FeedStatusText(m_app.session().quoteFeed)));
     std::string stored;
     if (const COrbaltView* view = activeChartView()) {
         const COrbaltDoc* doc = view->document();
         if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period))
-            stored = StoredDataNote(Series(doc->kind, doc->period).storedAt,
-                                    static_cast<std::int64_t>(std::time(nullptr)));
+            stored =
+                StoredDataNote(m_app.session().barStore.Series(doc->kind, doc->period).storedAt,
+                               static_cast<std::int64_t>(std::time(nullptr)));
     }
     m_storedPane->setText(ToQString(stored));
-    const bool interrupted = quoteFeed.interrupted();
+    const bool interrupted = m_app.session().quoteFeed.interrupted();
     if (interrupted == m_feedInterrupted)
         return;
     m_feedInterrupted = interrupted;
@@ -320,17 +320,18 @@ void CMainFrame::navigate(int id)
 
 void CMainFrame::analyse()
 {
-    if (!CurrentUser.loggedIn) {
+    Session& session = m_app.session();
+    if (!session.CurrentUser.loggedIn) {
         m_app.prompts().showMessage(kLoginFirst);
         return;
     }
-    CAnalysisSelectDlg dialog(this);
+    CAnalysisSelectDlg dialog(session.catalogue, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (!IsValidCommodity(dialog.commodity()) || !IsValidPeriod(dialog.period()))
         return;
-    RequestKind = dialog.commodity();
-    RequestPeriod = dialog.period();
+    session.RequestKind = dialog.commodity();
+    session.RequestPeriod = dialog.period();
     m_app.OpenTemplate(0);
 }
 
@@ -339,7 +340,7 @@ void CMainFrame::accessCode()
     CPasswordDlg dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    if (AccessCodeMatches(TypedAccessCode, CurrentEndpoints().configAccessCode) &&
+    if (AccessCodeMatches(dialog.typedAccessCode(), CurrentEndpoints().configAccessCode) &&
         m_app.hooks().configuration)
         m_app.hooks().configuration();
 }
@@ -352,7 +353,7 @@ void CMainFrame::OnCommand(int id)
     }
     switch (CanonicalCommand(id)) {
     case ID_SHOW_QUOTES:
-        RequestKind = kQuoteBoardKind;
+        m_app.session().RequestKind = kQuoteBoardKind;
         m_app.OpenTemplate(0);
         break;
     case ID_ANALYSE:
@@ -367,7 +368,7 @@ void CMainFrame::OnCommand(int id)
             m_app.hooks().userCenter();
         break;
     case ID_ONLINE_HELP:
-        RequestKind = kHelpKind;
+        m_app.session().RequestKind = kHelpKind;
         m_app.OpenTemplate(1);
         break;
     case ID_APP_ABOUT: {
@@ -390,7 +391,7 @@ void CMainFrame::OnCommand(int id)
         accessCode();
         break;
     case ID_PROFILE_LAYER:
-        CProfileLayerSwitch::instance().toggle();
+        m_app.profileLayer().toggle();
         break;
     case ID_APP_EXIT:
         close();

@@ -1,20 +1,20 @@
 #include "app/OrbaltApp.h"
 
-#include "account/CurrentUser.h"
 #include "app/AppState.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltDoc.h"
 #include "app/OrbaltView.h"
+#include "app/ProfileLayer.h"
 #include "app/UserPrompts.h"
 #include "app/framework/DocTemplate.h"
 #include "market/Catalogue.h"
 #include "platform/QtText.h"
+#include "session/Session.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
-#include <unistd.h>
 
 // The resources live in a static library: register them explicitly.
 static void InitResources() { Q_INIT_RESOURCE(res); }
@@ -25,15 +25,13 @@ namespace {
 
 constexpr std::string_view kExitQuestion = "您确认要退出Velmora系统?";
 
-std::string CurrentDirectory()
-{
-    char buffer[4096];
-    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
-}
-
 } // namespace
 
-COrbaltApp::COrbaltApp(UserPrompts& prompts) : m_prompts(prompts) {}
+COrbaltApp::COrbaltApp(Session& session, UserPrompts& prompts)
+    : m_session(session), m_prompts(prompts),
+      m_profileLayer(std::make_unique<CProfileLayerSwitch>())
+{
+}
 
 COrbaltApp::~COrbaltApp()
 {
@@ -52,19 +50,20 @@ std::vector<CDocTemplate*> COrbaltApp::templates() const
 bool COrbaltApp::InitInstance()
 {
     InitResources();
-    InitCatalogue();
+    InitCatalogue(m_session.catalogue);
+    m_session.barStore.reset();
     // Before any window: charts can be drawn from the stored bars at once.
     if (m_hooks.loadHistory)
         m_hooks.loadHistory();
 
     // Chart template first, help template second: commands open windows by position.
     m_templates.push_back(std::make_unique<CDocTemplate>(
-        [] { return std::make_unique<COrbaltDoc>(); },
+        [this] { return std::make_unique<COrbaltDoc>(m_session); },
         [this](CDocument* doc) -> CView* {
-            return new COrbaltView(static_cast<COrbaltDoc*>(doc), m_prompts);
+            return new COrbaltView(static_cast<COrbaltDoc*>(doc), m_prompts, *m_profileLayer);
         }));
     m_templates.push_back(std::make_unique<CDocTemplate>(
-        [] { return std::make_unique<COrbaltDoc>(); },
+        [this] { return std::make_unique<COrbaltDoc>(m_session); },
         [this](CDocument* doc) -> CView* {
             return m_hooks.makeHelpView ? m_hooks.makeHelpView(doc) : nullptr;
         }));
@@ -78,10 +77,9 @@ bool COrbaltApp::InitInstance()
         m_mainFrame->setGeometry(screen->availableGeometry());
     m_mainFrame->showMaximized();
 
-    RequestKind = kQuoteBoardKind;
+    m_session.RequestKind = kQuoteBoardKind;
     OpenTemplate(0);
 
-    StartDirectory = CurrentDirectory().substr(0, 260);
     if (m_hooks.checkForUpdate)
         m_hooks.checkForUpdate();
     if (m_hooks.syncAll)
@@ -100,7 +98,7 @@ void COrbaltApp::OnSystemExit()
 {
     if (!m_prompts.askYesNo(kExitQuestion))
         return;
-    if (CurrentUser.loggedIn && m_hooks.logout)
+    if (m_session.CurrentUser.loggedIn && m_hooks.logout)
         m_hooks.logout();
     // Queued: takes effect once the event loop runs.
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);

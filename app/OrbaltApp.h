@@ -11,8 +11,10 @@ namespace velmora {
 class CDocTemplate;
 class CDocument;
 class CMainFrame;
+class CProfileLayerSwitch;
 class CView;
 class UserPrompts;
+struct Session;
 
 // Work that other parts of the program plug into start-up, the frame and its commands. An
 // empty hook is skipped.
@@ -33,7 +35,8 @@ struct AppHooks {
 // The application object: start-up, the two document templates, the orderly exit.
 class COrbaltApp {
 public:
-    explicit COrbaltApp(UserPrompts& prompts);
+    // The session must outlive the application.
+    COrbaltApp(Session& session, UserPrompts& prompts);
     ~COrbaltApp();
     COrbaltApp(const COrbaltApp&) = delete;
     COrbaltApp& operator=(const COrbaltApp&) = delete;
@@ -51,11 +54,16 @@ public:
     CMainFrame* mainFrame() const { return m_mainFrame.get(); }
     std::vector<CDocTemplate*> templates() const;
     UserPrompts& prompts() const { return m_prompts; }
+    Session& session() const { return m_session; }
+    // The profile layer's switch of every chart window.
+    CProfileLayerSwitch& profileLayer() const { return *m_profileLayer; }
     AppHooks& hooks() { return m_hooks; }
 
 private:
+    Session& m_session;
     UserPrompts& m_prompts;
     AppHooks m_hooks;
+    std::unique_ptr<CProfileLayerSwitch> m_profileLayer;
     std::vector<std::unique_ptr<CDocTemplate>> m_templates;
     // Declared last so that it goes first: its views still talk to the documents.
     std::unique_ptr<CMainFrame> m_mainFrame;

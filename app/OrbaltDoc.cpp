@@ -2,6 +2,7 @@
 
 #include "analysis/ValueChart.h"
 #include "market/Catalogue.h"
+#include "session/Session.h"
 
 namespace velmora {
 
@@ -9,6 +10,7 @@ bool COrbaltDoc::OnNewDocument()
 {
     if (!CDocument::OnNewDocument())
         return false;
+    const DocKind RequestKind = m_session.RequestKind;
     switch (RequestKind) {
     case kQuoteBoardKind:
         kind = kQuoteBoardKind;
@@ -21,9 +23,9 @@ bool COrbaltDoc::OnNewDocument()
         break;
     default:
         kind = RequestKind;
-        period = RequestPeriod;
+        period = m_session.RequestPeriod;
         if (IsValidCommodity(kind) && IsValidPeriod(period))
-            SetTitle(NewChartTitle(catalogue[kind], period));
+            SetTitle(NewChartTitle(m_session.catalogue[kind], period));
         break;
     }
     return true;

@@ -12,6 +12,7 @@
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
+#include "session/Session.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -48,19 +49,22 @@ int ScreenWidth()
 
 } // namespace
 
-COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts)
-    : CView(document), m_prompts(prompts), m_chart(std::make_unique<ValueChartState>())
+COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts,
+                         CProfileLayerSwitch& profileLayer)
+    : CView(document), m_prompts(prompts), m_profileLayer(profileLayer),
+      m_chart(std::make_unique<ValueChartState>())
 {
     viewport()->setAutoFillBackground(false);
     // The level under the pointer goes to the status bar.
     viewport()->setMouseTracking(true);
-    connect(&CProfileLayerSwitch::instance(), &CProfileLayerSwitch::shownChanged, this,
-            [this] { Invalidate(); });
+    connect(&m_profileLayer, &CProfileLayerSwitch::shownChanged, this, [this] { Invalidate(); });
 }
 
 COrbaltView::~COrbaltView() = default;
 
 COrbaltDoc* COrbaltView::document() const { return static_cast<COrbaltDoc*>(GetDocument()); }
+
+Session& COrbaltView::session() const { return document()->session(); }
 
 void COrbaltView::NextTimeUnit()
 {
@@ -74,7 +78,8 @@ void COrbaltView::PrevTimeUnit()
 {
     auto* series = const_cast<BarSeries*>(m_chart->series);
     const int period = document()->period;
-    if (series && IsValidPeriod(period) && series->cursor > analysisParams.tpoBars[period])
+    if (series && IsValidPeriod(period) &&
+        series->cursor > document()->session().analysisParams.tpoBars[period])
         --series->cursor;
 }
 
@@ -83,10 +88,11 @@ void COrbaltView::Retitle()
     const COrbaltDoc* doc = document();
     if (!IsValidCommodity(doc->kind))
         return;
-    if (auto title = RetitleValueChart(catalogue[doc->kind], doc->period, *m_chart))
+    if (auto title = RetitleValueChart(session().catalogue[doc->kind], doc->period, *m_chart))
         document()->SetTitle(*title);
     if (drawnChart() && IsValidPeriod(doc->period)) {
-        const auto price = CurrentPriceOf(catalogue[doc->kind], Series(doc->kind, doc->period));
+        const auto price = CurrentPriceOf(session().catalogue[doc->kind],
+                                          session().barStore.Series(doc->kind, doc->period));
         if ((price ? price->text : std::string()) != m_markedPrice)
             Invalidate();
     }
@@ -110,7 +116,8 @@ bool COrbaltView::centreIfDue()
     if (!drawnChart() || m_centredFor == shown)
         return false;
     m_centredFor = shown;
-    const auto price = CurrentPriceOf(catalogue[doc->kind], Series(doc->kind, doc->period));
+    const auto price = CurrentPriceOf(session().catalogue[doc->kind],
+                                      session().barStore.Series(doc->kind, doc->period));
     if (!price)
         return false;
     const int before = verticalScrollBar()->value();
@@ -127,9 +134,9 @@ void COrbaltView::reportOnce(std::string_view message)
     std::string key(message);
     key += '|' + std::to_string(doc->kind) + '|' + std::to_string(doc->period);
     if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period)) {
-        const BarSeries& series = Series(doc->kind, doc->period);
+        const BarSeries& series = session().barStore.Series(doc->kind, doc->period);
         key += '|' + std::to_string(series.count) + '|' + std::to_string(series.cursor) + '|' +
-               catalogue[doc->kind].yunit[doc->period];
+               session().catalogue[doc->kind].yunit[doc->period];
     }
     if (key == m_lastReported)
         return;
@@ -148,14 +155,15 @@ DrawList COrbaltView::drawPass(QSize clientSize)
     }
     if (doc->kind == kQuoteBoardKind) {
         SetScrollSizes({0, 0});
-        return DrawQuoteBoard(catalogue, clientSize.width(), clientSize.height(),
-                              CurrentBoardMarks());
+        return DrawQuoteBoard(session().catalogue, clientSize.width(), clientSize.height(),
+                              CurrentBoardMarks(doc->session().quoteFeed));
     }
 
-    const ValueChartRequest request{doc->kind, doc->period, &catalogue[doc->kind],
-                                    &Series(doc->kind, doc->period), &analysisParams};
+    const ValueChartRequest request{doc->kind, doc->period, &session().catalogue[doc->kind],
+                                    &session().barStore.Series(doc->kind, doc->period),
+                                    &session().analysisParams};
     const ValueChartPass pass =
-        RunValueChartPass(request, doc->GetTitle(), *m_chart, yunitOverride);
+        RunValueChartPass(request, doc->GetTitle(), *m_chart, session().yunitOverride);
     // The pass that follows a suggestion comes with a repaint of its own.
     if (m_suggestionRepaints.followUp(pass) && !m_repaintQueued) {
         m_repaintQueued = true;
@@ -169,7 +177,7 @@ DrawList COrbaltView::drawPass(QSize clientSize)
         m_lastReported.clear();
         DrawList drawing = DrawValueChart(m_chart->layout, m_chart->grid, ScreenWidth());
         m_profile.reset();
-        if (CProfileLayerSwitch::instance().shown()) {
+        if (m_profileLayer.shown()) {
             m_profile = ProfileOf(m_chart->layout, m_chart->grid);
             if (m_profile)
                 AddProfileLayer(drawing, m_chart->layout, *m_profile);
@@ -283,11 +291,11 @@ QString COrbaltView::ProposedImagePath() const
     } else if (IsValidCommodity(doc->kind)) {
         std::string_view barTime;
         if (IsValidPeriod(doc->period)) {
-            const BarSeries& series = Series(doc->kind, doc->period);
+            const BarSeries& series = session().barStore.Series(doc->kind, doc->period);
             if (series.hasBarAt(series.cursor))
                 barTime = series.bars[static_cast<std::size_t>(series.cursor)].time;
         }
-        name = ChartImageName(catalogue[doc->kind].code, doc->period, barTime);
+        name = ChartImageName(session().catalogue[doc->kind].code, doc->period, barTime);
     } else {
         name = ChartImageName({}, -1, {});
     }
@@ -332,11 +340,10 @@ QMenu* COrbaltView::MakeContextMenu(QWidget* parent)
     add(QStringLiteral("另存为图片..."), "saveImage", [this] { SaveImage(); });
     if (!board) {
         menu->addSeparator();
-        add(QStringLiteral("价值区"), "profileLayer",
-            [] { CProfileLayerSwitch::instance().toggle(); });
+        add(QStringLiteral("价值区"), "profileLayer", [this] { m_profileLayer.toggle(); });
         QAction* layer = menu->actions().back();
         layer->setCheckable(true);
-        layer->setChecked(CProfileLayerSwitch::instance().shown());
+        layer->setChecked(m_profileLayer.shown());
         menu->addSeparator();
         add(QStringLiteral("打印..."), "print", [this] { OnFilePrint(); });
         add(QStringLiteral("打印预览..."), "printPreview", [this] { OnFilePrintPreview(); });

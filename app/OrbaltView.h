@@ -18,7 +18,9 @@ class QPrinter;
 namespace velmora {
 
 class COrbaltDoc;
+class CProfileLayerSwitch;
 class UserPrompts;
+struct Session;
 
 // The scrolling view of an analysis window: the value chart of its document's commodity
 // and period, or the quote board.
@@ -26,7 +28,7 @@ class COrbaltView : public CView {
     Q_OBJECT
 
 public:
-    COrbaltView(COrbaltDoc* document, UserPrompts& prompts);
+    COrbaltView(COrbaltDoc* document, UserPrompts& prompts, CProfileLayerSwitch& profileLayer);
     ~COrbaltView() override;
 
     COrbaltDoc* document() const;
@@ -77,6 +79,8 @@ protected:
     bool viewportEvent(QEvent* event) override;
 
 private:
+    // The session of the view's document.
+    Session& session() const;
     // Computes what to draw for a device of the given size; shows failures.
     DrawList drawPass(QSize clientSize);
     // The pass for an export, with the size of the image it fills.
@@ -94,6 +98,7 @@ private:
     std::string profileLevelText(int row) const;
 
     UserPrompts& m_prompts;
+    CProfileLayerSwitch& m_profileLayer;
     std::unique_ptr<ValueChartState> m_chart;
     std::optional<ValueProfile> m_profile;
     DrawList m_lastDrawing;

@@ -4,18 +4,18 @@
 
 namespace velmora {
 
-CProfileLayerSwitch& CProfileLayerSwitch::instance()
+bool CProfileLayerSwitch::shown() const
 {
-    static CProfileLayerSwitch layerSwitch;
-    return layerSwitch;
+    if (!m_shown)
+        m_shown = ReadProfileLayerShown();
+    return *m_shown;
 }
-
-bool CProfileLayerSwitch::shown() const { return ProfileLayerShown(); }
 
 void CProfileLayerSwitch::setShown(bool shown)
 {
-    const bool changed = shown != ProfileLayerShown();
-    SetProfileLayerShown(shown);
+    const bool changed = shown != this->shown();
+    m_shown = shown;
+    WriteProfileLayerShown(shown);
     if (changed)
         emit shownChanged(shown);
 }

@@ -1,17 +1,17 @@
 #pragma once
 
 #include <QObject>
+#include <optional>
 
 namespace velmora {
 
-// The one switch of the profile layer that the toolbar button and every chart window's menu
-// share; the windows repaint and the button follows when it changes.
+// The switch of the profile layer that the toolbar button and every chart window's menu share;
+// the windows repaint and the button follows when it changes. The application owns it.
 class CProfileLayerSwitch : public QObject {
     Q_OBJECT
 
 public:
-    static CProfileLayerSwitch& instance();
-
+    // Read from the settings store the first time it is asked for.
     bool shown() const;
     // Keeps the choice in the settings store; announces a change.
     void setShown(bool shown);
@@ -19,6 +19,9 @@ public:
 
 signals:
     void shownChanged(bool shown);
+
+private:
+    mutable std::optional<bool> m_shown;
 };
 
 } // namespace velmora

@@ -3,7 +3,6 @@
 #include "platform/RegistryKey.h"
 #include "platform/SettingsStore.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -13,25 +12,18 @@ namespace {
 
 constexpr std::string_view kProfileLayerName = "VELMORA_PROFILE";
 
-std::optional<bool> shownSetting;
-
 } // namespace
 
-bool ProfileLayerShown()
+bool ReadProfileLayerShown()
 {
-    if (!shownSetting) {
-        const std::filesystem::path store = SettingsStore::DefaultPath();
-        std::string value;
-        shownSetting = !store.empty() &&
-                       SettingsStore(store).Read(kRegistry.subKey, kProfileLayerName, value) &&
-                       value == "1";
-    }
-    return *shownSetting;
+    const std::filesystem::path store = SettingsStore::DefaultPath();
+    std::string value;
+    return !store.empty() &&
+           SettingsStore(store).Read(kRegistry.subKey, kProfileLayerName, value) && value == "1";
 }
 
-void SetProfileLayerShown(bool shown)
+void WriteProfileLayerShown(bool shown)
 {
-    shownSetting = shown;
     const std::filesystem::path store = SettingsStore::DefaultPath();
     if (store.empty())
         return;
@@ -39,7 +31,5 @@ void SetProfileLayerShown(bool shown)
     if (settings.Prepare())
         settings.Write(kRegistry.subKey, kProfileLayerName, shown ? "1" : "0");
 }
-
-void ReloadProfileLayerSetting() { shownSetting.reset(); }
 
 } // namespace velmora

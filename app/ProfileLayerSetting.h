@@ -2,15 +2,11 @@
 
 namespace velmora {
 
-// Whether the chart windows draw the profile layer (价值区). Off until the user turns it on,
-// then as last chosen: the choice is kept in the settings store, read the first time it is
-// asked for.
-bool ProfileLayerShown();
+// Whether the chart windows draw the profile layer (价值区), as the settings store keeps it:
+// off until the user turns it on, then as last chosen.
+bool ReadProfileLayerShown();
 
-// Sets it for every chart window and keeps it in the settings store.
-void SetProfileLayerShown(bool shown);
-
-// Forgets what was read, so that the next question reads the store again.
-void ReloadProfileLayerSetting();
+// Keeps the choice in the settings store.
+void WriteProfileLayerShown(bool shown);
 
 } // namespace velmora

@@ -6,6 +6,7 @@
 #include "app/OrbaltDoc.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
+#include "session/Session.h"
 
 #include <QAuthenticator>
 #include <QContextMenuEvent>
@@ -141,10 +142,8 @@ QWebEngineProfile* HelpProfile()
     return profile;
 }
 
-QUrl CQorurlView::StartPage()
+QUrl CQorurlView::StartPage(const Endpoints& endpoints)
 {
-    // The website the program's client talks to.
-    const Endpoints& endpoints = g_pHttpClient ? g_pHttpClient->endpoints() : CurrentEndpoints();
     return QUrl(QString::fromStdString(WebsiteUrl(endpoints, "/helponline/mainindex.html")));
 }
 
@@ -174,7 +173,7 @@ CQorurlView::CQorurlView(COrbaltDoc* document) : CView(document)
                 if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
                     return;
                 const QUrl local = LocalHelpPage(
-                    info.url(), StartPage(), LocalHelpDir(QCoreApplication::applicationDirPath()));
+                    info.url(), startPage(), LocalHelpDir(QCoreApplication::applicationDirPath()));
                 if (local.isEmpty())
                     return;
                 // The installed pages are the program's own: their links may lead from one
@@ -192,13 +191,21 @@ CQorurlView::CQorurlView(COrbaltDoc* document) : CView(document)
 
 CQorurlView::~CQorurlView() = default; // after the printer's type is complete
 
+QUrl CQorurlView::startPage() const
+{
+    // The website the program's client talks to.
+    const Session& session = static_cast<const COrbaltDoc*>(GetDocument())->session();
+    return StartPage(session.g_pHttpClient ? session.g_pHttpClient->endpoints()
+                                           : CurrentEndpoints());
+}
+
 void CQorurlView::OnInitialUpdate()
 {
     const auto* doc = static_cast<const COrbaltDoc*>(GetDocument());
-    if (m_navigated || (RequestKind != kHelpKind && doc->kind != kHelpKind))
+    if (m_navigated || (doc->session().RequestKind != kHelpKind && doc->kind != kHelpKind))
         return;
     m_navigated = true;
-    m_browser->load(StartPage());
+    m_browser->load(startPage());
 }
 
 void CQorurlView::PrintTo(QPrinter& printer) { m_browser->print(&printer); }

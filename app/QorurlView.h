@@ -13,6 +13,7 @@ class QWebEngineView;
 namespace velmora {
 
 class COrbaltDoc;
+struct Endpoints;
 
 // The online help window's view: the website's help start page in an embedded browser. It is
 // silent (no script dialogs, certificate errors refused without asking, permission requests
@@ -37,8 +38,8 @@ public:
     QWebEngineView* browser() const { return m_browser; }
     // The line above the page that says it is the installed copy; shown with local pages only.
     QLabel* localNote() const { return m_localNote; }
-    // The website's help start page.
-    static QUrl StartPage();
+    // The help start page of the website at `endpoints`.
+    static QUrl StartPage(const Endpoints& endpoints);
 
 signals:
     void printFinished(bool ok);
@@ -48,6 +49,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The start page of the website the session's client talks to.
+    QUrl startPage() const;
     void watch(QObject* object);
 
     QWebEngineView* m_browser = nullptr;

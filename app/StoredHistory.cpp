@@ -5,20 +5,22 @@
 #include "app/OrbaltApp.h"
 #include "app/UserPrompts.h"
 #include "platform/LocalTime.h"
+#include "session/Session.h"
 
 #include <ctime>
 
 namespace velmora {
 
 StoredHistory::StoredHistory(COrbaltApp& app, UserPrompts& prompts, std::filesystem::path file)
-    : m_app(app), m_file(std::move(file)), m_local([&prompts](const std::string& text) {
+    : m_app(app), m_file(std::move(file)),
+      m_local(app.session().barStore, [&prompts](const std::string& text) {
           // From the worker or from start-up: shown once the event loop runs.
           PostToGui([&prompts, text] { prompts.showMessage(text); });
       })
 {
     m_app.hooks().loadHistory = [this] {
         if (m_local.open(m_file)) {
-            m_local.fill(analysisParams.historyCount);
+            m_local.fill(m_app.session().analysisParams.historyCount);
             m_local.observeBarStore();
         }
     };

@@ -8,6 +8,7 @@
 #include "net/HttpClient.h"
 #include "net/SelfUpdate.h"
 #include "net/UpdateDownload.h"
+#include "session/Session.h"
 
 #include <QCoreApplication>
 #include <QProgressDialog>
@@ -46,11 +47,12 @@ void UpdateCheck::CheckForUpdate()
         }
     }
     // A system-wide install is the package manager's to update; it runs on without a word.
-    if (m_busy || g_pHttpClient == nullptr || !CanSelfUpdate(m_options.folder))
+    CHttpClient* client = m_app.session().g_pHttpClient.get();
+    if (m_busy || client == nullptr || !CanSelfUpdate(m_options.folder))
         return;
     m_busy = true;
     QPointer<UpdateCheck> self(this);
-    g_pHttpClient->StartVersion([self](HttpReply&& reply) {
+    client->StartVersion([self](HttpReply&& reply) {
         const bool ok = reply.ok();
         std::string published = ok ? reply.body.str() : std::string();
         PostToGui([self, ok, published = std::move(published)] {
@@ -90,8 +92,8 @@ void UpdateCheck::decide(bool ok, const std::string& published)
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
 
-    m_download = std::make_unique<UpdateDownload>(*g_pHttpClient, PostToGui, m_options.folder,
-                                                  m_version, m_options.publicKey);
+    m_download = std::make_unique<UpdateDownload>(*m_app.session().g_pHttpClient, PostToGui,
+                                                  m_options.folder, m_version, m_options.publicKey);
     connect(&dialog, &QProgressDialog::canceled, this, [this] {
         if (m_download)
             m_download->cancel();

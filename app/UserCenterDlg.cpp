@@ -6,6 +6,7 @@
 #include "app/UserPrompts.h"
 #include "app/Workspace.h"
 #include "platform/QtText.h"
+#include "session/Session.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -31,19 +32,19 @@ constexpr std::chrono::milliseconds kExitLogoutGrace{2000};
 std::string U(const QLineEdit* box) { return box->text().toStdString(); }
 
 // The code to scan leads to the maker's website.
-QPixmap FollowUsPicture()
+QPixmap FollowUsPicture(const Endpoints& endpoints)
 {
-    const std::string site =
-        WebsiteUrl(g_pHttpClient ? g_pHttpClient->endpoints() : Endpoints{}, "/");
+    const std::string site = WebsiteUrl(endpoints, "/");
     return QPixmap::fromImage(QrCodeImage(site, 3));
 }
 
 } // namespace
 
-CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
-    : QDialog(parent), m_prompts(prompts), m_userName(new QLineEdit), m_password(new QLineEdit),
-      m_mail(new QLineEdit), m_mobile(new QLineEdit), m_alias(new QLineEdit), m_code(new QLineEdit),
-      m_status(new QLineEdit), m_register(new QPushButton(QStringLiteral("注册"))),
+CUserCenterDlg::CUserCenterDlg(Session& session, UserPrompts& prompts, QWidget* parent)
+    : QDialog(parent), m_session(session), m_prompts(prompts), m_userName(new QLineEdit),
+      m_password(new QLineEdit), m_mail(new QLineEdit), m_mobile(new QLineEdit),
+      m_alias(new QLineEdit), m_code(new QLineEdit), m_status(new QLineEdit),
+      m_register(new QPushButton(QStringLiteral("注册"))),
       m_login(new QPushButton(QStringLiteral("登陆"))),
       m_modify(new QPushButton(QStringLiteral("更新"))),
       m_logout(new QPushButton(QStringLiteral("注销"))),
@@ -83,7 +84,7 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
     group->setLayout(groupLayout);
 
     auto* picture = new QLabel;
-    picture->setPixmap(FollowUsPicture());
+    picture->setPixmap(FollowUsPicture(client().endpoints()));
     auto* caption = new QLabel(QStringLiteral("扫码关注公众号\n\n投资理财更轻松"));
     caption->setAlignment(Qt::AlignCenter);
     auto* side = new QVBoxLayout;
@@ -101,6 +102,7 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
     connect(m_modify, &QPushButton::clicked, this, &CUserCenterDlg::onModify);
     connect(m_sendCode, &QPushButton::clicked, this, &CUserCenterDlg::onSendCode);
 
+    UserInfo& CurrentUser = m_session.CurrentUser;
     const AccountForm shown = OpeningForm(CurrentUser);
     m_userName->setText(ToQString(shown.userName));
     m_password->setText(ToQString(shown.password));
@@ -111,21 +113,27 @@ CUserCenterDlg::CUserCenterDlg(UserPrompts& prompts, QWidget* parent)
         offerKeptPassword(shown);
     m_autoLogin->setChecked(AutoLoginEnabled());
     connect(m_autoLogin, &QCheckBox::toggled, this, [](bool on) { SetAutoLogin(on); });
-    if (!CurrentUser.loggedIn && !AutoLoginStatus.empty())
-        m_status->setText(ToQString("自动登录失败：" + AutoLoginStatus));
+    if (!CurrentUser.loggedIn && !m_session.autoLoginStatus.empty())
+        m_status->setText(ToQString("自动登录失败：" + m_session.autoLoginStatus));
 }
+
+CHttpClient& CUserCenterDlg::client() const { return *m_session.g_pHttpClient; }
 
 // The keyring answers later; its password fills the box unless the user has typed meanwhile.
 void CUserCenterDlg::offerKeptPassword(const AccountForm& shown)
 {
-    ReadSavedPassword(shown.userName, [dialog = QPointer<CUserCenterDlg>(this),
-                                       shown](std::optional<std::string> kept) {
-        if (!dialog || !kept || CurrentUser.loggedIn || U(dialog->m_userName) != shown.userName ||
-            U(dialog->m_password) != shown.password)
-            return;
-        CurrentUser.password = *kept;
-        dialog->m_password->setText(ToQString(*kept));
-    });
+    ReadSavedPassword(
+        m_session.vault, shown.userName,
+        [dialog = QPointer<CUserCenterDlg>(this), shown](std::optional<std::string> kept) {
+            if (!dialog || !kept)
+                return;
+            UserInfo& CurrentUser = dialog->m_session.CurrentUser;
+            if (CurrentUser.loggedIn || U(dialog->m_userName) != shown.userName ||
+                U(dialog->m_password) != shown.password)
+                return;
+            CurrentUser.password = *kept;
+            dialog->m_password->setText(ToQString(*kept));
+        });
 }
 
 AccountForm CUserCenterDlg::typed() const
@@ -143,6 +151,7 @@ bool CUserCenterDlg::refused(const std::optional<std::string>& message)
 void CUserCenterDlg::apply(const AccountOutcome& outcome)
 {
     if (outcome.showDetails) {
+        const UserInfo& CurrentUser = m_session.CurrentUser;
         m_mail->setText(ToQString(CurrentUser.mail));
         m_alias->setText(ToQString(CurrentUser.alias));
         m_mobile->setText(ToQString(CurrentUser.telphone));
@@ -173,13 +182,12 @@ void CUserCenterDlg::setBusy(bool busy)
 
 void CUserCenterDlg::run(const QString& label, CUserRequest::Start start, CUserRequest::Done done)
 {
-    if (g_pHttpClient == nullptr)
-        return;
     setBusy(true);
-    CUserRequest::Run(this, label, start, [this, done = std::move(done)](HttpReply&& reply) {
-        setBusy(false);
-        done(std::move(reply));
-    });
+    CUserRequest::Run(client(), this, label, start,
+                      [this, done = std::move(done)](HttpReply&& reply) {
+                          setBusy(false);
+                          done(std::move(reply));
+                      });
 }
 
 void CUserCenterDlg::onLogin()
@@ -189,10 +197,12 @@ void CUserCenterDlg::onLogin()
         return;
     run(
         QStringLiteral("正在登陆…"),
-        [body = AccountFormBody(AccountRequestKind::Login, form)](ReplyHandler handler) {
-            return g_pHttpClient->StartAccount(AccountRequestKind::Login, body, std::move(handler));
+        [this, body = AccountFormBody(AccountRequestKind::Login, form)](ReplyHandler handler) {
+            return client().StartAccount(AccountRequestKind::Login, body, std::move(handler));
         },
-        [this, form](HttpReply&& reply) { apply(LoginReply(reply, form, CurrentUser)); });
+        [this, form](HttpReply&& reply) {
+            apply(LoginReply(reply, form, m_session.CurrentUser, m_session.vault));
+        });
 }
 
 void CUserCenterDlg::onLogout()
@@ -202,11 +212,10 @@ void CUserCenterDlg::onLogout()
         return;
     run(
         QStringLiteral("正在注销…"),
-        [body = AccountFormBody(AccountRequestKind::Logout, form)](ReplyHandler handler) {
-            return g_pHttpClient->StartAccount(AccountRequestKind::Logout, body,
-                                               std::move(handler));
+        [this, body = AccountFormBody(AccountRequestKind::Logout, form)](ReplyHandler handler) {
+            return client().StartAccount(AccountRequestKind::Logout, body, std::move(handler));
         },
-        [this](HttpReply&& reply) { apply(LogoutReply(reply, CurrentUser)); });
+        [this](HttpReply&& reply) { apply(LogoutReply(reply, m_session.CurrentUser)); });
 }
 
 void CUserCenterDlg::onRegister()
@@ -218,21 +227,18 @@ void CUserCenterDlg::onRegister()
     m_sms.Spend();
     run(
         QStringLiteral("正在注册…"),
-        [body = AccountFormBody(AccountRequestKind::Register, form)](ReplyHandler handler) {
-            return g_pHttpClient->StartAccount(AccountRequestKind::Register, body,
-                                               std::move(handler));
+        [this, body = AccountFormBody(AccountRequestKind::Register, form)](ReplyHandler handler) {
+            return client().StartAccount(AccountRequestKind::Register, body, std::move(handler));
         },
         [this, form](HttpReply&& reply) {
-            const AccountOutcome outcome = RegisterReply(reply, form, CurrentUser);
+            const AccountOutcome outcome = RegisterReply(reply, form, m_session.CurrentUser);
             apply(outcome);
             if (!outcome.notifyStaff)
                 return;
             run(
                 QStringLiteral("正在通知工作人员…"),
-                [url = StaffNotificationUrl(g_pHttpClient->endpoints(), form.userName)](
-                    ReplyHandler handler) {
-                    return g_pHttpClient->StartSms(url, std::move(handler));
-                },
+                [this, url = StaffNotificationUrl(client().endpoints(), form.userName)](
+                    ReplyHandler handler) { return client().StartSms(url, std::move(handler)); },
                 [this](HttpReply&& staff) {
                     m_prompts.showMessage(RegisteredMessage(SmsSent(staff)));
                 });
@@ -248,26 +254,23 @@ void CUserCenterDlg::onModify()
     m_sms.Spend();
     run(
         QStringLiteral("正在更新…"),
-        [body = AccountFormBody(AccountRequestKind::Modify, form)](ReplyHandler handler) {
-            return g_pHttpClient->StartAccount(AccountRequestKind::Modify, body,
-                                               std::move(handler));
+        [this, body = AccountFormBody(AccountRequestKind::Modify, form)](ReplyHandler handler) {
+            return client().StartAccount(AccountRequestKind::Modify, body, std::move(handler));
         },
         [this](HttpReply&& reply) { apply(ModifyReply(reply)); });
 }
 
 void CUserCenterDlg::onSendCode()
 {
-    if (g_pHttpClient == nullptr)
-        return;
-    const CSmsVerification::Request request = m_sms.Begin(g_pHttpClient->endpoints(), U(m_mobile));
+    const CSmsVerification::Request request = m_sms.Begin(client().endpoints(), U(m_mobile));
     if (!request.message.empty()) {
         m_prompts.showMessage(request.message);
         return;
     }
     run(
         QStringLiteral("正在发送验证码…"),
-        [url = request.url](ReplyHandler handler) {
-            return g_pHttpClient->StartSms(url, std::move(handler));
+        [this, url = request.url](ReplyHandler handler) {
+            return client().StartSms(url, std::move(handler));
         },
         [this](HttpReply&& reply) { apply(CSmsVerification::Result(reply)); });
 }
@@ -275,18 +278,20 @@ void CUserCenterDlg::onSendCode()
 void InstallUserCenter(COrbaltApp& app, UserPrompts& prompts)
 {
     app.hooks().userCenter = [&app, &prompts] {
-        CUserCenterDlg dialog(prompts, app.mainFrame());
+        CUserCenterDlg dialog(app.session(), prompts, app.mainFrame());
         dialog.exec();
     };
     // The program ends right after, and ending aborts what is still in flight: give the
     // logout a moment to reach the server, but never hold the exit up for a slow one.
-    app.hooks().logout = [] {
-        if (g_pHttpClient == nullptr)
+    app.hooks().logout = [&app] {
+        const Session& session = app.session();
+        if (!session.g_pHttpClient)
             return;
         auto sent = std::make_shared<std::promise<void>>();
         std::future<void> done = sent->get_future();
-        g_pHttpClient->StartAccount(AccountRequestKind::Logout, ExitLogoutBody(CurrentUser),
-                                    [sent](HttpReply&&) { sent->set_value(); });
+        session.g_pHttpClient->StartAccount(AccountRequestKind::Logout,
+                                            ExitLogoutBody(session.CurrentUser),
+                                            [sent](HttpReply&&) { sent->set_value(); });
         done.wait_for(kExitLogoutGrace);
     };
 }

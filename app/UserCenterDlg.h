@@ -12,8 +12,10 @@ class QPushButton;
 
 namespace velmora {
 
+class CHttpClient;
 class COrbaltApp;
 class UserPrompts;
+struct Session;
 
 // "用户中心": register, log in, change the account's details, log out, and the SMS code that
 // registration and changes need. The code lives with the dialog: closing it forgets the code.
@@ -22,7 +24,8 @@ class CUserCenterDlg : public QDialog {
     Q_OBJECT
 
 public:
-    explicit CUserCenterDlg(UserPrompts& prompts, QWidget* parent = nullptr);
+    // The session must have its HTTP client.
+    CUserCenterDlg(Session& session, UserPrompts& prompts, QWidget* parent = nullptr);
 
     QLineEdit* userNameBox() const { return m_userName; }
     QLineEdit* passwordBox() const { return m_password; }
@@ -58,6 +61,10 @@ private:
     // Sends one request; `done` runs with its reply unless the dialog closes first.
     void run(const QString& label, CUserRequest::Start start, CUserRequest::Done done);
 
+    // The session's client, which the dialog's requests go through.
+    CHttpClient& client() const;
+
+    Session& m_session;
     UserPrompts& m_prompts;
     CSmsVerification m_sms;
     bool m_busy = false;

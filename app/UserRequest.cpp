@@ -9,15 +9,15 @@
 
 namespace velmora {
 
-CUserRequest::CUserRequest(QWidget* parent, Done done)
-    : QObject(parent), m_parent(parent), m_done(std::move(done))
+CUserRequest::CUserRequest(CHttpClient& client, QWidget* parent, Done done)
+    : QObject(parent), m_client(client), m_parent(parent), m_done(std::move(done))
 {
 }
 
-CUserRequest* CUserRequest::Run(QWidget* parent, const QString& label, const Start& start,
-                                Done done)
+CUserRequest* CUserRequest::Run(CHttpClient& client, QWidget* parent, const QString& label,
+                                const Start& start, Done done)
 {
-    auto* request = new CUserRequest(parent, std::move(done));
+    auto* request = new CUserRequest(client, parent, std::move(done));
     QApplication::setOverrideCursor(Qt::BusyCursor);
 
     // The dialog exists from the start, so that a cancel is possible the moment it shows.
@@ -31,8 +31,8 @@ CUserRequest* CUserRequest::Run(QWidget* parent, const QString& label, const Sta
     progress->hide();
     request->m_progress = progress;
     connect(progress, &QProgressDialog::canceled, request, [request] {
-        if (g_pHttpClient != nullptr && !request->m_finished)
-            g_pHttpClient->Abort(request->m_id);
+        if (!request->m_finished)
+            request->m_client.Abort(request->m_id);
     });
     QTimer::singleShot(kProgressDelayMs, request, [request] {
         if (!request->m_finished && request->m_progress)
@@ -54,8 +54,7 @@ CUserRequest::~CUserRequest()
 {
     if (!m_finished) {
         m_finished = true;
-        if (g_pHttpClient != nullptr)
-            g_pHttpClient->Abort(m_id);
+        m_client.Abort(m_id);
         QApplication::restoreOverrideCursor();
     }
     delete m_progress;

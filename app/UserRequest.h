@@ -22,8 +22,10 @@ public:
     using Start = std::function<TransferId(ReplyHandler handler)>;
     using Done = std::function<void(HttpReply&& reply)>;
 
-    // Starts the request at once; the object belongs to `parent`'s window.
-    static CUserRequest* Run(QWidget* parent, const QString& label, const Start& start, Done done);
+    // Starts the request at once on `client`, which must outlive the object; the object
+    // belongs to `parent`'s window.
+    static CUserRequest* Run(CHttpClient& client, QWidget* parent, const QString& label,
+                             const Start& start, Done done);
 
     // Aborts a request still running; its `done` does not run then.
     ~CUserRequest() override;
@@ -31,9 +33,10 @@ public:
     static constexpr int kProgressDelayMs = 1000;
 
 private:
-    CUserRequest(QWidget* parent, Done done);
+    CUserRequest(CHttpClient& client, QWidget* parent, Done done);
     void finish(HttpReply&& reply);
 
+    CHttpClient& m_client;
     QWidget* m_parent;
     Done m_done;
     TransferId m_id = 0;

@@ -1,7 +1,6 @@
 #include "app/Workspace.h"
 
 #include "account/Account.h"
-#include "account/CurrentUser.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
@@ -13,6 +12,7 @@
 #include "net/HttpClient.h"
 #include "platform/ExactNumber.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -72,7 +72,7 @@ std::optional<WindowEntry> Describe(QMdiSubWindow* window)
     entry.maximized = window->isMaximized();
     entry.geometry = entry.maximized ? window->normalGeometry() : window->geometry();
     if (IsValidCommodity(doc->kind) && IsValidPeriod(doc->period)) {
-        const BarSeries& series = Series(doc->kind, doc->period);
+        const BarSeries& series = doc->session().barStore.Series(doc->kind, doc->period);
         if (series.hasBarAt(series.cursor) && series.cursor != series.count - 1)
             entry.cursorTime = series.bars[static_cast<std::size_t>(series.cursor)].time;
     }
@@ -211,7 +211,7 @@ void Workspace::restore()
                 }
             }
         } else if (entry->kind == kHelpKind) {
-            RequestKind = kHelpKind;
+            m_app.session().RequestKind = kHelpKind;
             OpenPlaced(m_app, 1, *entry);
         } else if (entry->kind != kQuoteBoardKind) {
             m_pending.push_back(*entry);
@@ -230,70 +230,75 @@ void Workspace::openPendingCharts()
         m_wait.stop();
         return;
     }
-    if (!CurrentUser.loggedIn || (m_syncRunning && m_syncRunning()))
+    if (!m_app.session().CurrentUser.loggedIn || (m_syncRunning && m_syncRunning()))
         return;
     m_wait.stop();
     const std::vector<WindowEntry> charts = std::move(m_pending);
     m_pending.clear();
     for (const WindowEntry& entry : charts) {
-        BarSeries& series = Series(entry.kind, entry.period);
+        BarSeries& series = m_app.session().barStore.Series(entry.kind, entry.period);
         if (!entry.cursorTime.empty()) {
             for (int k = 0; k < series.count && k < kMaxBars; ++k) {
                 if (series.bars[static_cast<std::size_t>(k)].time == entry.cursorTime)
                     series.cursor = k;
             }
         }
-        RequestKind = entry.kind;
-        RequestPeriod = entry.period;
+        m_app.session().RequestKind = entry.kind;
+        m_app.session().RequestPeriod = entry.period;
         OpenPlaced(m_app, 0, entry);
     }
 }
 
 void Workspace::autoLogin()
 {
-    if (!AutoLoginEnabled() || CurrentUser.loggedIn || g_pHttpClient == nullptr)
+    Session& session = m_app.session();
+    if (!AutoLoginEnabled() || session.CurrentUser.loggedIn || !session.g_pHttpClient)
         return;
-    const AccountForm saved = OpeningForm(CurrentUser);
+    const AccountForm saved = OpeningForm(session.CurrentUser);
     if (saved.userName.empty())
         return;
     QPointer<Workspace> self(this);
-    ReadSavedPassword(saved.userName, [self, saved](std::optional<std::string> kept) {
-        if (!self || CurrentUser.loggedIn || g_pHttpClient == nullptr)
-            return;
-        AccountForm form = saved;
-        if (kept)
-            form.password = *kept;
-        auto report = [self](const std::string& text) {
-            AutoLoginStatus = text;
-            if (self && self->m_app.mainFrame())
-                self->m_app.mainFrame()->statusBar()->showMessage(
-                    QString::fromStdString("自动登录失败：" + text));
-        };
-        if (const std::optional<std::string> refusal = CheckLogin(form)) {
-            report(*refusal);
-            return;
-        }
-        g_pHttpClient->StartAccount(
-            AccountRequestKind::Login, AccountFormBody(AccountRequestKind::Login, form),
-            [self, form, report](HttpReply&& reply) {
-                auto shared = std::make_shared<HttpReply>(std::move(reply));
-                PostToGui([self, form, report, shared] {
-                    if (!self || CurrentUser.loggedIn)
-                        return;
-                    const AccountOutcome outcome = LoginReply(*shared, form, CurrentUser);
-                    if (CurrentUser.loggedIn) {
-                        AutoLoginStatus.clear();
-                        if (self->m_app.mainFrame())
-                            self->m_app.mainFrame()->statusBar()->showMessage(
-                                QStringLiteral("已自动登录"), 5000);
-                        self->openPendingCharts();
-                        return;
-                    }
-                    report(outcome.status && !outcome.status->empty() ? *outcome.status
-                                                                      : outcome.message);
+    // The session outlives the workspace, which the answers check for first.
+    ReadSavedPassword(
+        session.vault, saved.userName, [self, &session, saved](std::optional<std::string> kept) {
+            if (!self || session.CurrentUser.loggedIn || !session.g_pHttpClient)
+                return;
+            AccountForm form = saved;
+            if (kept)
+                form.password = *kept;
+            auto report = [self, &session](const std::string& text) {
+                session.autoLoginStatus = text;
+                if (self && self->m_app.mainFrame())
+                    self->m_app.mainFrame()->statusBar()->showMessage(
+                        QString::fromStdString("自动登录失败：" + text));
+            };
+            if (const std::optional<std::string> refusal = CheckLogin(form)) {
+                report(*refusal);
+                return;
+            }
+            session.g_pHttpClient->StartAccount(
+                AccountRequestKind::Login, AccountFormBody(AccountRequestKind::Login, form),
+                [self, &session, form, report](HttpReply&& reply) {
+                    auto shared = std::make_shared<HttpReply>(std::move(reply));
+                    PostToGui([self, &session, form, report, shared] {
+                        if (!self || session.CurrentUser.loggedIn)
+                            return;
+                        UserInfo& CurrentUser = session.CurrentUser;
+                        const AccountOutcome outcome =
+                            LoginReply(*shared, form, CurrentUser, session.vault);
+                        if (CurrentUser.loggedIn) {
+                            session.autoLoginStatus.clear();
+                            if (self->m_app.mainFrame())
+                                self->m_app.mainFrame()->statusBar()->showMessage(
+                                    QStringLiteral("已自动登录"), 5000);
+                            self->openPendingCharts();
+                            return;
+                        }
+                        report(outcome.status && !outcome.status->empty() ? *outcome.status
+                                                                          : outcome.message);
+                    });
                 });
-            });
-    });
+        });
 }
 
 } // namespace velmora

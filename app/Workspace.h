@@ -35,8 +35,6 @@ std::optional<WindowEntry> ParseWindowEntry(std::string_view text);
 // set).
 bool AutoLoginEnabled();
 void SetAutoLogin(bool on);
-// The last automatic login's failure, for the user center's status box; empty after success.
-inline std::string AutoLoginStatus;
 
 // The workspace across runs: at exit the main window and its child windows (board, charts,
 // help) with their geometry, maximized state and stacking order go to the settings store; at

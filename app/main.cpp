@@ -17,6 +17,7 @@
 #include "app/Workspace.h"
 #include "net/Endpoints.h"
 #include "net/HttpClient.h"
+#include "session/Session.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -24,6 +25,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,16 +84,21 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("net.velmora.Velmora"));
     velmora::InstallQtTranslations(application);
 
+    // The state of the run: everything below holds references into it.
+    const auto session = std::make_unique<velmora::Session>();
+    // One client for the whole run, before any window, as the frame expects.
+    session->g_pHttpClient = std::make_unique<velmora::CHttpClient>(
+        velmora::CurrentEndpoints(), velmora::CHttpClient::DefaultCookieFolder());
+    velmora::KeyringVault keyring;
+    session->vault = &keyring;
     velmora::MessageBoxPrompts prompts;
-    velmora::COrbaltApp app(prompts);
+    velmora::COrbaltApp app(*session, prompts);
     app.hooks().openUrl = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
     app.hooks().makeHelpView = [](velmora::CDocument* doc) -> velmora::CView* {
         return new velmora::CQorurlView(static_cast<velmora::COrbaltDoc*>(doc));
     };
     velmora::LiveData live(app, prompts);
     velmora::StoredHistory history(app, prompts);
-    velmora::KeyringVault keyring;
-    velmora::SetPasswordVault(&keyring);
     velmora::InstallUserCenter(app, prompts);
     velmora::InstallDataManagement(app, prompts);
     velmora::InstallCoreConfiguration(app, prompts);
@@ -112,8 +119,7 @@ int main(int argc, char** argv)
     }
     const int status = QApplication::exec();
     workspace.save();
-    // Quitting aborts whatever is still in flight; nothing waits for a server.
-    delete velmora::g_pHttpClient;
-    velmora::SetPasswordVault(nullptr);
+    // Quitting aborts whatever is still in flight, nothing waits for a server: each part
+    // aborts its own transfers as it goes, and the session, last, takes the client with it.
     return status;
 }

@@ -23,11 +23,11 @@ std::filesystem::path TempStore()
 }
 
 // Every series full, its bars `shift` half-hours later than those of shift 0.
-void FillAllSeries(int shift)
+void FillAllSeries(BarStore& barStore, int shift)
 {
     for (int commodity = 0; commodity < kCommodityCount; ++commodity) {
         for (Period period = 0; period < kPeriodCount; ++period) {
-            BarSeries& series = Series(commodity, period);
+            BarSeries& series = barStore.Series(commodity, period);
             for (int i = 0; i < kMaxBars; ++i) {
                 const int slot = i + shift;
                 char time[32];
@@ -47,8 +47,8 @@ void FillAllSeries(int shift)
 void BM_WriteThroughWholeSync(benchmark::State& state)
 {
     const std::filesystem::path file = TempStore();
-    InitCatalogue();
-    LocalHistory history({});
+    BarStore barStore;
+    LocalHistory history(barStore, {});
     if (!history.open(file)) {
         state.SkipWithError("no store");
         return;
@@ -57,7 +57,7 @@ void BM_WriteThroughWholeSync(benchmark::State& state)
     int shift = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        FillAllSeries(shift);
+        FillAllSeries(barStore, shift);
         shift += 7; // each sync brings some new bars and replaces the rest
         state.ResumeTiming();
         const auto started = std::chrono::steady_clock::now();
@@ -81,16 +81,16 @@ BENCHMARK(BM_WriteThroughWholeSync)->Unit(benchmark::kMillisecond);
 void BM_StartupFill(benchmark::State& state)
 {
     const std::filesystem::path file = TempStore();
-    InitCatalogue();
+    BarStore barStore;
     {
-        LocalHistory history({});
+        LocalHistory history(barStore, {});
         if (!history.open(file)) {
             state.SkipWithError("no store");
             return;
         }
         // A store a few runs old: more bars per series than the fill takes.
         for (int shift : {0, 400, 800}) {
-            FillAllSeries(shift);
+            FillAllSeries(barStore, shift);
             for (int commodity = 0; commodity < kCommodityCount; ++commodity) {
                 for (Period period = 0; period < kPeriodCount; ++period)
                     history.writeThrough(commodity, period);
@@ -101,8 +101,8 @@ void BM_StartupFill(benchmark::State& state)
     const PeriodValues all{kMaxBars, kMaxBars, kMaxBars, kMaxBars};
     for (auto _ : state) {
         state.PauseTiming();
-        ResetBarStore();
-        LocalHistory history({});
+        barStore.reset();
+        LocalHistory history(barStore, {});
         const bool opened = history.open(file);
         state.ResumeTiming();
         if (!opened || history.fill(all) != kCommodityCount * kPeriodCount) {

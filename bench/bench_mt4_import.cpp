@@ -1,6 +1,7 @@
 // Importing all 52 series from a folder of MT4 history files.
 
 #include "analysis/AnalysisParams.h"
+#include "market/BarStore.h"
 #include "market/Mt4Import.h"
 #include "platform/MessageSink.h"
 #include "simulator/MarketSimulator.h"
@@ -26,11 +27,14 @@ void BM_ImportAllFromMt4(benchmark::State& state)
         state.SkipWithError("cannot write the sample history");
         return;
     }
-    InitCatalogue();
-    analysisParams = AnalysisParams{};
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
+    BarStore barStore;
+    const AnalysisParams analysisParams;
     RecordingMessageSink messages;
     for (auto _ : state) {
-        const SyncFailures failures = ImportAllFromMt4(dir, analysisParams.historyCount, messages);
+        const SyncFailures failures =
+            ImportAllFromMt4(catalogue, barStore, dir, analysisParams.historyCount, messages);
         benchmark::DoNotOptimize(failures);
     }
     if (messages.messages.back() != "完成数据同步")

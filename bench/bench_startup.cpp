@@ -4,7 +4,6 @@
 // a key waits before the window takes it while the quote page takes 3 s and the
 // synchronisation runs.
 
-#include "account/CurrentUser.h"
 #include "app/LiveData.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
@@ -16,6 +15,7 @@
 #include "net/HttpClient.h"
 #include "platform/RegistryKey.h"
 #include "services/DataServer.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QApplication>
@@ -111,8 +111,11 @@ void BM_StartupToFirstPaintWithoutServer(benchmark::State& state)
         static char* argv[] = {name, nullptr};
         QApplication application(argc, argv);
         application.installEventFilter(&first);
+        const auto session = std::make_unique<Session>();
+        session->g_pHttpClient =
+            std::make_unique<CHttpClient>(CurrentEndpoints(), CHttpClient::DefaultCookieFolder());
         ScriptedPrompts prompts;
-        COrbaltApp app(prompts);
+        COrbaltApp app(*session, prompts);
         auto live = std::make_unique<LiveData>(app, prompts);
         if (!app.InitInstance()) {
             state.SkipWithError("start-up failed");
@@ -128,7 +131,7 @@ void BM_StartupToFirstPaintWithoutServer(benchmark::State& state)
         QTest::qWait(500);
         state.counters["rss_MiB"] = static_cast<double>(ResidentKiB()) / 1024;
         application.removeEventFilter(&first);
-        delete g_pHttpClient;
+        session->g_pHttpClient.reset();
         live.reset();
     }
 }
@@ -173,9 +176,11 @@ void BM_KeyLatencyDuringSlowPollAndSync(benchmark::State& state)
         static char name[] = "velmora";
         static char* argv[] = {name, nullptr};
         QApplication application(argc, argv);
-        new CHttpClient(endpoints, std::filesystem::temp_directory_path());
+        const auto session = std::make_unique<Session>();
+        session->g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, std::filesystem::temp_directory_path());
         ScriptedPrompts prompts;
-        COrbaltApp app(prompts);
+        COrbaltApp app(*session, prompts);
         auto live = std::make_unique<LiveData>(app, prompts);
         if (!app.InitInstance()) {
             state.SkipWithError("start-up failed");
@@ -211,7 +216,7 @@ void BM_KeyLatencyDuringSlowPollAndSync(benchmark::State& state)
         state.counters["max_ms"] = waits.back();
         state.counters["transfers_still_waiting"] = stillWaiting ? 1 : 0;
         app.mainFrame()->removeEventFilter(&keys);
-        delete g_pHttpClient;
+        session->g_pHttpClient.reset();
         live.reset();
     }
     server.stop();
@@ -251,9 +256,10 @@ void BM_FirstChartAfterSyncEnd(benchmark::State& state)
         static char name[] = "velmora";
         static char* argv[] = {name, nullptr};
         QApplication application(argc, argv);
-        new CHttpClient(endpoints, dir);
+        const auto session = std::make_unique<Session>();
+        session->g_pHttpClient = std::make_unique<CHttpClient>(endpoints, dir);
         ScriptedPrompts prompts;
-        COrbaltApp app(prompts);
+        COrbaltApp app(*session, prompts);
         auto live = std::make_unique<LiveData>(app, prompts);
         StoredHistory history(app, prompts, dir / "history.db");
         Workspace workspace(app, [&live] { return live->syncInFlight(); });
@@ -261,7 +267,7 @@ void BM_FirstChartAfterSyncEnd(benchmark::State& state)
             state.SkipWithError("start-up failed");
             break;
         }
-        CurrentUser.loggedIn = true;
+        session->CurrentUser.loggedIn = true;
         workspace.restore();
         // A chart's view or its viewport, not the board's.
         FirstPaint paint([](QWidget* widget) {
@@ -282,8 +288,7 @@ void BM_FirstChartAfterSyncEnd(benchmark::State& state)
         }
         state.SetIterationTime(static_cast<double>(paint.elapsedNs) / 1e9);
         application.removeEventFilter(&paint);
-        CurrentUser = UserInfo{};
-        delete g_pHttpClient;
+        session->g_pHttpClient.reset();
         live.reset();
     }
     server.stop();

@@ -3,6 +3,7 @@
 // and against one that refuses connections.
 
 #include "analysis/AnalysisParams.h"
+#include "market/BarStore.h"
 #include "market/Catalogue.h"
 #include "market/live/ServerSync.h"
 #include "net/HttpClient.h"
@@ -52,10 +53,13 @@ void BM_SyncAllFromServer(benchmark::State& state)
     Endpoints endpoints;
     endpoints.dataServer.port = run.server->port();
     CHttpClient client(endpoints, std::filesystem::temp_directory_path());
-    InitCatalogue();
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
+    BarStore barStore;
     RecordingMessageSink messages;
     for (auto _ : state) {
-        const SyncFailures failures = SyncAllFromServer(analysisParams.historyCount, messages);
+        const SyncFailures failures = SyncAllFromServer(&client, catalogue, barStore,
+                                                        AnalysisParams{}.historyCount, messages);
         if (!failures.empty())
             state.SkipWithError("requests failed");
     }
@@ -76,10 +80,13 @@ void BM_SyncAgainstASilentServer(benchmark::State& state)
     endpoints.dataServer.port = run.server->port();
     CHttpClient client(endpoints, std::filesystem::temp_directory_path());
     client.setStallTimeout(std::chrono::seconds(1));
-    InitCatalogue();
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
+    BarStore barStore;
     RecordingMessageSink messages;
     for (auto _ : state) {
-        if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
+        if (SyncAllFromServer(&client, catalogue, barStore, AnalysisParams{}.historyCount, messages)
+                .size() != kCommodityCount)
             state.SkipWithError("expected every commodity to fail");
     }
 }
@@ -93,10 +100,14 @@ void BM_SyncAgainstARefusingServer(benchmark::State& state)
     std::filesystem::current_path(std::filesystem::temp_directory_path());
     {
         CHttpClient client(endpoints, std::filesystem::temp_directory_path());
-        InitCatalogue();
+        Catalogue catalogue;
+        InitCatalogue(catalogue);
+        BarStore barStore;
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
+            if (SyncAllFromServer(&client, catalogue, barStore, AnalysisParams{}.historyCount,
+                                  messages)
+                    .size() != kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }
@@ -117,10 +128,14 @@ void BM_SyncAgainstABlackHole(benchmark::State& state)
     {
         CHttpClient client(endpoints, std::filesystem::temp_directory_path());
         client.setTimeouts(std::chrono::seconds(1), std::chrono::seconds(120));
-        InitCatalogue();
+        Catalogue catalogue;
+        InitCatalogue(catalogue);
+        BarStore barStore;
         RecordingMessageSink messages;
         for (auto _ : state) {
-            if (SyncAllFromServer(analysisParams.historyCount, messages).size() != kCommodityCount)
+            if (SyncAllFromServer(&client, catalogue, barStore, AnalysisParams{}.historyCount,
+                                  messages)
+                    .size() != kCommodityCount)
                 state.SkipWithError("expected every commodity to fail");
         }
     }

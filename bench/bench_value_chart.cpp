@@ -37,9 +37,9 @@ void FillWideSeries(BarSeries& series)
 struct LargestChart {
     LargestChart()
     {
-        InitCatalogue();
+        InitCatalogue(catalogue);
         catalogue[12].yunit[kDay] = "1";
-        FillWideSeries(Series(12, kDay));
+        FillWideSeries(barStore.Series(12, kDay));
         params.tpoBars[kDay] = 99;
         drawn = RunValueChartPass(request(), "", *state, memo).outcome == ChartOutcome::Drawn &&
                 state->layout.rows == 249;
@@ -47,9 +47,11 @@ struct LargestChart {
 
     ValueChartRequest request() const
     {
-        return {12, kDay, &catalogue[12], &Series(12, kDay), &params};
+        return {12, kDay, &catalogue[12], &barStore.Series(12, kDay), &params};
     }
 
+    Catalogue catalogue;
+    BarStore barStore;
     AnalysisParams params;
     std::unique_ptr<ValueChartState> state = std::make_unique<ValueChartState>();
     YUnitOverride memo;

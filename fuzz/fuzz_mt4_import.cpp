@@ -15,10 +15,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    // One catalogue and store for the whole run: a fresh 2 MB store per input would only slow
+    // the search down.
+    static velmora::Catalogue catalogue;
+    static velmora::BarStore barStore;
     static const std::string dir = [] {
         char pattern[] = "/tmp/velmora-fuzz-XXXXXX";
         const char* made = mkdtemp(pattern);
-        velmora::InitCatalogue();
+        velmora::InitCatalogue(catalogue);
         return std::string(made ? made : "/tmp");
     }();
     const std::string path = velmora::Mt4HistoryPath(dir, "EURUSD", velmora::kHalfHour);
@@ -27,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fclose(file);
     }
     velmora::RecordingMessageSink messages;
-    velmora::ImportMt4Series(velmora::catalogue[5], velmora::kHalfHour, dir, 200, messages);
-    const velmora::BarSeries& series = velmora::Series(5, velmora::kHalfHour);
+    velmora::ImportMt4Series(barStore, catalogue[5], velmora::kHalfHour, dir, 200, messages);
+    const velmora::BarSeries& series = barStore.Series(5, velmora::kHalfHour);
     if (series.count < 0 || series.count > velmora::kMaxBars || series.cursor >= velmora::kMaxBars)
         std::abort();
     return 0;

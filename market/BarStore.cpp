@@ -4,21 +4,23 @@
 
 namespace velmora {
 
-namespace {
-// Static storage: about 2 MB that must never move while views hold references into it.
-std::array<CommodityBars, kCommodityCount> g_barStore;
-SeriesObserver g_observer;
-} // namespace
+BarStore::BarStore() : m_bars(std::make_unique<std::array<CommodityBars, kCommodityCount>>()) {}
 
-BarSeries& Series(int commodity, Period period)
+BarSeries& BarStore::Series(int commodity, Period period)
 {
     assert(IsValidCommodity(commodity) && IsValidPeriod(period));
-    return g_barStore[commodity].series[period];
+    return (*m_bars)[commodity].series[period];
 }
 
-void ResetBarStore()
+const BarSeries& BarStore::Series(int commodity, Period period) const
 {
-    for (auto& commodity : g_barStore) {
+    assert(IsValidCommodity(commodity) && IsValidPeriod(period));
+    return (*m_bars)[commodity].series[period];
+}
+
+void BarStore::reset()
+{
+    for (auto& commodity : *m_bars) {
         for (auto& series : commodity.series) {
             series.count = 0;
             series.cursor = 0;
@@ -27,14 +29,14 @@ void ResetBarStore()
     }
 }
 
-void SetSeriesObserver(SeriesObserver observer) { g_observer = std::move(observer); }
+void BarStore::setObserver(SeriesObserver observer) { m_observer = std::move(observer); }
 
-void NotifySeriesChanged(int commodity, Period period, SeriesChange change)
+void BarStore::notifyChanged(int commodity, Period period, SeriesChange change)
 {
     if (change == SeriesChange::Delivered && IsValidCommodity(commodity) && IsValidPeriod(period))
         Series(commodity, period).storedAt = 0;
-    if (g_observer)
-        g_observer(commodity, period, change);
+    if (m_observer)
+        m_observer(commodity, period, change);
 }
 
 } // namespace velmora

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace velmora {
@@ -41,13 +42,6 @@ struct CommodityBars {
     std::array<BarSeries, kPeriodCount> series;
 };
 
-// The series of one commodity (0..12) and period (0..3). The store is never reallocated, so
-// the reference stays valid for the whole run. Callers check both ranges first.
-BarSeries& Series(int commodity, Period period);
-
-// Empties all 52 series: count 0 and cursor 0. Slot contents stay as they are.
-void ResetBarStore();
-
 // What happened to a series, for whoever keeps a copy of the bars (the local store).
 enum class SeriesChange {
     Delivered,  // replaced by a synchronisation or an MT4 import
@@ -57,10 +51,31 @@ enum class SeriesChange {
 };
 using SeriesObserver = std::function<void(int commodity, Period period, SeriesChange change)>;
 
-// One observer for the whole process, called on the thread that changed the series; an empty
-// one stops the calls.
-void SetSeriesObserver(SeriesObserver observer);
-// Tells the observer; a delivery also ends the series' stored-data mark.
-void NotifySeriesChanged(int commodity, Period period, SeriesChange change);
+// The 52 series of a run, 13 commodities at four periods, all empty at first. The bars (about
+// 2 MB) are allocated once and never move, so a reference to a series stays valid as long as
+// the store.
+class BarStore {
+public:
+    BarStore();
+    BarStore(const BarStore&) = delete;
+    BarStore& operator=(const BarStore&) = delete;
+
+    // The series of one commodity (0..12) and period (0..3). Callers check both ranges first.
+    BarSeries& Series(int commodity, Period period);
+    const BarSeries& Series(int commodity, Period period) const;
+
+    // Empties all 52 series: count 0 and cursor 0. Slot contents stay as they are.
+    void reset();
+
+    // One observer, called on the thread that changed the series; an empty one stops the
+    // calls.
+    void setObserver(SeriesObserver observer);
+    // Tells the observer; a delivery also ends the series' stored-data mark.
+    void notifyChanged(int commodity, Period period, SeriesChange change);
+
+private:
+    std::unique_ptr<std::array<CommodityBars, kCommodityCount>> m_bars;
+    SeriesObserver m_observer;
+};
 
 } // namespace velmora

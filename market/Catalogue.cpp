@@ -1,10 +1,6 @@
 #include "market/Catalogue.h"
 
-#include "market/BarStore.h"
-
 namespace velmora {
-
-std::array<CommodityEntry, kCommodityCount> catalogue;
 
 namespace {
 
@@ -52,7 +48,7 @@ std::string_view PeriodLineType(Period p) { return IsValidPeriod(p) ? kPeriods[p
 
 int PeriodMt4Suffix(Period p) { return IsValidPeriod(p) ? kPeriods[p].mt4Suffix : 0; }
 
-void InitCatalogue()
+void InitCatalogue(Catalogue& catalogue)
 {
     for (int i = 0; i < kCommodityCount; ++i) {
         CommodityEntry entry;
@@ -62,7 +58,11 @@ void InitCatalogue()
             entry.yunit[p] = kRows[i].yunit[p];
         catalogue[i] = std::move(entry);
     }
-    ResetBarStore();
+}
+
+std::string_view CommodityCode(int commodity)
+{
+    return IsValidCommodity(commodity) ? kRows[commodity].code : std::string_view{};
 }
 
 int FindCommodity(std::string_view code)

@@ -45,12 +45,14 @@ struct CommodityEntry {
     std::string ask;
 };
 
-// The process-wide catalogue, in catalogue order.
-extern std::array<CommodityEntry, kCommodityCount> catalogue;
+// The 13 commodities, in catalogue order.
+using Catalogue = std::array<CommodityEntry, kCommodityCount>;
 
-// Fills the catalogue with codes, names and YUnit texts (quote fields empty) and empties the
-// bar store.
-void InitCatalogue();
+// Fills `catalogue` with codes, names and YUnit texts; the quote fields are emptied.
+void InitCatalogue(Catalogue& catalogue);
+
+// The code of a catalogue commodity (codes never change); empty for any other index.
+std::string_view CommodityCode(int commodity);
 
 // Index 0..12 of the commodity whose code equals `code` exactly, otherwise kCommodityCount.
 int FindCommodity(std::string_view code);

@@ -16,8 +16,6 @@
 
 namespace velmora {
 
-std::string mt4Directory;
-
 namespace {
 
 constexpr std::string_view kCodeError = "MT4数据自动同步失败：商品代码错";
@@ -84,8 +82,8 @@ std::string Mt4HistoryPath(const std::string& directory, std::string_view code, 
     return path;
 }
 
-int ImportMt4Series(const CommodityEntry& entry, Period period, const std::string& directory,
-                    int historyCount, MessageSink& messages)
+int ImportMt4Series(BarStore& bars, const CommodityEntry& entry, Period period,
+                    const std::string& directory, int historyCount, MessageSink& messages)
 {
     const int index = FindCommodity(entry.code);
     if (!IsValidCommodity(index)) {
@@ -105,7 +103,7 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
     }
 
     const auto size = static_cast<std::uint64_t>(file.info.st_size);
-    BarSeries& series = Series(index, period);
+    BarSeries& series = bars.Series(index, period);
     std::size_t recordSize = hst::kRecordSize401;
     std::int32_t version = hst::kVersion401;
     std::uint64_t available = 0;
@@ -144,11 +142,12 @@ int ImportMt4Series(const CommodityEntry& entry, Period period, const std::strin
         series.cursor = series.count - 1;
     else if (series.cursor > 0 && series.cursor >= series.count)
         series.cursor = series.count - 1;
-    NotifySeriesChanged(index, period, SeriesChange::Delivered);
+    bars.notifyChanged(index, period, SeriesChange::Delivered);
     return 0;
 }
 
-SyncFailures ImportAllFromMt4(const std::string& directory, const PeriodValues& historyCount,
+SyncFailures ImportAllFromMt4(const Catalogue& catalogue, BarStore& bars,
+                              const std::string& directory, const PeriodValues& historyCount,
                               MessageSink& messages)
 {
     SyncFailures failures;
@@ -156,14 +155,14 @@ SyncFailures ImportAllFromMt4(const std::string& directory, const PeriodValues& 
         return failures;
     for (int index = 0; index < kCommodityCount; ++index) {
         for (Period period = 0; period < kPeriodCount; ++period) {
-            if (ImportMt4Series(catalogue[index], period, directory, historyCount[period],
+            if (ImportMt4Series(bars, catalogue[index], period, directory, historyCount[period],
                                 messages) != 0) {
                 failures.push_back({index, period});
                 break;
             }
         }
     }
-    messages.showMessage(SyncCompletionMessage(failures));
+    messages.showMessage(SyncCompletionMessage(catalogue, failures));
     return failures;
 }
 

@@ -13,7 +13,7 @@ namespace velmora {
 
 namespace {
 
-void StoreQuote(const std::vector<std::string_view>& fields)
+void StoreQuote(const std::vector<std::string_view>& fields, Catalogue& catalogue, BarStore& bars)
 {
     const int index = FindCommodity(fields.empty() ? std::string_view{} : fields[0]);
     if (!IsValidCommodity(index))
@@ -39,10 +39,10 @@ void StoreQuote(const std::vector<std::string_view>& fields)
         return;
     // A quote past the end of a period's newest bar begins the next bar of that period.
     for (Period period = 0; period < kPeriodCount; ++period) {
-        if (RollOver(Series(index, period), period, entry.quoteTime, ask))
-            NotifySeriesChanged(index, period, SeriesChange::RolledOver);
+        if (RollOver(bars.Series(index, period), period, entry.quoteTime, ask))
+            bars.notifyChanged(index, period, SeriesChange::RolledOver);
     }
-    BarSeries& halfHours = Series(index, kHalfHour);
+    BarSeries& halfHours = bars.Series(index, kHalfHour);
     if (halfHours.count <= 0 || halfHours.count > kMaxBars)
         return;
     BarRecord& newest = halfHours.bars[halfHours.count - 1];
@@ -54,10 +54,10 @@ void StoreQuote(const std::vector<std::string_view>& fields)
 
 } // namespace
 
-void ParseQuotes(std::string_view body)
+void ParseQuotes(std::string_view body, Catalogue& catalogue, BarStore& bars)
 {
-    ForEachRecord(body, 'S', [](std::string_view record) {
-        StoreQuote(SplitFields(record));
+    ForEachRecord(body, 'S', [&catalogue, &bars](std::string_view record) {
+        StoreQuote(SplitFields(record), catalogue, bars);
         return true;
     });
 }

@@ -2,7 +2,8 @@
 
 namespace velmora {
 
-std::string SyncCompletionMessage(const SyncFailures& failures, bool cancelled)
+std::string SyncCompletionMessage(const Catalogue& catalogue, const SyncFailures& failures,
+                                  bool cancelled)
 {
     std::string text = "完成数据同步";
     if (cancelled)

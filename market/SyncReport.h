@@ -14,7 +14,9 @@ struct SyncFailure {
 using SyncFailures = std::vector<SyncFailure>;
 
 // The message that closes a run over all commodities: "完成数据同步", and when anything
-// failed or the run was cancelled a second line that says so.
-std::string SyncCompletionMessage(const SyncFailures& failures, bool cancelled = false);
+// failed or the run was cancelled a second line that says so, naming the failed series by
+// their code and their name in `catalogue`.
+std::string SyncCompletionMessage(const Catalogue& catalogue, const SyncFailures& failures,
+                                  bool cancelled = false);
 
 } // namespace velmora

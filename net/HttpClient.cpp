@@ -16,11 +16,7 @@
 
 namespace velmora {
 
-CHttpClient* g_pHttpClient = nullptr;
-
 namespace {
-
-int g_instanceCounter = 0;
 
 constexpr const char* kDefaultUserAgent =
     "Mozilla/5.0 (Windows NT 5.1) AppleWebKit/537.36 (KHTML, like Gecko) "
@@ -88,10 +84,9 @@ std::filesystem::path CHttpClient::DefaultCookieFolder()
 CHttpClient::CHttpClient(Endpoints endpoints, const std::filesystem::path& cookieFolder)
     : m_endpoints(std::move(endpoints))
 {
-    g_pHttpClient = this;
     (void)curl_global_init(CURL_GLOBAL_ALL);
     m_userAgent = kDefaultUserAgent;
-    const std::string name = "Cookie" + std::to_string(g_instanceCounter++) + ".txt";
+    const std::string name = "Cookie0.txt";
     m_cookieFile = !cookieFolder.empty() && MakeDirectories(cookieFolder)
                        ? (cookieFolder / name).string()
                        : name;
@@ -110,8 +105,6 @@ CHttpClient::~CHttpClient()
     m_handle = nullptr;
     m_engine.reset();
     curl_global_cleanup();
-    if (g_pHttpClient == this)
-        g_pHttpClient = nullptr;
 }
 
 int CHttpClient::InitHandle()

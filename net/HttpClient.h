@@ -54,15 +54,14 @@ class CurlEngine;
 // thread but the network thread, one thread at a time (bodyText() and headerText() are theirs).
 class CHttpClient {
 public:
-    // Registers itself in g_pHttpClient, names its cookie file after the instance counter
-    // ("Cookie0.txt" for the first client) in `cookieFolder` (created owner-only; the current
-    // directory when it is empty or cannot be made), deletes any file of that name left by an
-    // earlier run, creates the handle and starts the network thread. A handle that cannot be
-    // created makes every request fail with code 43. The caller chooses the folder: the
-    // program DefaultCookieFolder(), a test one of its own.
+    // Names its cookie file "Cookie0.txt" (the program has one client) in `cookieFolder`
+    // (created owner-only; the current directory when it is empty or cannot be made), deletes
+    // any file of that name left by an earlier run, creates the handle and starts the network
+    // thread. A handle that cannot be created makes every request fail with code 43. The
+    // caller chooses the folder: the program DefaultCookieFolder(), a test one of its own.
     CHttpClient(Endpoints endpoints, const std::filesystem::path& cookieFolder);
     // Aborts every transfer still running (their handlers see the abort), writes the cookie
-    // file, stops the network thread and unregisters itself.
+    // file and stops the network thread.
     ~CHttpClient();
     CHttpClient(const CHttpClient&) = delete;
     CHttpClient& operator=(const CHttpClient&) = delete;
@@ -184,8 +183,5 @@ private:
     Endpoints m_endpoints;
     std::unique_ptr<CurlEngine> m_engine;
 };
-
-// The client, or null before the main frame has created it.
-extern CHttpClient* g_pHttpClient;
 
 } // namespace velmora

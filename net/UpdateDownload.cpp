@@ -65,9 +65,7 @@ UpdateDownload::UpdateDownload(CHttpClient& client, Poster post, fs::path folder
 UpdateDownload::~UpdateDownload()
 {
     m_state->alive = false;
-    // At the program's end the client may have gone first, aborting everything itself.
-    if (g_pHttpClient == &m_state->client)
-        m_state->client.Abort(m_state->transfer);
+    m_state->client.Abort(m_state->transfer);
 }
 
 void UpdateDownload::cancel() { m_state->client.Abort(m_state->transfer); }

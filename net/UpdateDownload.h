@@ -23,7 +23,8 @@ struct DownloadResult {
 // Fetches the update and its signature from the website into a temporary file of `folder`,
 // verifies it against the version, and on success gives it its final name. A failure or an
 // abort leaves no file behind. Progress and the result arrive through `post`, on the thread
-// it hands them to. The object must live until `done` has run.
+// it hands them to. The object must live until `done` has run, and the client longer than
+// the object.
 class UpdateDownload {
 public:
     using Poster = std::function<void(std::function<void()>)>;

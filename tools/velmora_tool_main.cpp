@@ -17,6 +17,7 @@
 #include "net/HttpClient.h"
 #include "net/SelfUpdate.h"
 #include "platform/MessageSink.h"
+#include "session/Session.h"
 #include "tools/ChartImage.h"
 #include "tools/ChartReport.h"
 
@@ -339,20 +340,20 @@ bool SeriesFetched(const SyncFailures& failures, int commodity, Period period)
 
 void Write(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
-// The HTTP client for one run against the configured data server, with its cookie file in a
-// temporary folder: a run of the tool must not replace the program's cookies.
+// The session's HTTP client for one run against the configured data server, with its cookie
+// file in a temporary folder: a run of the tool must not replace the program's cookies.
 class ServerSession {
 public:
-    ServerSession()
+    explicit ServerSession(Session& session) : m_session(session)
     {
         std::string dir = (std::filesystem::temp_directory_path() / "velmora-tool-XXXXXX").string();
         if (mkdtemp(dir.data()) != nullptr)
             m_dir = dir;
-        m_client = std::make_unique<CHttpClient>(CurrentEndpoints(), m_dir);
+        m_session.g_pHttpClient = std::make_unique<CHttpClient>(CurrentEndpoints(), m_dir);
     }
     ~ServerSession()
     {
-        m_client.reset();
+        m_session.g_pHttpClient.reset();
         if (!m_dir.empty()) {
             std::error_code ignored;
             std::filesystem::remove_all(m_dir, ignored);
@@ -362,16 +363,16 @@ public:
     ServerSession& operator=(const ServerSession&) = delete;
 
 private:
+    Session& m_session;
     std::filesystem::path m_dir;
-    std::unique_ptr<CHttpClient> m_client;
 };
 
 // Fills the local bar store from the data server or an MT4 folder, every series with as many
 // bars as the program keeps. Exit 1 when a series could not be fetched or written.
-int SyncToStore(const ToolOptions& options)
+int SyncToStore(Session& session, const ToolOptions& options)
 {
     bool storeFailed = false;
-    LocalHistory history([&storeFailed](const std::string& text) {
+    LocalHistory history(session.barStore, [&storeFailed](const std::string& text) {
         storeFailed = true;
         std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
     });
@@ -382,10 +383,12 @@ int SyncToStore(const ToolOptions& options)
     StderrMessageSink messages;
     SyncFailures failures;
     if (options.hstDir) {
-        failures = ImportAllFromMt4(*options.hstDir, all, messages);
+        failures =
+            ImportAllFromMt4(session.catalogue, session.barStore, *options.hstDir, all, messages);
     } else {
-        ServerSession session;
-        failures = SyncAllFromServer(all, messages);
+        const ServerSession connection(session);
+        failures = SyncAllFromServer(session.g_pHttpClient.get(), session.catalogue,
+                                     session.barStore, all, messages);
     }
     history.flush();
     std::fprintf(stderr, "velmora-tool: local bar store %s\n", history.path().c_str());
@@ -393,17 +396,18 @@ int SyncToStore(const ToolOptions& options)
 }
 
 // One poll of the quote page, printed as CSV.
-int PrintQuotes()
+int PrintQuotes(Session& session)
 {
-    ServerSession session;
+    const ServerSession connection(session);
+    CHttpClient& client = *session.g_pHttpClient;
     std::string body;
-    if (g_pHttpClient->FetchQuotes(body) != 0) {
-        std::fprintf(stderr, "velmora-tool: %s\n", g_pHttpClient->lastError().c_str());
+    if (client.FetchQuotes(body) != 0) {
+        std::fprintf(stderr, "velmora-tool: %s\n", client.lastError().c_str());
         return 1;
     }
-    ParseQuotes(body);
+    ParseQuotes(body, session.catalogue, session.barStore);
     std::string out = "code,name,time,last,open,prevClose,high,low,bid,ask\n";
-    for (const CommodityEntry& entry : catalogue) {
+    for (const CommodityEntry& entry : session.catalogue) {
         bool first = true;
         for (const std::string* field :
              {&entry.code, &entry.name, &entry.quoteTime, &entry.lastPrice, &entry.todayOpen,
@@ -443,12 +447,12 @@ std::string ListText(const BarSeries& series, int sortColumn, bool ascending)
 }
 
 // The program's version check, printed as one JSON object for scripts.
-int PrintUpdateCheck()
+int PrintUpdateCheck(Session& session)
 {
-    ServerSession session;
+    const ServerSession connection(session);
     std::promise<HttpReply> promise;
     std::future<HttpReply> answer = promise.get_future();
-    g_pHttpClient->StartVersion(
+    session.g_pHttpClient->StartVersion(
         [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
     const HttpReply reply = answer.get();
     std::string problem;
@@ -478,25 +482,31 @@ int PrintUpdateCheck()
 // open while the command runs.
 class SeriesSource {
 public:
+    explicit SeriesSource(Session& session) : m_session(session) {}
+
     // Fills the bar store from the source the options name; false when the local store does
     // not open.
     bool load(const ToolOptions& options)
     {
         StderrMessageSink messages;
         if (options.local) {
-            m_stored.emplace([](const std::string& text) {
+            m_stored.emplace(m_session.barStore, [](const std::string& text) {
                 std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
             });
             if (!m_stored->open(HistoryDb::DefaultPath()))
                 return false;
-            m_stored->fill(analysisParams.historyCount);
-            m_fetched = Series(options.commodity, options.period).storedAt != 0;
+            m_stored->fill(m_session.analysisParams.historyCount);
+            m_fetched = m_session.barStore.Series(options.commodity, options.period).storedAt != 0;
         } else if (options.server) {
-            m_session.emplace();
-            m_fetched = SeriesFetched(SyncAllFromServer(analysisParams.historyCount, messages),
-                                      options.commodity, options.period);
+            m_connection.emplace(m_session);
+            m_fetched =
+                SeriesFetched(SyncAllFromServer(m_session.g_pHttpClient.get(), m_session.catalogue,
+                                                m_session.barStore,
+                                                m_session.analysisParams.historyCount, messages),
+                              options.commodity, options.period);
         } else {
-            ImportAllFromMt4(*options.hstDir, analysisParams.historyCount, messages);
+            ImportAllFromMt4(m_session.catalogue, m_session.barStore, *options.hstDir,
+                             m_session.analysisParams.historyCount, messages);
         }
         return true;
     }
@@ -505,7 +515,8 @@ public:
     bool fetched() const { return m_fetched; }
 
 private:
-    std::optional<ServerSession> m_session;
+    Session& m_session;
+    std::optional<ServerSession> m_connection;
     std::optional<LocalHistory> m_stored;
     bool m_fetched = true;
 };
@@ -533,8 +544,10 @@ int PrintList(const ToolOptions& options, const BarSeries& series)
 
 // The chart of the series after the chart's overrides, computed as a chart window repaints
 // it, printed, and painted into the image files asked for.
-int DrawChart(const ToolOptions& options, BarSeries& series)
+int DrawChart(Session& session, const ToolOptions& options, BarSeries& series)
 {
+    AnalysisParams& analysisParams = session.analysisParams;
+    const Catalogue& catalogue = session.catalogue;
     const int commodity = options.commodity;
     const Period period = options.period;
     if (options.tpo)
@@ -553,7 +566,7 @@ int DrawChart(const ToolOptions& options, BarSeries& series)
     std::string title = NewChartTitle(catalogue[commodity], period);
     SuggestionRepaints repaints;
     do {
-        run.pass = RunValueChartPass(request, title, *state, yunitOverride);
+        run.pass = RunValueChartPass(request, title, *state, session.yunitOverride);
         ++run.passes;
         title = run.pass.title;
     } while (repaints.followUp(run.pass));
@@ -578,22 +591,23 @@ int DrawChart(const ToolOptions& options, BarSeries& series)
 
 // bars, list and chart: the history override and the unit before the series is loaded, then
 // the command on that series.
-int RunOnSeries(const ToolOptions& options)
+int RunOnSeries(Session& session, const ToolOptions& options)
 {
+    AnalysisParams& analysisParams = session.analysisParams;
     if (options.history) {
         PeriodValues counts = analysisParams.historyCount;
         counts[options.period] = *options.history;
         analysisParams.setHistoryCount(counts);
     }
     if (options.yunit)
-        catalogue[options.commodity].yunit[options.period] = *options.yunit;
+        session.catalogue[options.commodity].yunit[options.period] = *options.yunit;
 
-    SeriesSource source;
+    SeriesSource source(session);
     if (!source.load(options))
         return 1;
-    BarSeries& series = Series(options.commodity, options.period);
+    BarSeries& series = session.barStore.Series(options.commodity, options.period);
     if (options.command == "chart")
-        return DrawChart(options, series);
+        return DrawChart(session, options, series);
     if (!source.fetched())
         return ReportSeriesMissing(options);
     return options.command == "bars" ? PrintBars(series) : PrintList(options, series);
@@ -611,17 +625,17 @@ int main(int argc, char** argv)
         std::printf("velmora-tool %s\n", kProgramVersion);
         return 0;
     }
-    // The catalogue first: the options name its commodities.
-    InitCatalogue();
     std::string problem;
     const std::optional<ToolOptions> options = ReadOptions(argc, argv, problem);
     if (!options)
         return Usage(problem);
+    // About 2 MB of bars: on the heap.
+    const auto session = std::make_unique<Session>();
     if (options->command == "quotes")
-        return PrintQuotes();
+        return PrintQuotes(*session);
     if (options->command == "update")
-        return PrintUpdateCheck();
+        return PrintUpdateCheck(*session);
     if (options->command == "sync")
-        return SyncToStore(*options);
-    return RunOnSeries(*options);
+        return SyncToStore(*session, *options);
+    return RunOnSeries(*session, *options);
 }

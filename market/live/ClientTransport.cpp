@@ -28,32 +28,35 @@ ReplyHandler HandOver(const Poster& post, std::function<void(bool, std::string_v
 
 void ClientSeriesTransport::fetch(int, Period, const std::string& query, Done done)
 {
-    if (g_pHttpClient == nullptr) {
+    CHttpClient* client = m_client();
+    if (client == nullptr) {
         m_post([done] { done(false, {}); });
         return;
     }
     // The handed-over reply runs on this thread, so after the id has been filled in.
     auto id = std::make_shared<std::uint64_t>(0);
-    const std::uint64_t started = g_pHttpClient->StartBars(
-        query, HandOver(m_post, std::move(done),
-                        [inFlight = m_inFlight, id] { std::erase(*inFlight, *id); }));
+    const std::uint64_t started =
+        client->StartBars(query, HandOver(m_post, std::move(done), [inFlight = m_inFlight, id] {
+                              std::erase(*inFlight, *id);
+                          }));
     *id = started;
     m_inFlight->push_back(started);
 }
 
 void ClientSeriesTransport::abortAll()
 {
-    if (g_pHttpClient != nullptr) {
+    if (CHttpClient* client = m_client()) {
         for (std::uint64_t id : *m_inFlight)
-            g_pHttpClient->Abort(id);
+            client->Abort(id);
     }
     m_inFlight->clear();
 }
 
-QuotePoller::Fetch ClientQuoteFetch(Poster post)
+QuotePoller::Fetch ClientQuoteFetch(ClientAccess access, Poster post)
 {
-    return [post](QuotePoller::Done done) {
-        if (g_pHttpClient == nullptr) {
+    return [access = std::move(access), post](QuotePoller::Done done) {
+        CHttpClient* client = access();
+        if (client == nullptr) {
             post([done] {
                 HttpReply none;
                 none.code = CURLE_FAILED_INIT;
@@ -61,7 +64,7 @@ QuotePoller::Fetch ClientQuoteFetch(Poster post)
             });
             return;
         }
-        g_pHttpClient->StartQuotes([post, done = std::move(done)](HttpReply&& reply) {
+        client->StartQuotes([post, done = std::move(done)](HttpReply&& reply) {
             auto owned = std::make_shared<HttpReply>(std::move(reply));
             post([owned, done] { done(*owned); });
         });

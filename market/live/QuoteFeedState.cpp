@@ -7,8 +7,6 @@
 
 namespace velmora {
 
-QuoteFeedState quoteFeed;
-
 namespace {
 
 // What counts as a change of a quote: its time or any of its prices.

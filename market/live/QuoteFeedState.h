@@ -75,8 +75,4 @@ private:
 // last good time in brackets when there was one, and empty before any poll has answered.
 std::string FeedStatusText(const QuoteFeedState& state);
 
-// The program's feed state, which the main frame's poll keeps and the board and the status
-// bar read.
-extern QuoteFeedState quoteFeed;
-
 } // namespace velmora

@@ -4,8 +4,8 @@
 
 namespace velmora {
 
-QuotePoller::QuotePoller(Fetch fetch, Done settled)
-    : m_fetch(std::move(fetch)), m_settled(std::move(settled))
+QuotePoller::QuotePoller(Catalogue& catalogue, BarStore& bars, Fetch fetch, Done settled)
+    : m_catalogue(catalogue), m_bars(bars), m_fetch(std::move(fetch)), m_settled(std::move(settled))
 {
 }
 
@@ -20,7 +20,7 @@ bool QuotePoller::poll()
             return;
         m_outstanding = false;
         if (reply.ok())
-            ParseQuotes(reply.body.view());
+            ParseQuotes(reply.body.view(), m_catalogue, m_bars);
         if (m_settled)
             m_settled(reply);
     });

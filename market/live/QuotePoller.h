@@ -1,5 +1,7 @@
 #pragma once
 
+#include "market/BarStore.h"
+#include "market/Catalogue.h"
 #include "net/HttpClient.h"
 
 #include <functional>
@@ -8,7 +10,8 @@
 namespace velmora {
 
 // The quote poll of the main window's timer, without waiting: a poll starts the fetch of the
-// quote page and returns; a good reply is parsed into the catalogue on the thread the fetch
+// quote page and returns; a good reply is parsed into `catalogue` and `bars` (which must
+// outlive the poller) on the thread the fetch
 // delivers to, and then `settled` runs with the reply, whether the poll succeeded or not. A
 // poll while one is outstanding is skipped.
 class QuotePoller {
@@ -18,13 +21,15 @@ public:
     // Starts fetching the quote page; `done` runs exactly once, later, on the poller's thread.
     using Fetch = std::function<void(Done done)>;
 
-    QuotePoller(Fetch fetch, Done settled);
+    QuotePoller(Catalogue& catalogue, BarStore& bars, Fetch fetch, Done settled);
 
     // Answers whether a poll was started.
     bool poll();
     bool outstanding() const { return m_outstanding; }
 
 private:
+    Catalogue& m_catalogue;
+    BarStore& m_bars;
     Fetch m_fetch;
     Done m_settled;
     bool m_outstanding = false;

@@ -11,10 +11,12 @@
 
 namespace velmora {
 
-SyncRun::SyncRun(SeriesTransport& transport, const PeriodValues& historyCount,
-                 MessageSink& messages, Progress progress, Finished finished)
-    : m_transport(transport), m_historyCount(historyCount), m_messages(messages),
-      m_progress(std::move(progress)), m_finished_callback(std::move(finished))
+SyncRun::SyncRun(SeriesTransport& transport, const Catalogue& catalogue, BarStore& bars,
+                 const PeriodValues& historyCount, MessageSink& messages, Progress progress,
+                 Finished finished)
+    : m_transport(transport), m_catalogue(catalogue), m_bars(bars), m_historyCount(historyCount),
+      m_messages(messages), m_progress(std::move(progress)),
+      m_finished_callback(std::move(finished))
 {
     m_failedAt.fill(-1);
 }
@@ -41,7 +43,7 @@ void SyncRun::start()
 
 void SyncRun::request(int commodity, Period period)
 {
-    const CommodityEntry& entry = catalogue[commodity];
+    const CommodityEntry& entry = m_catalogue[commodity];
     const int index = FindCommodity(entry.code);
     if (!IsValidCommodity(index)) {
         char text[256];
@@ -71,8 +73,8 @@ void SyncRun::onReply(int commodity, Period period, bool ok, std::string_view bo
         endChain(commodity, true, period);
         return;
     }
-    StoreSeriesReply(body, Series(commodity, period));
-    NotifySeriesChanged(commodity, period, SeriesChange::Delivered);
+    StoreSeriesReply(body, m_bars.Series(commodity, period));
+    m_bars.notifyChanged(commodity, period, SeriesChange::Delivered);
     ++m_settled;
     if (m_progress)
         m_progress(m_settled, kTotal);
@@ -130,16 +132,17 @@ void SyncRun::finish(bool cancelled)
     const SyncFailures failed = failures();
     // The owner may close its progress display and even let the run go in the callback.
     const std::weak_ptr<char> alive = m_alive;
-    m_messages.showMessage(SyncCompletionMessage(failed, cancelled));
+    m_messages.showMessage(SyncCompletionMessage(m_catalogue, failed, cancelled));
     if (!alive.expired() && m_finished_callback)
         m_finished_callback(failed, cancelled);
 }
 
-SyncFailures SyncAllFromServer(const PeriodValues& historyCount, MessageSink& messages)
+SyncFailures SyncAllFromServer(CHttpClient* client, const Catalogue& catalogue, BarStore& bars,
+                               const PeriodValues& historyCount, MessageSink& messages)
 {
     CallbackQueue queue;
-    ClientSeriesTransport transport(queue.poster());
-    SyncRun run(transport, historyCount, messages);
+    ClientSeriesTransport transport([client] { return client; }, queue.poster());
+    SyncRun run(transport, catalogue, bars, historyCount, messages);
     run.start();
     queue.runUntil([&run] { return run.finished(); });
     return run.failures();

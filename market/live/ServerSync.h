@@ -11,6 +11,8 @@
 
 namespace velmora {
 
+class BarStore;
+class CHttpClient;
 class MessageSink;
 
 // Fetches series for a synchronisation run.
@@ -38,9 +40,11 @@ public:
     // cancelled.
     using Finished = std::function<void(const SyncFailures& failures, bool cancelled)>;
 
-    // Each series asks for the newest `historyCount` bars of its period.
-    SyncRun(SeriesTransport& transport, const PeriodValues& historyCount, MessageSink& messages,
-            Progress progress = {}, Finished finished = {});
+    // Each series of `catalogue` asks for the newest `historyCount` bars of its period and is
+    // stored in `bars`; both must outlive the run.
+    SyncRun(SeriesTransport& transport, const Catalogue& catalogue, BarStore& bars,
+            const PeriodValues& historyCount, MessageSink& messages, Progress progress = {},
+            Finished finished = {});
     // Aborts what is still in flight, silently: a run given up with its owner says nothing.
     ~SyncRun();
     SyncRun(const SyncRun&) = delete;
@@ -65,6 +69,8 @@ private:
     void finish(bool cancelled);
 
     SeriesTransport& m_transport;
+    const Catalogue& m_catalogue;
+    BarStore& m_bars;
     PeriodValues m_historyCount;
     MessageSink& m_messages;
     Progress m_progress;
@@ -80,9 +86,10 @@ private:
     std::shared_ptr<char> m_alive = std::make_shared<char>();
 };
 
-// Synchronises every series through the program's HTTP client and waits for the end, taking
-// the replies on the calling thread; for programs without an event loop. Reports completion
-// with the failures named.
-SyncFailures SyncAllFromServer(const PeriodValues& historyCount, MessageSink& messages);
+// Synchronises every series through `client` and waits for the end, taking the replies on
+// the calling thread; for programs without an event loop. Reports completion with the
+// failures named.
+SyncFailures SyncAllFromServer(CHttpClient* client, const Catalogue& catalogue, BarStore& bars,
+                               const PeriodValues& historyCount, MessageSink& messages);
 
 } // namespace velmora

@@ -13,12 +13,15 @@ std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 } // namespace
 
-LocalHistory::LocalHistory(Report report) : m_report(std::move(report)) {}
+LocalHistory::LocalHistory(BarStore& bars, Report report)
+    : m_bars(bars), m_report(std::move(report))
+{
+}
 
 LocalHistory::~LocalHistory()
 {
     if (m_observing)
-        SetSeriesObserver({});
+        m_bars.setObserver({});
     if (m_worker.joinable()) {
         {
             const std::lock_guard lock(m_mutex);
@@ -66,10 +69,10 @@ int LocalHistory::fill(const PeriodValues& historyCount)
     for (int commodity = 0; commodity < kCommodityCount; ++commodity) {
         for (Period period = 0; period < kPeriodCount; ++period) {
             const int wanted = std::clamp(historyCount[period], 0, kMaxBars);
-            auto stored = m_db.readSeries(catalogue[commodity].code, period, wanted);
+            auto stored = m_db.readSeries(std::string(CommodityCode(commodity)), period, wanted);
             if (!stored)
                 continue;
-            BarSeries& series = Series(commodity, period);
+            BarSeries& series = m_bars.Series(commodity, period);
             const auto count = static_cast<std::int32_t>(stored->bars.size());
             std::move(stored->bars.begin(), stored->bars.end(), series.bars.begin());
             series.count = count;
@@ -85,11 +88,11 @@ void LocalHistory::writeThrough(int commodity, Period period)
 {
     if (!m_inUse || !IsValidCommodity(commodity) || !IsValidPeriod(period))
         return;
-    const BarSeries& series = Series(commodity, period);
+    const BarSeries& series = m_bars.Series(commodity, period);
     const auto count = static_cast<std::size_t>(std::clamp(series.count, 0, kMaxBars));
     Job job;
     job.commodity = commodity;
-    job.code = catalogue[commodity].code;
+    job.code = CommodityCode(commodity);
     job.period = period;
     job.bars.assign(series.bars.begin(), series.bars.begin() + static_cast<std::ptrdiff_t>(count));
     job.savedAt = Now();
@@ -133,7 +136,7 @@ void LocalHistory::flush()
 void LocalHistory::observeBarStore()
 {
     m_observing = true;
-    SetSeriesObserver([this](int commodity, Period period, SeriesChange change) {
+    m_bars.setObserver([this](int commodity, Period period, SeriesChange change) {
         if (change == SeriesChange::Cleared)
             clear();
         else

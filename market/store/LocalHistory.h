@@ -23,7 +23,8 @@ public:
     // Gets each problem's message; called on the opening thread or on the worker.
     using Report = std::function<void(const std::string& text)>;
 
-    explicit LocalHistory(Report report);
+    // Keeps `bars`, which must outlive it, in step with the store.
+    LocalHistory(BarStore& bars, Report report);
     // Writes what is still queued, then stops the worker.
     ~LocalHistory();
     LocalHistory(const LocalHistory&) = delete;
@@ -64,6 +65,7 @@ private:
 
     void run();
 
+    BarStore& m_bars;
     Report m_report;
     HistoryDb m_db;
     bool m_inUse = false;

@@ -330,7 +330,7 @@ TEST_F(AccountTest, OpeningShowsTheLoggedInUserOrTheSavedLogin)
     EXPECT_EQ(form.userName, "kept");
     EXPECT_EQ(form.password, "kept-pw");
 
-    SaveLogin("李四", "secret");
+    SaveLogin(nullptr, "李四", "secret");
     user.mail = "m@x";
     form = OpeningForm(user);
     EXPECT_EQ(user.userName, "李四");

@@ -28,13 +28,15 @@ BarRecord Bar(double high, double low, double open, double close,
 
 class ValueChartTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitCatalogue(); }
+    Catalogue catalogue;
+    BarStore barStore;
+    void SetUp() override { InitCatalogue(catalogue); }
 
     // Puts `window` at the end of a series of `count` bars whose older bars repeat the first
     // bar of the window; the cursor goes on the newest bar.
     void fill(int commodity, Period period, const std::vector<BarRecord>& window, int count = -1)
     {
-        BarSeries& series = Series(commodity, period);
+        BarSeries& series = barStore.Series(commodity, period);
         if (count < 0)
             count = static_cast<int>(window.size()) + 1;
         const int first = count - static_cast<int>(window.size());
@@ -48,7 +50,7 @@ protected:
     ValueChartPass run(int commodity, Period period, std::string_view title = "T")
     {
         const ValueChartRequest request{commodity, period, &catalogue[commodity],
-                                        &Series(commodity, period), &params};
+                                        &barStore.Series(commodity, period), &params};
         return RunValueChartPass(request, title, *state, memo);
     }
 
@@ -168,16 +170,16 @@ TEST_F(ValueChartTest, WindowNeedsCursorAtLeastTheWindowLength)
     EXPECT_EQ(pass.message, "数据无法达到分析要求,请在数据管理中同步!");
     EXPECT_EQ(pass.title, "T");
 
-    fill(kGold, kDay, window, 7);                     // cursor 6 = N: bars 1..6
-    Series(kGold, kDay).bars[0] = Bar(5000, 1, 2, 3); // bar 0 never belongs to a window
+    fill(kGold, kDay, window, 7);                              // cursor 6 = N: bars 1..6
+    barStore.Series(kGold, kDay).bars[0] = Bar(5000, 1, 2, 3); // bar 0 never belongs to a window
     ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
     EXPECT_DOUBLE_EQ(layout().retMax, 1015);
 
-    Series(kGold, kDay).count = 0;
+    barStore.Series(kGold, kDay).count = 0;
     EXPECT_EQ(run(kGold, kDay).message, "数据无法达到分析要求,请在数据管理中同步!");
     // A cursor beyond the store's slots has no bars under it.
-    Series(kGold, kDay).count = 7;
-    Series(kGold, kDay).cursor = kMaxBars;
+    barStore.Series(kGold, kDay).count = 7;
+    barStore.Series(kGold, kDay).cursor = kMaxBars;
     EXPECT_EQ(run(kGold, kDay).message, "数据无法达到分析要求,请在数据管理中同步!");
 }
 
@@ -197,7 +199,7 @@ TEST_F(ValueChartTest, APriceThatIsNoNumberGivesTheDataMessage)
     EXPECT_EQ(run(kGold, kDay).message, "数据无法达到分析要求,请在数据管理中同步!");
     // Outside the window it does no harm.
     fill(kGold, kDay, {Bar(1010, 1000, 1001, 1002), Bar(1011, 1001, 1002, 1001)}, 4);
-    Series(kGold, kDay).bars[0] = Bar(nan, nan, nan, nan);
+    barStore.Series(kGold, kDay).bars[0] = Bar(nan, nan, nan, nan);
     ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
     EXPECT_GT(layout().rows, 0);
 }
@@ -220,7 +222,8 @@ TEST_F(ValueChartTest, UnusableParametersGiveMessages)
     params.tpoBars[kDay] = -3;
     EXPECT_EQ(run(kGold, kDay).message, "参数异常!");
     params.tpoBars[kDay] = 2;
-    const ValueChartRequest badPeriod{kGold, 4, &catalogue[kGold], &Series(kGold, kDay), &params};
+    const ValueChartRequest badPeriod{kGold, 4, &catalogue[kGold], &barStore.Series(kGold, kDay),
+                                      &params};
     EXPECT_EQ(RunValueChartPass(badPeriod, "T", *state, memo).message, "参数异常!");
 }
 
@@ -278,8 +281,8 @@ TEST_F(ValueChartTest, SuggestionIsAddedOnceAndTheEnlargedUnitIsRemembered)
 
     // With a window that can never be drawn, later passes change nothing.
     params.tpoBars[kDay] = 100;
-    Series(kGold, kDay).count = 101;
-    Series(kGold, kDay).cursor = 100;
+    barStore.Series(kGold, kDay).count = 101;
+    barStore.Series(kGold, kDay).cursor = 100;
     auto again = run(kGold, kDay, "X");
     auto more = run(kGold, kDay, again.title);
     EXPECT_EQ(more.outcome, ChartOutcome::Suggestion);
@@ -325,7 +328,7 @@ TEST_F(ValueChartTest, MarksUseTheHalfUnitTolerance)
         }
         return false;
     };
-    const int cursor = Series(kGold, kDay).cursor;
+    const int cursor = barStore.Series(kGold, kDay).cursor;
     EXPECT_TRUE(marked(rowOf(1000, 1), cursor - 2));
     EXPECT_FALSE(marked(rowOf(1001, 1), cursor - 2));
     EXPECT_TRUE(marked(rowOf(1000, 1), cursor - 1));
@@ -419,7 +422,7 @@ TEST_F(ValueChartTest, MovingAveragesNeedEnoughBars)
 
     // An average far above the chart gives a negative row.
     params.shortAvgBars[kDay] = 1;
-    Series(kGold, kDay).bars[11].close = 1100;
+    barStore.Series(kGold, kDay).bars[11].close = 1100;
     ASSERT_EQ(run(kGold, kDay).outcome, ChartOutcome::Drawn);
     EXPECT_LT(*layout().shortZ, 0);
 }
@@ -441,8 +444,9 @@ TEST_F(ValueChartTest, TitlesAndRetitle)
     EXPECT_EQ(RetitleValueChart(catalogue[kGold], kDay, *state), pass.title);
 
     // A pass that stops after choosing the series still steers the retitle.
-    Series(kEuro, kDay).count = 0;
-    const ValueChartRequest other{kEuro, kDay, &catalogue[kEuro], &Series(kEuro, kDay), &params};
+    barStore.Series(kEuro, kDay).count = 0;
+    const ValueChartRequest other{kEuro, kDay, &catalogue[kEuro], &barStore.Series(kEuro, kDay),
+                                  &params};
     EXPECT_EQ(RunValueChartPass(other, "T", *state, memo).outcome, ChartOutcome::Message);
     EXPECT_EQ(*RetitleValueChart(catalogue[kEuro], kDay, *state),
               "EURUSD-外汇欧元-日线  价值图 U:0" + std::to_string(cells) + "-D:0" +

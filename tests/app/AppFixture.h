@@ -1,14 +1,11 @@
 #pragma once
 
-#include "account/CurrentUser.h"
-#include "analysis/AnalysisParams.h"
-#include "analysis/ValueChart.h"
-#include "app/AppState.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/OrbaltView.h"
 #include "app/ProfileLayer.h"
 #include "app/framework/ChildFrame.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QCoreApplication>
@@ -18,17 +15,14 @@
 
 namespace velmora::test {
 
-// The program's application object and main window for a widget test: the process-wide
-// state the windows read is reset before, and the windows are gone after.
+// The program's application object and main window for a widget test, on a fresh session;
+// the windows are gone after.
 class AppFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CurrentUser = UserInfo{};
-        analysisParams = AnalysisParams{};
-        yunitOverride = YUnitOverride{};
-        CProfileLayerSwitch::instance().setShown(false);
-        app = std::make_unique<COrbaltApp>(prompts);
+        app = std::make_unique<COrbaltApp>(session, prompts);
+        app->profileLayer().setShown(false);
         ASSERT_TRUE(app->InitInstance());
         frame = app->mainFrame();
     }
@@ -48,12 +42,13 @@ protected:
     // A new chart window of the commodity and period, as 分析商品 opens it.
     COrbaltView* openView(int commodity, Period period)
     {
-        RequestKind = commodity;
-        RequestPeriod = period;
+        session.RequestKind = commodity;
+        session.RequestPeriod = period;
         app->OpenTemplate(0);
         return activeView();
     }
 
+    Session session;
     ScriptedPrompts prompts;
     std::unique_ptr<COrbaltApp> app;
     CMainFrame* frame = nullptr;

@@ -5,6 +5,7 @@
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 
 #include <QLineEdit>
@@ -20,23 +21,23 @@ class CoreConfigTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        InitCatalogue();
-        analysisParams = AnalysisParams{};
-        dialog = std::make_unique<CCoreConfigDlg>(prompts);
+        InitCatalogue(session.catalogue);
+        dialog = std::make_unique<CCoreConfigDlg>(session, prompts);
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
     void TearDown() override
     {
         dialog.reset();
-        analysisParams = AnalysisParams{};
-        InitCatalogue();
+        InitCatalogue(session.catalogue);
     }
     void type(int edit, const char* text)
     {
         dialog->paramEdit(edit)->setText(QString::fromUtf8(text));
     }
 
+    Session session;
+    AnalysisParams& analysisParams = session.analysisParams;
     ScriptedPrompts prompts;
     std::unique_ptr<CCoreConfigDlg> dialog;
 };
@@ -50,8 +51,8 @@ TEST_F(CoreConfigTest, ShowsTheParametersAndTheCatalogueUnits)
     CEditGridCtrl* grid = dialog->grid();
     ASSERT_EQ(grid->rowCount(), kCommodityCount);
     ASSERT_EQ(grid->columnCount(), 6);
-    EXPECT_EQ(grid->GetItemText(3, 0).toStdString(), catalogue[3].code);
-    EXPECT_EQ(grid->GetItemText(3, 5).toStdString(), catalogue[3].yunit[kMonth]);
+    EXPECT_EQ(grid->GetItemText(3, 0).toStdString(), session.catalogue[3].code);
+    EXPECT_EQ(grid->GetItemText(3, 5).toStdString(), session.catalogue[3].yunit[kMonth]);
     EXPECT_EQ(grid->GetItemBkColor(12, 5), 0xcee3e3);
 }
 
@@ -70,12 +71,12 @@ TEST_F(CoreConfigTest, OkStoresLeadingIntegersAndAcceptsAHistoryOf501)
     EXPECT_EQ(analysisParams.longAvgBars[kHalfHour], 0);
     EXPECT_EQ(analysisParams.shortAvgBars[kHalfHour], -5);
     EXPECT_EQ(analysisParams.historyCount[kHalfHour], 501);
-    EXPECT_EQ(catalogue[0].yunit[kHalfHour], "0.5");
+    EXPECT_EQ(session.catalogue[0].yunit[kHalfHour], "0.5");
 }
 
 TEST_F(CoreConfigTest, AHistoryAbove501IsRefusedAndCancelKeepsWhatWasStored)
 {
-    const std::string unit = catalogue[0].yunit[kDay];
+    const std::string unit = session.catalogue[0].yunit[kDay];
     type(1, "30");
     type(15, "502");
     dialog->grid()->SetItemText(0, 3, QStringLiteral("9"));
@@ -91,13 +92,13 @@ TEST_F(CoreConfigTest, AHistoryAbove501IsRefusedAndCancelKeepsWhatWasStored)
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(analysisParams.tpoBars[kDay], 30);
     EXPECT_EQ(analysisParams.historyCount, AnalysisParams::kFallbackHistoryCount);
-    EXPECT_EQ(catalogue[0].yunit[kDay], unit) << "a refused OK copies no units";
+    EXPECT_EQ(session.catalogue[0].yunit[kDay], unit) << "a refused OK copies no units";
 }
 
 TEST_F(CoreConfigTest, AnEmptiedUnitMakesTheChartReportIt)
 {
     const int eurusd = FindCommodity("EURUSD");
-    BarSeries& series = Series(eurusd, kDay);
+    BarSeries& series = session.barStore.Series(eurusd, kDay);
     series.count = 3;
     series.cursor = 2;
     for (int k = 0; k < 3; ++k)
@@ -111,14 +112,15 @@ TEST_F(CoreConfigTest, AnEmptiedUnitMakesTheChartReportIt)
     grid->editor()->clear();
     dialog->okButton()->click();
     EXPECT_FALSE(dialog->isVisible());
-    EXPECT_EQ(catalogue[static_cast<std::size_t>(eurusd)].yunit[kDay], "");
+    EXPECT_EQ(session.catalogue[static_cast<std::size_t>(eurusd)].yunit[kDay], "");
 
     auto state = std::make_unique<ValueChartState>();
     YUnitOverride memo;
-    const ValueChartRequest request{eurusd, kDay, &catalogue[static_cast<std::size_t>(eurusd)],
-                                    &series, &analysisParams};
+    const ValueChartRequest request{eurusd, kDay,
+                                    &session.catalogue[static_cast<std::size_t>(eurusd)], &series,
+                                    &analysisParams};
     const ValueChartPass pass = RunValueChartPass(request, "t", *state, memo);
     EXPECT_EQ(pass.outcome, ChartOutcome::Message);
     EXPECT_EQ(pass.message, kYUnitInvalidMessage);
-    ResetBarStore();
+    session.barStore.reset();
 }

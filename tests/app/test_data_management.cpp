@@ -5,6 +5,7 @@
 #include "market/Catalogue.h"
 #include "market/Mt4Import.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
@@ -43,24 +44,23 @@ class DataManagementTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        InitCatalogue();
-        mt4Directory.clear();
+        InitCatalogue(session.catalogue);
         SaveFolder("");
-        BarSeries& series = Series(FindCommodity("EURUSD"), kDay);
+        BarSeries& series = session.barStore.Series(FindCommodity("EURUSD"), kDay);
         series.count = 3;
         series.bars[0] = {"2026-11-25 00:00", 1.1000, 1.1010, 1.1020, 1.0990, 7};
         series.bars[1] = {"2026-11-26 00:00", 1.1010, 1.1000, 1.1030, 1.0980, 9};
         series.bars[2] = {"2026-11-27 00:00", 1.1000, 1.1005, 1.1012, 1.0995, 8};
-        dialog = std::make_unique<DataManagementDialog>(prompts, [this] { ++serverSyncs; });
+        dialog =
+            std::make_unique<DataManagementDialog>(session, prompts, [this] { ++serverSyncs; });
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
     }
     void TearDown() override
     {
         dialog.reset();
-        InitCatalogue();
+        InitCatalogue(session.catalogue);
         SaveFolder("");
-        mt4Directory.clear();
     }
 
     // Double-clicks a period item of a commodity in the tree.
@@ -91,6 +91,7 @@ protected:
     }
     QString cell(int row, int column) const { return dialog->list()->GetItemText(row, column); }
 
+    Session session;
     ScriptedPrompts prompts;
     int serverSyncs = 0;
     bool filled = false;
@@ -139,7 +140,7 @@ TEST_F(DataManagementTest, AClickLoadsTheBoxesAndUpdateRewritesThatBar)
     dialog->barBox(2)->setText(QStringLiteral("1.2"));
     dialog->barBox(4)->setText(QStringLiteral("nan")); // no validation: the list shows it
     dialog->updateButton()->click();
-    const BarRecord& newest = Series(FindCommodity("EURUSD"), kDay).bars[2];
+    const BarRecord& newest = session.barStore.Series(FindCommodity("EURUSD"), kDay).bars[2];
     EXPECT_DOUBLE_EQ(newest.close, 1.2);
     EXPECT_EQ(cell(0, 3), QStringLiteral("1.20000"));
     EXPECT_EQ(cell(0, 5), QStringLiteral("nan"));
@@ -160,7 +161,7 @@ TEST_F(DataManagementTest, UpdateAfterASortWritesTheClickedBar)
     EXPECT_EQ(dialog->barBox(0)->text(), QStringLiteral("2026-11-25 00:00"));
     dialog->barBox(5)->setText(QStringLiteral("70"));
     dialog->updateButton()->click();
-    const BarSeries& series = Series(FindCommodity("EURUSD"), kDay);
+    const BarSeries& series = session.barStore.Series(FindCommodity("EURUSD"), kDay);
     EXPECT_EQ(series.bars[0].volume, 70);
     EXPECT_EQ(series.bars[2].volume, 8);
 }
@@ -176,33 +177,34 @@ TEST_F(DataManagementTest, SyncReadsTheMt4FolderWhenGivenAndRemembersIt)
     dialog->folderBox()->setText(QString::fromStdString(folder.str()));
     dialog->syncButton()->click();
     EXPECT_EQ(serverSyncs, 1);
-    EXPECT_EQ(mt4Directory, folder.str());
+    EXPECT_EQ(session.mt4Directory, folder.str());
     EXPECT_EQ(SavedFolder(), folder.str());
     ASSERT_FALSE(prompts.messages.empty());
     EXPECT_NE(prompts.messages.back().find("完成数据同步"), std::string::npos);
-    EXPECT_GT(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+    EXPECT_GT(session.barStore.Series(FindCommodity("LLGUSD"), kDay).count, 0);
 
     // The next dialog starts with the remembered folder.
-    DataManagementDialog again(prompts, {});
+    DataManagementDialog again(session, prompts, {});
     EXPECT_EQ(again.folderBox()->text().toStdString(), folder.str());
 
     // Emptying asks first, 否 the default; 否 keeps the bars.
     dialog->clearButton()->click();
     ASSERT_EQ(prompts.questions.size(), 1u);
     EXPECT_TRUE(prompts.questionDefaultsNo[0]);
-    EXPECT_GT(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+    EXPECT_GT(session.barStore.Series(FindCommodity("LLGUSD"), kDay).count, 0);
     prompts.answers.push_back(true);
     dialog->clearButton()->click();
-    EXPECT_EQ(Series(FindCommodity("LLGUSD"), kDay).count, 0);
+    EXPECT_EQ(session.barStore.Series(FindCommodity("LLGUSD"), kDay).count, 0);
 }
 
 TEST_F(DataManagementTest, StoredBarsSayHowOldTheyAreAndChangesReachTheStore)
 {
     std::vector<std::pair<int, SeriesChange>> told;
-    SetSeriesObserver(
+    session.barStore.setObserver(
         [&](int commodity, Period, SeriesChange change) { told.emplace_back(commodity, change); });
     const int euro = FindCommodity("EURUSD");
-    Series(euro, kDay).storedAt = static_cast<std::int64_t>(std::time(nullptr)) - 3 * 3600 - 5;
+    session.barStore.Series(euro, kDay).storedAt =
+        static_cast<std::int64_t>(std::time(nullptr)) - 3 * 3600 - 5;
     openSeries(euro, "日线");
     EXPECT_TRUE(dialog->countLabel()->text().contains(QStringLiteral("本地数据，保存于")))
         << dialog->countLabel()->text().toStdString();
@@ -213,7 +215,7 @@ TEST_F(DataManagementTest, StoredBarsSayHowOldTheyAreAndChangesReachTheStore)
     dialog->updateButton()->click();
     prompts.answers.push_back(true);
     dialog->clearButton()->click();
-    SetSeriesObserver({});
+    session.barStore.setObserver({});
     const std::vector<std::pair<int, SeriesChange>> expected = {{euro, SeriesChange::Edited},
                                                                 {-1, SeriesChange::Cleared}};
     EXPECT_EQ(told, expected);
@@ -235,6 +237,6 @@ TEST_F(DataManagementTest, BrowseSetsTheFolderUnlessCancelled)
     answer = QStringLiteral("/srv/mt4/history");
     dialog->browseButton()->click();
     EXPECT_EQ(dialog->folderBox()->text(), answer);
-    EXPECT_EQ(mt4Directory, "/srv/mt4/history");
+    EXPECT_EQ(session.mt4Directory, "/srv/mt4/history");
     EXPECT_EQ(SavedFolder(), "/srv/mt4/history");
 }

@@ -12,6 +12,7 @@
 #include "net/HttpClient.h"
 #include "services/AccountServer.h"
 #include "services/WebsitePages.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
@@ -64,8 +65,8 @@ protected:
         } else {
             endpoints.website.port = 9; // discard: nothing listens on loopback
         }
-        new CHttpClient(endpoints, dir / "cookies");
-        app = std::make_unique<COrbaltApp>(prompts);
+        session.g_pHttpClient = std::make_unique<CHttpClient>(endpoints, dir / "cookies");
+        app = std::make_unique<COrbaltApp>(session, prompts);
         app->hooks().makeHelpView = [](CDocument* doc) -> CView* {
             return new CQorurlView(static_cast<COrbaltDoc*>(doc));
         };
@@ -75,7 +76,7 @@ protected:
     void TearDown() override
     {
         app.reset();
-        delete g_pHttpClient;
+        session.g_pHttpClient.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         server.reset();
     }
@@ -93,6 +94,7 @@ protected:
     }
 
     test::TempDir dir;
+    Session session;
     ScriptedPrompts prompts;
     std::unique_ptr<services::AccountServer> server;
     std::unique_ptr<COrbaltApp> app;
@@ -113,7 +115,7 @@ TEST_F(HelpViewTest, EachHelpWindowLoadsTheStartPageOnItsOwn)
     EXPECT_EQ(first->parentWidget()->windowTitle(), QStringLiteral("在线帮助"));
     ASSERT_TRUE(loaded(first, kStartTitle));
     ASSERT_TRUE(loaded(second, kStartTitle));
-    EXPECT_EQ(first->browser()->url(), CQorurlView::StartPage());
+    EXPECT_EQ(first->browser()->url(), CQorurlView::StartPage(session.g_pHttpClient->endpoints()));
     EXPECT_TRUE(first->localNote()->isHidden());
     EXPECT_NE(first->browser()->page(), second->browser()->page());
 

@@ -3,7 +3,9 @@
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
+#include "tests/support/TestSupport.h"
 
 #include <QLineEdit>
 #include <QTest>
@@ -25,11 +27,10 @@ std::string SavedPassword()
 // The saved password as the program keeps it, through the desktop's keyring when there is one.
 class KeyringTest : public ::testing::Test {
 protected:
-    KeyringTest() { SetPasswordVault(&m_vault); }
-    ~KeyringTest() override
+    KeyringTest()
     {
-        SetPasswordVault(nullptr);
-        CurrentUser = UserInfo{};
+        m_session.vault = &m_vault;
+        m_session.g_pHttpClient = std::make_unique<CHttpClient>(Endpoints{}, test::CookieFolder());
     }
 
     // Saves through the vault and waits for its answer to reach the settings store.
@@ -38,11 +39,12 @@ protected:
         CRegistryKey key(RegistryRoot::LocalMachine);
         ASSERT_TRUE(key.Open(kRegistry.subKey));
         ASSERT_TRUE(key.WriteString(kRegistry.loginPassword, "stale"));
-        SaveLogin(user, password);
+        SaveLogin(&m_vault, user, password);
         ASSERT_TRUE(QTest::qWaitFor([] { return SavedPassword() != "stale"; }, 30000));
     }
 
     KeyringVault m_vault;
+    Session m_session;
     ScriptedPrompts m_prompts;
 };
 
@@ -54,7 +56,7 @@ TEST_F(KeyringTest, WithoutAKeyringThePasswordStaysInTheSettingsStore)
     saveAndSettle("王五", "p&w=1");
     EXPECT_EQ(SavedPassword(), "p&w=1");
 
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     EXPECT_EQ(dialog.passwordBox()->text(), QStringLiteral("p&w=1"));
 }
 
@@ -66,11 +68,11 @@ TEST_F(KeyringTest, WithAKeyringNoPlainPasswordIsKept)
     saveAndSettle("王五", "p&w=1");
     EXPECT_EQ(SavedPassword(), "");
 
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     EXPECT_EQ(dialog.userNameBox()->text(), QStringLiteral("王五"));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return dialog.passwordBox()->text() == QStringLiteral("p&w=1"); }, 30000));
-    EXPECT_EQ(CurrentUser.password, "p&w=1");
+    EXPECT_EQ(m_session.CurrentUser.password, "p&w=1");
 }
 
 } // namespace

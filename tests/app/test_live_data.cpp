@@ -16,6 +16,7 @@
 #include "market/Catalogue.h"
 #include "net/HttpClient.h"
 #include "services/DataServer.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 
@@ -68,14 +69,13 @@ protected:
     {
         previousDir = std::filesystem::current_path();
         std::filesystem::current_path(dir.path()); // the client's cookie file goes here
-        QuoteTimerStarted = false;
-        InitCatalogue();
-        ResetBarStore();
+        InitCatalogue(session.catalogue);
+        session.barStore.reset();
     }
 
     void TearDown() override
     {
-        delete g_pHttpClient;
+        session.g_pHttpClient.reset();
         live.reset();
         app.reset();
         if (server)
@@ -103,8 +103,9 @@ protected:
     {
         Endpoints endpoints;
         endpoints.dataServer.port = dataPort;
-        new CHttpClient(endpoints, velmora::test::CookieFolder());
-        app = std::make_unique<COrbaltApp>(prompts);
+        session.g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
+        app = std::make_unique<COrbaltApp>(session, prompts);
         live = std::make_unique<LiveData>(*app, prompts, interruptAfter);
         ASSERT_TRUE(app->InitInstance());
     }
@@ -145,6 +146,7 @@ protected:
 
     velmora::test::TempDir dir;
     std::filesystem::path previousDir;
+    Session session;
     ScriptedPrompts prompts;
     std::unique_ptr<services::DataServer> server;
     std::unique_ptr<COrbaltApp> app;
@@ -163,22 +165,24 @@ TEST_F(LiveDataTest, StartupFillsEverySeriesAndTheQuoteBoard)
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0], "完成数据同步");
     for (int s = 0; s < kCommodityCount; ++s) {
-        EXPECT_EQ(Series(s, kHalfHour).count, 200) << s;
-        EXPECT_EQ(Series(s, kMonth).count, 100) << s;
-        EXPECT_EQ(Series(s, kDay).cursor, 99) << s;
+        EXPECT_EQ(session.barStore.Series(s, kHalfHour).count, 200) << s;
+        EXPECT_EQ(session.barStore.Series(s, kMonth).count, 100) << s;
+        EXPECT_EQ(session.barStore.Series(s, kDay).cursor, 99) << s;
     }
     // The poll at window creation brought the quote names and prices.
     ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
-    EXPECT_EQ(catalogue[5].name, "欧罗美元");
-    EXPECT_FALSE(catalogue[12].lastPrice.empty());
-    EXPECT_TRUE(QuoteTimerStarted);
+    EXPECT_EQ(session.catalogue[5].name, "欧罗美元");
+    EXPECT_FALSE(session.catalogue[12].lastPrice.empty());
+    const auto* timer = app->mainFrame()->findChild<QTimer*>(QStringLiteral("quoteTimer"));
+    ASSERT_NE(timer, nullptr);
+    EXPECT_TRUE(timer->isActive());
 
     // A tick starts a poll whose quotes land when they arrive.
-    catalogue[5].lastPrice.clear();
+    session.catalogue[5].lastPrice.clear();
     app->mainFrame()->OnTimer();
     EXPECT_TRUE(live->pollOutstanding());
     ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
-    EXPECT_FALSE(catalogue[5].lastPrice.empty());
+    EXPECT_FALSE(session.catalogue[5].lastPrice.empty());
 }
 
 TEST_F(LiveDataTest, KeysAreAnsweredWhileASlowPollAndTheSynchronisationRun)
@@ -205,7 +209,7 @@ TEST_F(LiveDataTest, KeysAreAnsweredWhileASlowPollAndTheSynchronisationRun)
     app->mainFrame()->OnTimer();
     app->mainFrame()->OnTimer();
     ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
-    EXPECT_FALSE(catalogue[5].lastPrice.empty());
+    EXPECT_FALSE(session.catalogue[5].lastPrice.empty());
 }
 
 TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
@@ -214,7 +218,7 @@ TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
     startApp(server->port());
     auto* progress = app->mainFrame()->findChild<QProgressDialog*>(QStringLiteral("syncProgress"));
     ASSERT_NE(progress, nullptr);
-    ASSERT_TRUE(PumpUntil([] { return Series(0, kHalfHour).count > 0; }));
+    ASSERT_TRUE(PumpUntil([this] { return session.barStore.Series(0, kHalfHour).count > 0; }));
     ClickCancel(progress);
     ASSERT_TRUE(syncEnded());
     ASSERT_EQ(prompts.messages.size(), 1u);
@@ -223,14 +227,14 @@ TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
     EXPECT_NE(closing.find("取消"), std::string::npos);
     EXPECT_EQ(closing.find("失败"), std::string::npos); // aborted requests are no failures
     for (int s = 0; s < kCommodityCount; ++s)
-        EXPECT_EQ(Series(s, kMonth).count, 0) << s; // no chain got that far
+        EXPECT_EQ(session.barStore.Series(s, kMonth).count, 0) << s; // no chain got that far
 
     // "同步数据" runs again afterwards.
     server->clearFault();
     app->mainFrame()->OnCommand(ID_SYNC_DATA);
     ASSERT_TRUE(syncEnded());
     EXPECT_EQ(prompts.messages.back(), "完成数据同步");
-    EXPECT_EQ(Series(12, kMonth).count, 100);
+    EXPECT_EQ(session.barStore.Series(12, kMonth).count, 100);
 }
 
 TEST_F(LiveDataTest, StartupWithTheServerDownCompletesAndNamesEveryFailure)
@@ -240,9 +244,9 @@ TEST_F(LiveDataTest, StartupWithTheServerDownCompletesAndNamesEveryFailure)
     ASSERT_EQ(prompts.messages.size(), 1u);
     const std::string& closing = prompts.messages[0];
     EXPECT_EQ(closing.rfind("完成数据同步\n", 0), 0u);
-    for (const CommodityEntry& entry : catalogue)
+    for (const CommodityEntry& entry : session.catalogue)
         EXPECT_NE(closing.find(entry.code + " "), std::string::npos) << entry.code;
-    EXPECT_TRUE(catalogue[5].lastPrice.empty());
+    EXPECT_TRUE(session.catalogue[5].lastPrice.empty());
     EXPECT_TRUE(app->mainFrame()->isVisible());
 }
 
@@ -253,14 +257,14 @@ TEST_F(LiveDataTest, QuittingWhileTransfersWaitEndsAtOnceAndChangesNothing)
     ASSERT_TRUE(live->syncRunning());
     app->mainFrame()->close();
     // What main does after the event loop: the client goes first, aborting everything.
-    delete g_pHttpClient;
+    session.g_pHttpClient.reset();
     live.reset();
     app.reset();
     QCoreApplication::processEvents(); // aborted replies posted to the window's thread
     EXPECT_TRUE(prompts.messages.empty());
     for (int s = 0; s < kCommodityCount; ++s)
-        EXPECT_EQ(Series(s, kHalfHour).count, 0) << s;
-    EXPECT_TRUE(catalogue[5].lastPrice.empty());
+        EXPECT_EQ(session.barStore.Series(s, kHalfHour).count, 0) << s;
+    EXPECT_TRUE(session.catalogue[5].lastPrice.empty());
 }
 
 TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
@@ -268,16 +272,16 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     startServer(0ms);
     Endpoints endpoints;
     endpoints.dataServer.port = server->port();
-    new CHttpClient(endpoints, velmora::test::CookieFolder());
+    session.g_pHttpClient = std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
     QWidget window;
     window.show();
-    auto startQuotes = [](ReplyHandler handler) {
-        return g_pHttpClient->StartQuotes(std::move(handler));
+    auto startQuotes = [this](ReplyHandler handler) {
+        return session.g_pHttpClient->StartQuotes(std::move(handler));
     };
 
     // A quick answer: the busy cursor only while it travels, no dialog.
     std::optional<HttpReply> quick;
-    CUserRequest::Run(&window, QStringLiteral("正在连接..."), startQuotes,
+    CUserRequest::Run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
                       [&](HttpReply&& reply) { quick = std::move(reply); });
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     ASSERT_TRUE(PumpUntil([&] { return quick.has_value(); }));
@@ -290,7 +294,7 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     slow.delay = 30s;
     server->injectFault(slow);
     std::optional<HttpReply> cancelled;
-    CUserRequest::Run(&window, QStringLiteral("正在连接..."), startQuotes,
+    CUserRequest::Run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
                       [&](HttpReply&& reply) { cancelled = std::move(reply); });
     auto* progress = window.findChild<QProgressDialog*>(QStringLiteral("userRequestProgress"));
     ASSERT_NE(progress, nullptr);
@@ -313,7 +317,7 @@ TEST_F(LiveDataTest, AFailedPollStillRefreshesTheViews)
     ASSERT_TRUE(PumpUntil([this] { return !boardCells().empty(); }));
 
     // Only a refresh repaints the board: nothing else comes along meanwhile.
-    catalogue[5].lastPrice = "1.23456";
+    session.catalogue[5].lastPrice = "1.23456";
     QTest::qWait(300);
     const auto shows = [this] {
         const std::vector<TextOp> cells = boardCells();
@@ -376,14 +380,15 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
     const std::filesystem::path file = dir / "data" / "history.db";
     startServer();
     auto run = [&](int port) {
-        delete g_pHttpClient;
+        session.g_pHttpClient.reset();
         live.reset();
         app.reset();
-        ResetBarStore();
+        session.barStore.reset();
         Endpoints endpoints;
         endpoints.dataServer.port = port;
-        new CHttpClient(endpoints, velmora::test::CookieFolder());
-        app = std::make_unique<COrbaltApp>(prompts);
+        session.g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
+        app = std::make_unique<COrbaltApp>(session, prompts);
         live = std::make_unique<LiveData>(*app, prompts);
         auto history = std::make_unique<StoredHistory>(*app, prompts, file);
         EXPECT_TRUE(app->InitInstance());
@@ -392,7 +397,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
 
     std::unique_ptr<StoredHistory> history = run(server->port());
     ASSERT_TRUE(syncEnded());
-    const BarSeries served = Series(5, kDay);
+    const BarSeries served = session.barStore.Series(5, kDay);
     ASSERT_GT(served.count, 0);
     EXPECT_EQ(served.storedAt, 0);
     history.reset(); // writes what is queued
@@ -401,7 +406,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
     prompts.messages.clear();
     history = run(ClosedPort());
     // Filled before the synchronisation has answered.
-    const BarSeries& stored = Series(5, kDay);
+    const BarSeries& stored = session.barStore.Series(5, kDay);
     ASSERT_EQ(stored.count, served.count);
     EXPECT_GT(stored.storedAt, 0);
     EXPECT_EQ(stored.bars[static_cast<std::size_t>(stored.count - 1)].time,

@@ -1,4 +1,3 @@
-#include "account/CurrentUser.h"
 #include "analysis/AnalysisParams.h"
 #include "analysis/ChartAids.h"
 #include "analysis/DrawList.h"
@@ -60,9 +59,8 @@ constexpr int kEuro = 5;
 constexpr int kGold = 12;
 
 // Bars that wander around `base` so that every window has a few dozen rows.
-void FillSeries(int commodity, Period period, int count, double base, double step)
+void FillSeries(BarSeries& series, int count, double base, double step)
 {
-    BarSeries& series = Series(commodity, period);
     for (int i = 0; i < count; ++i) {
         BarRecord& bar = series.bars[i];
         const double mid = base + step * ((i * 7) % 23);
@@ -98,9 +96,9 @@ protected:
             return;
         QApplication::setActiveWindow(frame);
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
-        FillSeries(kEuro, kDay, 100, 1.08, 0.001);
-        FillSeries(kEuro, kHalfHour, 200, 1.08, 0.0005);
-        FillSeries(kGold, kDay, 100, 2400, 1.0);
+        FillSeries(session.barStore.Series(kEuro, kDay), 100, 1.08, 0.001);
+        FillSeries(session.barStore.Series(kEuro, kHalfHour), 200, 1.08, 0.0005);
+        FillSeries(session.barStore.Series(kGold, kDay), 100, 2400, 1.0);
     }
 
     COrbaltView* openChart(int commodity, Period period)
@@ -176,7 +174,7 @@ TEST_F(MainWindowTest, AnalysisNeedsALoginThenOpensTheChosenChart)
     EXPECT_EQ(prompts.messages[0], "请先在用户中心中成功登陆");
     EXPECT_EQ(frame->mdiArea()->subWindowList().size(), 1);
 
-    CurrentUser.loggedIn = true;
+    session.CurrentUser.loggedIn = true;
     // OK without a period opens nothing.
     AnswerNextDialog([](QWidget* dialog) {
         auto* select = qobject_cast<CAnalysisSelectDlg*>(dialog);
@@ -213,14 +211,14 @@ TEST_F(MainWindowTest, AnalysisNeedsALoginThenOpensTheChosenChart)
 TEST_F(MainWindowTest, KeysStepTheActiveChartWithinBounds)
 {
     COrbaltView* view = openChart(kEuro, kDay);
-    BarSeries& series = Series(kEuro, kDay);
+    BarSeries& series = session.barStore.Series(kEuro, kDay);
     ASSERT_EQ(series.cursor, 99);
 
     key(Qt::Key_Right); // already on the newest bar
     EXPECT_EQ(series.cursor, 99);
     key(Qt::Key_Left);
     EXPECT_EQ(series.cursor, 98);
-    series.cursor = analysisParams.tpoBars[kDay];
+    series.cursor = session.analysisParams.tpoBars[kDay];
     key(Qt::Key_Left); // the window's length is the lowest position
     EXPECT_EQ(series.cursor, 49);
     key(Qt::Key_Right);
@@ -259,10 +257,10 @@ TEST_F(MainWindowTest, KeysStepTheActiveChartWithinBounds)
 TEST_F(MainWindowTest, ChartsOpenAndChangeCommodityCentredOnTheCurrentPrice)
 {
     constexpr int kNzd = 11;
-    catalogue[kGold].yunit[kDay] = "0.50"; // 70 levels, taller than the view
-    catalogue[kGold].lastPrice = "2410.500";
-    FillSeries(kNzd, kDay, 100, 0.6, 0.001);
-    catalogue[kNzd].yunit[kDay] = "0.0005"; // no quote: the newest close
+    session.catalogue[kGold].yunit[kDay] = "0.50"; // 70 levels, taller than the view
+    session.catalogue[kGold].lastPrice = "2410.500";
+    FillSeries(session.barStore.Series(kNzd, kDay), 100, 0.6, 0.001);
+    session.catalogue[kNzd].yunit[kDay] = "0.0005"; // no quote: the newest close
 
     COrbaltView* view = openChart(kGold, kDay);
     QScrollBar* scroll = view->verticalScrollBar();
@@ -284,7 +282,7 @@ TEST_F(MainWindowTest, ChartsOpenAndChangeCommodityCentredOnTheCurrentPrice)
     // Stepping the time unit leaves the scrolling alone; End goes back.
     scroll->setValue(0);
     key(Qt::Key_Left);
-    EXPECT_EQ(Series(kGold, kDay).cursor, 98);
+    EXPECT_EQ(session.barStore.Series(kGold, kDay).cursor, 98);
     EXPECT_EQ(scroll->value(), 0);
     key(Qt::Key_End);
     EXPECT_TRUE(CentredOn(view, 2410.5));
@@ -292,11 +290,11 @@ TEST_F(MainWindowTest, ChartsOpenAndChangeCommodityCentredOnTheCurrentPrice)
     scroll->setValue(0);
     key(Qt::Key_Up);
     ASSERT_EQ(view->document()->kind, kNzd);
-    EXPECT_TRUE(CentredOn(view, Series(kNzd, kDay).bars[99].close));
+    EXPECT_TRUE(CentredOn(view, session.barStore.Series(kNzd, kDay).bars[99].close));
     EXPECT_GT(scroll->value(), 0);
 
     // A new quote moves the marker at the next refresh.
-    catalogue[kNzd].lastPrice = "0.61200";
+    session.catalogue[kNzd].lastPrice = "0.61200";
     frame->RefreshViews();
     QCoreApplication::processEvents();
     EXPECT_EQ(std::get<TextOp>(view->lastDrawing().ops.back()).text, "现价 0.61200");
@@ -324,7 +322,7 @@ TEST_F(MainWindowTest, PointerShowsTheLevelsPriceAndTheMarksBar)
     QHelpEvent tip(QEvent::ToolTip, onMark, view->viewport()->mapToGlobal(onMark));
     QCoreApplication::sendEvent(view->viewport(), &tip);
     const TpoCell& mark = chart.grid.at(row, 1);
-    const BarRecord& bar = Series(kGold, kDay).bars[mark.sequence];
+    const BarRecord& bar = session.barStore.Series(kGold, kDay).bars[mark.sequence];
     EXPECT_TRUE(QToolTip::text().startsWith(QString::fromStdString(bar.time)))
         << QToolTip::text().toStdString();
     EXPECT_TRUE(
@@ -347,7 +345,7 @@ TEST_F(MainWindowTest, QuoteBoardIgnoresNavigation)
     COrbaltView* board = activeView();
     ASSERT_NE(board, chart);
     EXPECT_EQ(frame->activeChartView(), nullptr);
-    const int cursor = Series(kEuro, kDay).cursor;
+    const int cursor = session.barStore.Series(kEuro, kDay).cursor;
     for (int id :
          {ID_PREV_TIME_UNIT, ID_CYCLE_PERIOD, ID_NEXT_COMMODITY, ID_PERIOD_WEEK, ID_CURRENT_PRICE})
         frame->OnCommand(id);
@@ -355,7 +353,7 @@ TEST_F(MainWindowTest, QuoteBoardIgnoresNavigation)
     EXPECT_EQ(board->document()->kind, kQuoteBoardKind);
     EXPECT_EQ(board->document()->period, 0);
     EXPECT_EQ(chart->document()->period, kDay);
-    EXPECT_EQ(Series(kEuro, kDay).cursor, cursor);
+    EXPECT_EQ(session.barStore.Series(kEuro, kDay).cursor, cursor);
 }
 
 TEST_F(MainWindowTest, WindowsOnTheSameSeriesShareTheCursor)
@@ -367,9 +365,10 @@ TEST_F(MainWindowTest, WindowsOnTheSameSeriesShareTheCursor)
     key(Qt::Key_Left);
     key(Qt::Key_Left);
     frame->RefreshViews();
-    EXPECT_EQ(Series(kEuro, kDay).cursor, 97);
-    EXPECT_EQ(Series(kEuro, kHalfHour).cursor, 199);
-    EXPECT_NE(TitleOf(sameSeries).find(Series(kEuro, kDay).bars[97].time), std::string::npos);
+    EXPECT_EQ(session.barStore.Series(kEuro, kDay).cursor, 97);
+    EXPECT_EQ(session.barStore.Series(kEuro, kHalfHour).cursor, 199);
+    EXPECT_NE(TitleOf(sameSeries).find(session.barStore.Series(kEuro, kDay).bars[97].time),
+              std::string::npos);
 }
 
 TEST_F(MainWindowTest, NewWindowSharesTheDocumentAndTheLastCloseEndsIt)
@@ -416,7 +415,7 @@ TEST_F(MainWindowTest, ChartViewDrawsTheEngineResultAndReportsFailuresOnce)
     EXPECT_TRUE(view->lastDrawing().ops.empty());
     // The title keeps the old commodity until the refresh retitles it.
     EXPECT_EQ(TitleOf(view).rfind("LLGUSD-", 0), 0u);
-    catalogue[11].lastPrice = "0.61230";
+    session.catalogue[11].lastPrice = "0.61230";
     frame->RefreshViews();
     EXPECT_EQ(TitleOf(view),
               "NZDUSD-外汇纽元-日线  0.61230价值图 U:" +
@@ -458,7 +457,7 @@ TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
     EXPECT_FALSE(chart->ExportImage(QStringLiteral("/nonexistent/c.png"), ImageFormat::Png, error));
 
     // The save dialog proposes the chart's code, period and the day of the bar at the cursor.
-    const BarSeries& series = Series(kGold, kDay);
+    const BarSeries& series = session.barStore.Series(kGold, kDay);
     const QString day = QString::fromStdString(
                             series.bars[static_cast<std::size_t>(series.cursor)].time.substr(0, 10))
                             .replace(QLatin1Char('.'), QLatin1Char('-'));
@@ -494,12 +493,13 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
         frame->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(view->parentWidget()));
         paint(view);
     };
-    const auto withMarker = [](const COrbaltView* view) {
+    const auto withMarker = [this](const COrbaltView* view) {
         const ValueChartState& chart = view->chartState();
         DrawList drawing =
             DrawValueChart(chart.layout, chart.grid, view->lastDrawing().page->width + 20);
-        if (const auto price = CurrentPriceOf(catalogue[view->document()->kind],
-                                              Series(view->document()->kind, kDay)))
+        if (const auto price =
+                CurrentPriceOf(session.catalogue[view->document()->kind],
+                               session.barStore.Series(view->document()->kind, kDay)))
             AddCurrentPriceMarker(drawing, chart.layout, *price);
         return drawing;
     };
@@ -554,12 +554,10 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
         << QToolTip::text().toStdString();
 
     // Kept in the settings store; the button turns it off again.
-    ReloadProfileLayerSetting();
-    EXPECT_TRUE(ProfileLayerShown());
+    EXPECT_TRUE(ReadProfileLayerShown());
     frame->OnCommand(ID_PROFILE_LAYER);
     EXPECT_FALSE(button->isChecked());
-    ReloadProfileLayerSetting();
-    EXPECT_FALSE(ProfileLayerShown());
+    EXPECT_FALSE(ReadProfileLayerShown());
     front(euro);
     EXPECT_FALSE(euro->drawnProfile());
     EXPECT_EQ(euro->lastDrawing().ops.size(), withMarker(euro).ops.size());
@@ -567,11 +565,11 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
 
 TEST_F(MainWindowTest, SuggestionEnlargesTheUnitAndRepaints)
 {
-    catalogue[kGold].yunit[kDay] = "0.01";
+    session.catalogue[kGold].yunit[kDay] = "0.01";
     COrbaltView* view = openChart(kGold, kDay);
     QTest::qWait(20); // the repaint the suggestion asked for
     paint(view);
-    EXPECT_TRUE(yunitOverride.active);
+    EXPECT_TRUE(session.yunitOverride.active);
     EXPECT_EQ(TitleOf(view).find("参数非法"), std::string::npos);
     EXPECT_GT(view->chartState().layout.yunit, 0.01);
     EXPECT_FALSE(view->lastDrawing().ops.empty());
@@ -590,7 +588,7 @@ TEST_F(MainWindowTest, OrderlyExitAsksAndLogsOutOnlyALoggedInUser)
     prompts.answers = {true};
     frame->OnCommand(ID_SYSTEM_EXIT);
     EXPECT_EQ(logouts, 0);
-    CurrentUser.loggedIn = true;
+    session.CurrentUser.loggedIn = true;
     prompts.answers = {true};
     frame->OnCommand(ID_SYSTEM_EXIT);
     EXPECT_EQ(logouts, 1);
@@ -619,7 +617,7 @@ TEST_F(MainWindowTest, RefreshRepaintsBoardsAndRetitlesCharts)
 {
     COrbaltView* chart = openChart(kEuro, kDay);
     const std::string before = TitleOf(chart);
-    catalogue[kEuro].lastPrice = "1.08510";
+    session.catalogue[kEuro].lastPrice = "1.08510";
     frame->RefreshViews();
     EXPECT_NE(TitleOf(chart), before);
     EXPECT_NE(TitleOf(chart).find(" 1.08510价值图"), std::string::npos);
@@ -637,7 +635,7 @@ TEST_F(MainWindowTest, PrintingRunsTheChartPassOnThePrinter)
     EXPECT_TRUE(prompts.messages.empty());
 
     // A chart taller than a sheet goes on over further sheets, fitted to the paper's width.
-    catalogue[kGold].yunit[kDay] = "0.2";
+    session.catalogue[kGold].yunit[kDay] = "0.2";
     paint(view);
     const DrawList& drawing = view->lastDrawing();
     ASSERT_TRUE(drawing.page);
@@ -665,7 +663,7 @@ TEST_F(MainWindowTest, Screenshots)
         GTEST_SKIP() << "set VELMORA_SCREENSHOTS to a folder to save screenshots";
     frame->resize(1280, 800);
     for (int i = 0; i < kCommodityCount; ++i) {
-        CommodityEntry& entry = catalogue[i];
+        CommodityEntry& entry = session.catalogue[i];
         const double price = i == kGold ? 2401.5 : 1.0 + i * 0.1;
         auto format = [price](double value) {
             char text[32];
@@ -694,7 +692,7 @@ TEST_F(MainWindowTest, Screenshots)
     CPasswordDlg password(frame);
     password.show();
     password.grab().save(QString::fromUtf8(dir) + QStringLiteral("/access-code.png"));
-    CAnalysisSelectDlg select(frame);
+    CAnalysisSelectDlg select(session.catalogue, frame);
     select.show();
     select.grab().save(QString::fromUtf8(dir) + QStringLiteral("/analysis-dialog.png"));
 }

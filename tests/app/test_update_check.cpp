@@ -10,6 +10,7 @@
 #include "platform/SettingsStore.h"
 #include "services/AccountServer.h"
 #include "services/WebsitePages.h"
+#include "session/Session.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/UpdateWebsite.h"
@@ -34,8 +35,8 @@ protected:
         ASSERT_TRUE(server) << error;
         Endpoints endpoints;
         endpoints.website.port = server->port();
-        new CHttpClient(endpoints, dir / "cookies");
-        app = std::make_unique<COrbaltApp>(prompts);
+        session.g_pHttpClient = std::make_unique<CHttpClient>(endpoints, dir / "cookies");
+        app = std::make_unique<COrbaltApp>(session, prompts);
         check = std::make_unique<UpdateCheck>(
             *app, prompts, UpdateCheck::Options{folder, endpoints.updatePublicKey, &StartUpdater});
         ASSERT_TRUE(WriteInstalledVersion("3.0.1"));
@@ -43,7 +44,7 @@ protected:
     void TearDown() override
     {
         check.reset();
-        delete g_pHttpClient;
+        session.g_pHttpClient.reset();
         app.reset();
         server.reset();
         (void)WriteInstalledVersion("");
@@ -65,6 +66,7 @@ protected:
 
     test::TempDir dir;
     fs::path folder = dir / "program";
+    Session session;
     ScriptedPrompts prompts;
     std::unique_ptr<services::AccountServer> server;
     std::unique_ptr<COrbaltApp> app;

@@ -1,8 +1,8 @@
-#include "account/CurrentUser.h"
 #include "app/OrbaltApp.h"
 #include "app/QrCode.h"
 #include "app/UserCenterDlg.h"
 #include "app/UserPrompts.h"
+#include "session/Session.h"
 #include "tests/net/support/RawHttpServer.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
@@ -29,17 +29,18 @@ protected:
     UserCenterTest() : m_previousDir(fs::current_path())
     {
         fs::current_path(m_dir.path());
-        CurrentUser = UserInfo{};
         Endpoints endpoints;
         endpoints.website.port = m_server.port();
         endpoints.smsGateway.port = m_server.port();
-        new CHttpClient(endpoints, velmora::test::CookieFolder());
+        connect(endpoints);
     }
-    ~UserCenterTest() override
+    ~UserCenterTest() override { fs::current_path(m_previousDir); }
+
+    void connect(const Endpoints& endpoints)
     {
-        delete g_pHttpClient;
-        CurrentUser = UserInfo{};
-        fs::current_path(m_previousDir);
+        m_session.g_pHttpClient.reset();
+        m_session.g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
     }
 
     void answer(std::string_view body) { m_server.setResponse(RawHttpServer::Response(200, body)); }
@@ -57,12 +58,14 @@ protected:
     test::TempDir m_dir;
     fs::path m_previousDir;
     RawHttpServer m_server;
+    Session m_session;
+    UserInfo& CurrentUser = m_session.CurrentUser;
     ScriptedPrompts m_prompts;
 };
 
 TEST_F(UserCenterTest, BoxesFollowTheirInputRules)
 {
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("用户中心"));
     EXPECT_EQ(dialog.passwordBox()->echoMode(), QLineEdit::Password);
     QTest::keyClicks(dialog.mobileBox(), QStringLiteral("13a8-1"));
@@ -92,7 +95,7 @@ TEST_F(UserCenterTest, BoxesFollowTheirInputRules)
 
 TEST_F(UserCenterTest, RegisterNeedsTheCodeSentFromThisDialogThenNotifiesTheStaff)
 {
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     QTest::keyClicks(dialog.userNameBox(), QStringLiteral("zhang"));
     QTest::keyClicks(dialog.passwordBox(), QStringLiteral("p&w-long"));
     QTest::keyClicks(dialog.aliasBox(), QStringLiteral("z"));
@@ -138,7 +141,7 @@ TEST_F(UserCenterTest, RegisterNeedsTheCodeSentFromThisDialogThenNotifiesTheStaf
 
 TEST_F(UserCenterTest, LoginLocksTheDetailsAndAFailedLogoutKeepsThem)
 {
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     QTest::keyClicks(dialog.userNameBox(), QStringLiteral("zhang"));
     QTest::keyClicks(dialog.passwordBox(), QStringLiteral("pw"));
     QTest::keyClicks(dialog.codeBox(), QStringLiteral("12"));
@@ -152,13 +155,12 @@ TEST_F(UserCenterTest, LoginLocksTheDetailsAndAFailedLogoutKeepsThem)
     EXPECT_EQ(dialog.codeBox()->text(), QString());
 
     // A reopened dialog shows the logged-in user.
-    EXPECT_EQ(CUserCenterDlg(m_prompts).aliasBox()->text(), QStringLiteral("zz"));
+    EXPECT_EQ(CUserCenterDlg(m_session, m_prompts).aliasBox()->text(), QStringLiteral("zz"));
 
     {
-        Endpoints gone = g_pHttpClient->endpoints();
+        Endpoints gone = m_session.g_pHttpClient->endpoints();
         gone.website.port = test::UnusedPort();
-        delete g_pHttpClient;
-        new CHttpClient(gone, velmora::test::CookieFolder());
+        connect(gone);
     }
     press(dialog, dialog.logoutButton());
     EXPECT_TRUE(CurrentUser.loggedIn);
@@ -169,13 +171,12 @@ TEST_F(UserCenterTest, LoginLocksTheDetailsAndAFailedLogoutKeepsThem)
 TEST_F(UserCenterTest, ALoginOrCodeThatCannotReachItsServerSaysWhy)
 {
     {
-        Endpoints gone = g_pHttpClient->endpoints();
+        Endpoints gone = m_session.g_pHttpClient->endpoints();
         gone.website.port = test::UnusedPort();
         gone.smsGateway.port = gone.website.port;
-        delete g_pHttpClient;
-        new CHttpClient(gone, velmora::test::CookieFolder());
+        connect(gone);
     }
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     QTest::keyClicks(dialog.userNameBox(), QStringLiteral("zhang"));
     QTest::keyClicks(dialog.passwordBox(), QStringLiteral("pw"));
     QTest::keyClicks(dialog.mobileBox(), QStringLiteral("138"));
@@ -196,7 +197,7 @@ TEST_F(UserCenterTest, ALoginOrCodeThatCannotReachItsServerSaysWhy)
 
 TEST_F(UserCenterTest, ExitLogsTheUserOutThroughTheHook)
 {
-    COrbaltApp app(m_prompts);
+    COrbaltApp app(m_session, m_prompts);
     InstallUserCenter(app, m_prompts);
     ASSERT_TRUE(app.hooks().userCenter);
     CurrentUser.loggedIn = true;

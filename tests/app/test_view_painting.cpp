@@ -2,7 +2,6 @@
 // the pixel ratios of scaled desktops. Every text that lies in a visible part of a view must
 // leave ink there, whatever the window's offset in the frame and the device's pixel ratio.
 
-#include "account/CurrentUser.h"
 #include "analysis/AnalysisParams.h"
 #include "analysis/DrawList.h"
 #include "app/AppState.h"
@@ -33,9 +32,8 @@ using namespace velmora;
 namespace {
 
 // A chart of a few hundred rows: taller than any window.
-void FillTallSeries(int commodity, Period period)
+void FillTallSeries(BarSeries& series)
 {
-    BarSeries& series = Series(commodity, period);
     const int count = 120;
     for (int i = 0; i < count; ++i) {
         BarRecord& bar = series.bars[i];
@@ -52,7 +50,7 @@ void FillTallSeries(int commodity, Period period)
     series.cursor = count - 1;
 }
 
-void FillQuotes()
+void FillQuotes(Catalogue& catalogue)
 {
     for (int i = 0; i < kCommodityCount; ++i) {
         CommodityEntry& entry = catalogue[i];
@@ -70,12 +68,12 @@ protected:
         AppFixture::SetUp();
         if (HasFatalFailure())
             return;
-        catalogue[12].yunit[kDay] = "1";
+        session.catalogue[12].yunit[kDay] = "1";
         frame->showNormal();
         frame->resize(1100, 760);
-        FillQuotes();
-        FillTallSeries(12, kDay);
-        FillTallSeries(12, kWeek);
+        FillQuotes(session.catalogue);
+        FillTallSeries(session.barStore.Series(12, kDay));
+        FillTallSeries(session.barStore.Series(12, kWeek));
         board = activeView();
         charts.push_back(openView(12, kDay));
         charts.push_back(openView(12, kWeek));

@@ -1,4 +1,3 @@
-#include "account/CurrentUser.h"
 #include "app/MainFrame.h"
 #include "app/OrbaltApp.h"
 #include "app/OrbaltDoc.h"
@@ -10,6 +9,7 @@
 #include "market/Catalogue.h"
 #include "net/HttpClient.h"
 #include "platform/RegistryKey.h"
+#include "session/Session.h"
 #include "tests/net/support/RawHttpServer.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TestSupport.h"
@@ -32,9 +32,9 @@ using test::RawHttpServer;
 constexpr int kEuro = 5;
 constexpr int kGold = 12;
 
-void FillSeries(int commodity, Period period, int count)
+void FillSeries(BarStore& bars, int commodity, Period period, int count)
 {
-    BarSeries& series = Series(commodity, period);
+    BarSeries& series = bars.Series(commodity, period);
     for (int i = 0; i < count; ++i) {
         char time[32];
         std::snprintf(time, sizeof time, "2026-%02d-%02d 00:00:00", 1 + i / 28, 1 + i % 28);
@@ -75,22 +75,19 @@ class WorkspaceTest : public ::testing::Test {
 protected:
     WorkspaceTest()
     {
-        CurrentUser = UserInfo{};
-        AutoLoginStatus.clear();
         SetAutoLogin(false);
         CRegistryKey key(RegistryRoot::LocalMachine);
         if (key.Open(kRegistry.subKey))
             key.WriteString("VELMORA_WINDOWS", "0");
         Endpoints endpoints;
         endpoints.website.port = m_server.port();
-        new CHttpClient(endpoints, velmora::test::CookieFolder());
+        m_session.g_pHttpClient =
+            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
     }
     ~WorkspaceTest() override
     {
         m_workspace.reset();
         m_app.reset();
-        delete g_pHttpClient;
-        CurrentUser = UserInfo{};
         SaveLoginSettings("", "");
         SetAutoLogin(false);
     }
@@ -101,21 +98,23 @@ protected:
         m_workspace.reset();
         m_app.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        m_app = std::make_unique<COrbaltApp>(m_prompts);
+        m_app = std::make_unique<COrbaltApp>(m_session, m_prompts);
         ASSERT_TRUE(m_app->InitInstance());
-        FillSeries(kEuro, kDay, 100);
-        FillSeries(kGold, kHalfHour, 60);
+        FillSeries(m_session.barStore, kEuro, kDay, 100);
+        FillSeries(m_session.barStore, kGold, kHalfHour, 60);
         m_workspace = std::make_unique<Workspace>(*m_app, [this] { return m_syncing; });
         m_workspace->restore();
     }
     void openChart(int commodity, Period period)
     {
-        RequestKind = commodity;
-        RequestPeriod = period;
+        m_session.RequestKind = commodity;
+        m_session.RequestPeriod = period;
         m_app->OpenTemplate(0);
     }
 
     RawHttpServer m_server;
+    Session m_session;
+    UserInfo& CurrentUser = m_session.CurrentUser;
     ScriptedPrompts m_prompts;
     std::unique_ptr<COrbaltApp> m_app;
     std::unique_ptr<Workspace> m_workspace;
@@ -145,8 +144,8 @@ TEST_F(WorkspaceTest, ChartsComeBackOnceLoggedInWithTheirPlaceAndCursor)
     QMdiSubWindow* euro = m_app->mainFrame()->mdiArea()->activeSubWindow();
     euro->showNormal(); // a new window opens maximized
     euro->setGeometry(30, 40, 500, 350);
-    Series(kEuro, kDay).cursor = 42;
-    const std::string cursorTime = Series(kEuro, kDay).bars[42].time;
+    m_session.barStore.Series(kEuro, kDay).cursor = 42;
+    const std::string cursorTime = m_session.barStore.Series(kEuro, kDay).bars[42].time;
     openChart(kGold, kHalfHour);
     m_app->mainFrame()->mdiArea()->activeSubWindow()->showMaximized();
     const std::vector<Shown> before = Windows(*m_app->mainFrame());
@@ -166,9 +165,11 @@ TEST_F(WorkspaceTest, ChartsComeBackOnceLoggedInWithTheirPlaceAndCursor)
     m_syncing = false;
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_workspace->pendingCharts() == 0; }, 2000));
     EXPECT_EQ(Windows(*m_app->mainFrame()), before);
-    EXPECT_EQ(Series(kEuro, kDay).bars[static_cast<std::size_t>(Series(kEuro, kDay).cursor)].time,
+    EXPECT_EQ(m_session.barStore.Series(kEuro, kDay)
+                  .bars[static_cast<std::size_t>(m_session.barStore.Series(kEuro, kDay).cursor)]
+                  .time,
               cursorTime);
-    EXPECT_EQ(Series(kGold, kHalfHour).cursor, 59); // was on the newest bar
+    EXPECT_EQ(m_session.barStore.Series(kGold, kHalfHour).cursor, 59); // was on the newest bar
     for (QMdiSubWindow* window : m_app->mainFrame()->mdiArea()->subWindowList()) {
         auto* child = qobject_cast<CChildFrame*>(window);
         const auto* doc = qobject_cast<const COrbaltDoc*>(child->view()->GetDocument());
@@ -202,7 +203,7 @@ TEST_F(WorkspaceTest, AutomaticLoginOpensTheChartsOrSaysWhyInTheStatusBar)
     EXPECT_EQ(m_workspace->pendingCharts(), 1u);
 
     // On, and the login succeeds: the chart comes back without any action.
-    CUserCenterDlg dialog(m_prompts);
+    CUserCenterDlg dialog(m_session, m_prompts);
     EXPECT_FALSE(dialog.autoLoginBox()->isChecked());
     dialog.autoLoginBox()->setChecked(true);
     EXPECT_TRUE(AutoLoginEnabled());
@@ -217,21 +218,24 @@ TEST_F(WorkspaceTest, AutomaticLoginOpensTheChartsOrSaysWhyInTheStatusBar)
     // A login that cannot reach its server: the status bar and the user center say why, no box.
     CurrentUser = UserInfo{};
     {
-        Endpoints gone = g_pHttpClient->endpoints();
+        Endpoints gone = m_session.g_pHttpClient->endpoints();
         gone.website.port = test::UnusedPort();
-        delete g_pHttpClient;
-        new CHttpClient(gone, velmora::test::CookieFolder());
+        m_session.g_pHttpClient.reset();
+        m_session.g_pHttpClient =
+            std::make_unique<CHttpClient>(gone, velmora::test::CookieFolder());
     }
     start();
     m_workspace->autoLogin();
-    ASSERT_TRUE(QTest::qWaitFor([] { return !AutoLoginStatus.empty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_session.autoLoginStatus.empty(); }, 10000));
     EXPECT_FALSE(CurrentUser.loggedIn);
     EXPECT_TRUE(m_prompts.messages.empty());
     EXPECT_TRUE(m_app->mainFrame()->statusBar()->currentMessage().startsWith(
         QStringLiteral("自动登录失败：")))
         << m_app->mainFrame()->statusBar()->currentMessage().toStdString();
-    EXPECT_TRUE(
-        CUserCenterDlg(m_prompts).statusBox()->text().startsWith(QStringLiteral("自动登录失败：")));
+    EXPECT_TRUE(CUserCenterDlg(m_session, m_prompts)
+                    .statusBox()
+                    ->text()
+                    .startsWith(QStringLiteral("自动登录失败：")));
     EXPECT_EQ(m_workspace->pendingCharts(), 1u);
 }
 
@@ -249,12 +253,13 @@ TEST_F(WorkspaceTest, StatusBarSaysHowOldTheActiveChartsStoredBarsAre)
     CMainFrame& frame = *m_app->mainFrame();
     frame.showFeedState();
     EXPECT_TRUE(frame.storedPane()->text().isEmpty());
-    Series(kEuro, kDay).storedAt = static_cast<std::int64_t>(std::time(nullptr)) - 25 * 60;
+    m_session.barStore.Series(kEuro, kDay).storedAt =
+        static_cast<std::int64_t>(std::time(nullptr)) - 25 * 60;
     frame.showFeedState();
     EXPECT_TRUE(frame.storedPane()->text().endsWith(QStringLiteral("（25分钟前）")))
         << frame.storedPane()->text().toStdString();
     // A delivery of this run ends the mark.
-    NotifySeriesChanged(kEuro, kDay, SeriesChange::Delivered);
+    m_session.barStore.notifyChanged(kEuro, kDay, SeriesChange::Delivered);
     frame.showFeedState();
     EXPECT_TRUE(frame.storedPane()->text().isEmpty());
 }

@@ -32,10 +32,9 @@ BELOW = {
     "updater/logic": ["net/update_rule"],
     "updater": ["updater/logic"],
     "app/logic": ["market"],
-    "app": ["app/logic", "analysis/render", "market/live", "market/store", "account",
-            "platform/gui", "platform/qt"],
-    "tools": ["app/logic", "analysis/render", "market/live", "market/store", "simulator",
-              "platform/qt"],
+    "session": ["app/logic", "analysis", "market/live", "account"],
+    "app": ["session", "analysis/render", "market/store", "platform/gui", "platform/qt"],
+    "tools": ["session", "analysis/render", "market/store", "simulator", "platform/qt"],
 }
 
 # Files that belong to another library than the rest of their folder, by path without suffix.
@@ -59,7 +58,7 @@ FILE_UNITS = {
 
 QT_FREE = {"platform", "net/endpoints", "net/update_rule", "net", "account", "market",
            "market/store", "market/live", "analysis", "simulator", "services", "updater/logic",
-           "app/logic"}
+           "app/logic", "session"}
 
 # Top-level folders with sources that are not layers of the program.
 NOT_LAYERS = {"tests", "bench", "fuzz", "build", "cmake", "res", "scripts"}

@@ -107,36 +107,38 @@ TEST(BarRolloverTest, FullSeriesDropsItsOldestAndTheCursorKeepsItsBar)
 
 TEST(BarRolloverTest, QuotesRollEveryPeriodAndTheHalfHourBarThenGrows)
 {
-    InitCatalogue();
-    FillSeries(Series(kGold, kHalfHour), 5, "2026-12-31 23:30:00");
-    FillSeries(Series(kGold, kDay), 5, "2026-12-31 00:00:00");
-    FillSeries(Series(kGold, kWeek), 5, "2026-12-27 00:00:00");
-    FillSeries(Series(kGold, kMonth), 5, "2026-12-01 00:00:00");
+    Catalogue catalogue;
+    BarStore barStore;
+    InitCatalogue(catalogue);
+    FillSeries(barStore.Series(kGold, kHalfHour), 5, "2026-12-31 23:30:00");
+    FillSeries(barStore.Series(kGold, kDay), 5, "2026-12-31 00:00:00");
+    FillSeries(barStore.Series(kGold, kWeek), 5, "2026-12-27 00:00:00");
+    FillSeries(barStore.Series(kGold, kMonth), 5, "2026-12-01 00:00:00");
     std::vector<std::pair<int, Period>> told;
-    SetSeriesObserver([&](int commodity, Period period, SeriesChange change) {
+    barStore.setObserver([&](int commodity, Period period, SeriesChange change) {
         EXPECT_EQ(change, SeriesChange::RolledOver);
         told.emplace_back(commodity, period);
     });
 
-    ParseQuotes(GoldQuote("2026-12-31 23:59:00", "1500.0"));
+    ParseQuotes(GoldQuote("2026-12-31 23:59:00", "1500.0"), catalogue, barStore);
     EXPECT_TRUE(told.empty());
-    ParseQuotes(GoldQuote("2027-01-01 00:00:05", "1501.0"));
-    ParseQuotes(GoldQuote("2027-01-01 00:10:00", "1503.5"));
-    ParseQuotes(GoldQuote("2027-01-01 00:20:00", "1499.0"));
-    SetSeriesObserver({});
+    ParseQuotes(GoldQuote("2027-01-01 00:00:05", "1501.0"), catalogue, barStore);
+    ParseQuotes(GoldQuote("2027-01-01 00:10:00", "1503.5"), catalogue, barStore);
+    ParseQuotes(GoldQuote("2027-01-01 00:20:00", "1499.0"), catalogue, barStore);
+    barStore.setObserver({});
 
     // 2027-01-01 is a Friday: the week of the 27th goes on.
     const std::vector<std::pair<int, Period>> expected = {
         {kGold, kHalfHour}, {kGold, kDay}, {kGold, kMonth}};
     EXPECT_EQ(told, expected);
-    const BarSeries& halfHours = Series(kGold, kHalfHour);
+    const BarSeries& halfHours = barStore.Series(kGold, kHalfHour);
     ASSERT_EQ(halfHours.count, 6);
     const BarRecord& bar = halfHours.bars[5];
     EXPECT_EQ(bar.time, "2027-01-01 00:00:00");
     EXPECT_EQ(bar.open, 1501.0);
     EXPECT_EQ(bar.high, 1503.5);
     EXPECT_EQ(bar.low, 1499.0);
-    EXPECT_EQ(Series(kGold, kDay).bars[5].time, "2027-01-01 00:00:00");
-    EXPECT_EQ(Series(kGold, kWeek).count, 5);
-    EXPECT_EQ(Series(kGold, kMonth).bars[5].time, "2027-01-01 00:00:00");
+    EXPECT_EQ(barStore.Series(kGold, kDay).bars[5].time, "2027-01-01 00:00:00");
+    EXPECT_EQ(barStore.Series(kGold, kWeek).count, 5);
+    EXPECT_EQ(barStore.Series(kGold, kMonth).bars[5].time, "2027-01-01 00:00:00");
 }

@@ -9,7 +9,8 @@ using namespace velmora;
 
 TEST(Catalogue, LookupIsExactAndLimitedToTheThirteenCodes)
 {
-    InitCatalogue();
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
     EXPECT_EQ(FindCommodity("SGY15KG"), 0);
     EXPECT_EQ(FindCommodity("EURUSD"), 5);
     EXPECT_EQ(FindCommodity("LLGUSD"), 12);
@@ -24,12 +25,15 @@ TEST(Catalogue, LookupIsExactAndLimitedToTheThirteenCodes)
     EXPECT_EQ(QuoteDisplayName("MAXCODE"), "");
 }
 
-TEST(Catalogue, InitKeepsYUnitTextsVerbatimAndEmptiesTheStore)
+TEST(Catalogue, InitKeepsYUnitTextsVerbatimAndResetEmptiesTheStore)
 {
-    Series(5, kDay).count = 17;
-    Series(5, kDay).cursor = 9;
+    Catalogue catalogue;
+    BarStore barStore;
+    barStore.Series(5, kDay).count = 17;
+    barStore.Series(5, kDay).cursor = 9;
     catalogue[4].lastPrice = "7.12300";
-    InitCatalogue();
+    InitCatalogue(catalogue);
+    barStore.reset();
     EXPECT_EQ(catalogue[4].yunit[kHalfHour], "0.001");
     EXPECT_EQ(catalogue[5].yunit[kDay], "0.0010");
     EXPECT_EQ(catalogue[0].yunit[kWeek], "10.00");
@@ -37,14 +41,15 @@ TEST(Catalogue, InitKeepsYUnitTextsVerbatimAndEmptiesTheStore)
     EXPECT_TRUE(catalogue[4].lastPrice.empty());
     for (int s = 0; s < kCommodityCount; ++s) {
         for (Period p = 0; p < kPeriodCount; ++p) {
-            EXPECT_EQ(Series(s, p).count, 0);
-            EXPECT_EQ(Series(s, p).cursor, 0);
+            EXPECT_EQ(barStore.Series(s, p).count, 0);
+            EXPECT_EQ(barStore.Series(s, p).cursor, 0);
         }
     }
 }
 
 TEST(Catalogue, PeriodsAndBars)
 {
+    BarStore barStore;
     EXPECT_EQ(PeriodName(kHalfHour), "半小时线");
     EXPECT_EQ(PeriodName(kMonth), "月线");
     EXPECT_EQ(PeriodLineType(kWeek), "week");
@@ -58,10 +63,10 @@ TEST(Catalogue, PeriodsAndBars)
     EXPECT_TRUE(bar.isUp());
 
     // The store's references are stable and the last of the 501 slots is usable.
-    BarSeries& series = Series(12, kMonth);
+    BarSeries& series = barStore.Series(12, kMonth);
     series.bars[kMaxBars - 1].close = 42.0;
-    EXPECT_EQ(&series, &Series(12, kMonth));
-    EXPECT_EQ(Series(12, kMonth).bars[500].close, 42.0);
+    EXPECT_EQ(&series, &barStore.Series(12, kMonth));
+    EXPECT_EQ(barStore.Series(12, kMonth).bars[500].close, 42.0);
 }
 
 TEST(AnalysisParams, HistoryCountFallsBackAboveTheSeriesCapacity)
@@ -76,12 +81,13 @@ TEST(AnalysisParams, HistoryCountFallsBackAboveTheSeriesCapacity)
 
 TEST(SyncReport, ClosingMessageNamesEveryFailure)
 {
-    InitCatalogue();
-    EXPECT_EQ(SyncCompletionMessage({}), "完成数据同步");
-    const std::string text = SyncCompletionMessage({{0, kHalfHour}, {5, kWeek}});
+    Catalogue catalogue;
+    InitCatalogue(catalogue);
+    EXPECT_EQ(SyncCompletionMessage(catalogue, {}), "完成数据同步");
+    const std::string text = SyncCompletionMessage(catalogue, {{0, kHalfHour}, {5, kWeek}});
     EXPECT_EQ(text.rfind("完成数据同步\n", 0), 0u);
     EXPECT_NE(text.find("沈贵银 半小时线"), std::string::npos);
     EXPECT_NE(text.find("EURUSD 外汇欧元 周线"), std::string::npos);
     EXPECT_EQ(text.find('\n'), text.rfind('\n')); // exactly two lines
-    EXPECT_NE(SyncCompletionMessage({}, true).find("取消"), std::string::npos);
+    EXPECT_NE(SyncCompletionMessage(catalogue, {}, true).find("取消"), std::string::npos);
 }

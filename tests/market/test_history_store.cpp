@@ -125,60 +125,63 @@ TEST(HistoryDbTest, FullDiskFailsTheWriteAndKeepsTheOldBars)
 
 TEST(LocalHistoryTest, WriteThroughThenFillWithoutAServer)
 {
+    Catalogue catalogue;
+    BarStore barStore;
     TempDir dir;
-    InitCatalogue();
+    InitCatalogue(catalogue);
     std::vector<std::string> reports;
     {
-        LocalHistory history([&](const std::string& text) { reports.push_back(text); });
+        LocalHistory history(barStore, [&](const std::string& text) { reports.push_back(text); });
         ASSERT_TRUE(history.open(dir / "history.db"));
         history.observeBarStore();
         // A delivery, an edit and a roll-over all reach the store.
-        BarSeries& gold = Series(12, kHalfHour);
+        BarSeries& gold = barStore.Series(12, kHalfHour);
         const auto bars = Bars(600, 3.0);
         std::copy(bars.end() - kMaxBars, bars.end(), gold.bars.begin());
         gold.count = kMaxBars;
-        NotifySeriesChanged(12, kHalfHour, SeriesChange::Delivered);
+        barStore.notifyChanged(12, kHalfHour, SeriesChange::Delivered);
         gold.bars[kMaxBars - 1].open = 99.0;
-        NotifySeriesChanged(12, kHalfHour, SeriesChange::Edited);
-        BarSeries& euro = Series(5, kMonth);
+        barStore.notifyChanged(12, kHalfHour, SeriesChange::Edited);
+        BarSeries& euro = barStore.Series(5, kMonth);
         const auto months = Bars(4, 1.1);
         std::copy(months.begin(), months.end(), euro.bars.begin());
         euro.count = 4;
-        NotifySeriesChanged(5, kMonth, SeriesChange::RolledOver);
+        barStore.notifyChanged(5, kMonth, SeriesChange::RolledOver);
         history.flush();
     }
     EXPECT_TRUE(reports.empty());
 
-    ResetBarStore();
-    LocalHistory again([&](const std::string& text) { reports.push_back(text); });
+    barStore.reset();
+    LocalHistory again(barStore, [&](const std::string& text) { reports.push_back(text); });
     ASSERT_TRUE(again.open(dir / "history.db"));
     EXPECT_EQ(again.fill({300, 200, 200, 200}), 2);
-    const BarSeries& gold = Series(12, kHalfHour);
+    const BarSeries& gold = barStore.Series(12, kHalfHour);
     ASSERT_EQ(gold.count, 300);
     EXPECT_EQ(gold.cursor, 299);
     EXPECT_GT(gold.storedAt, 0);
     EXPECT_EQ(gold.bars[299].open, 99.0);
     EXPECT_EQ(gold.bars[299].time, Bars(1, 0, 599).front().time);
-    EXPECT_EQ(Series(5, kMonth).count, 4);
-    EXPECT_EQ(Series(0, kDay).count, 0);
+    EXPECT_EQ(barStore.Series(5, kMonth).count, 4);
+    EXPECT_EQ(barStore.Series(0, kDay).count, 0);
     // A delivery of this run ends the stored-data mark.
-    NotifySeriesChanged(12, kHalfHour, SeriesChange::Delivered);
+    barStore.notifyChanged(12, kHalfHour, SeriesChange::Delivered);
     EXPECT_EQ(gold.storedAt, 0);
 
     // Emptying everything empties the store too.
     again.observeBarStore();
-    NotifySeriesChanged(-1, -1, SeriesChange::Cleared);
+    barStore.notifyChanged(-1, -1, SeriesChange::Cleared);
     again.flush();
-    ResetBarStore();
+    barStore.reset();
     EXPECT_EQ(again.fill({300, 200, 200, 200}), 0);
 }
 
 TEST(LocalHistoryTest, ProblemsAreReportedOnceAndNothingIsWritten)
 {
+    BarStore barStore;
     TempDir dir;
     velmora::test::WriteWholeFile(dir / "plain", "x");
     std::vector<std::string> reports;
-    LocalHistory history([&](const std::string& text) { reports.push_back(text); });
+    LocalHistory history(barStore, [&](const std::string& text) { reports.push_back(text); });
     EXPECT_FALSE(history.open(dir / "plain" / "history.db"));
     history.writeThrough(0, kDay);
     history.clear();
@@ -246,9 +249,10 @@ TEST(HistoryDbTest, SharedBetweenProcesses)
 // A program killed while it writes leaves, for every series, either its old or its new bars.
 TEST(HistoryDbTest, KilledDuringWriteThroughLeavesOldOrNew)
 {
+    Catalogue catalogue;
     TempDir dir;
     const auto file = dir / "history.db";
-    InitCatalogue();
+    InitCatalogue(catalogue);
     std::mt19937 random(20261208);
     for (int iteration = 0; iteration < 4; ++iteration) {
         const pid_t pid = fork();

@@ -51,16 +51,15 @@ void AppendBytes(const std::filesystem::path& path, std::size_t n)
 
 class Mt4ImportTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        InitCatalogue();
-        analysisParams = AnalysisParams{};
-    }
-    void TearDown() override { analysisParams = AnalysisParams{}; }
+    Catalogue catalogue;
+    BarStore barStore;
+    void SetUp() override { InitCatalogue(catalogue); }
+
+    AnalysisParams analysisParams;
 
     int import(const char* code, Period period)
     {
-        return ImportMt4Series(catalogue[FindCommodity(code)], period, dir.str(),
+        return ImportMt4Series(barStore, catalogue[FindCommodity(code)], period, dir.str(),
                                analysisParams.historyCount[period], messages);
     }
 
@@ -76,7 +75,7 @@ TEST_F(Mt4ImportTest, TakesTheNewestBarsOfALongFile)
     const auto bars = MakeBars(1000);
     WriteHst(dir / "EURUSD30.hst", bars);
     ASSERT_EQ(import("EURUSD", kHalfHour), 0);
-    const BarSeries& series = Series(5, kHalfHour);
+    const BarSeries& series = barStore.Series(5, kHalfHour);
     EXPECT_EQ(series.count, 200);
     EXPECT_EQ(series.cursor, 199);
     EXPECT_EQ(series.bars[0].open, bars[800].open);
@@ -98,19 +97,19 @@ TEST_F(Mt4ImportTest, ShortFilesGiveWhatTheyHold)
 {
     WriteHst(dir / "EURUSD30.hst", MakeBars(150));
     ASSERT_EQ(import("EURUSD", kHalfHour), 0);
-    EXPECT_EQ(Series(5, kHalfHour).count, 150);
-    EXPECT_EQ(Series(5, kHalfHour).cursor, 149);
+    EXPECT_EQ(barStore.Series(5, kHalfHour).count, 150);
+    EXPECT_EQ(barStore.Series(5, kHalfHour).cursor, 149);
 
     WriteHst(dir / "EURUSD1440.hst", {}); // a header and nothing else
     ASSERT_EQ(std::filesystem::file_size(dir / "EURUSD1440.hst"), 148u);
-    Series(5, kDay).count = 33;
+    barStore.Series(5, kDay).count = 33;
     ASSERT_EQ(import("EURUSD", kDay), 0);
-    EXPECT_EQ(Series(5, kDay).count, 0);
+    EXPECT_EQ(barStore.Series(5, kDay).count, 0);
 
     std::ofstream(dir / "EURUSD10080.hst") << "short";
-    Series(5, kWeek).count = 12;
+    barStore.Series(5, kWeek).count = 12;
     ASSERT_EQ(import("EURUSD", kWeek), 0);
-    EXPECT_EQ(Series(5, kWeek).count, 0);
+    EXPECT_EQ(barStore.Series(5, kWeek).count, 0);
     EXPECT_TRUE(messages.messages.empty());
 }
 
@@ -120,7 +119,7 @@ TEST_F(Mt4ImportTest, PartialLastRecordIsNotReadMisaligned)
     WriteHst(dir / "EURUSD30.hst", bars);
     AppendBytes(dir / "EURUSD30.hst", 37); // the terminal is writing its next bar
     ASSERT_EQ(import("EURUSD", kHalfHour), 0);
-    const BarSeries& series = Series(5, kHalfHour);
+    const BarSeries& series = barStore.Series(5, kHalfHour);
     ASSERT_EQ(series.count, 200);
     for (int k = 0; k < 200; ++k) {
         ASSERT_EQ(series.bars[k].open, bars[100 + k].open) << k;
@@ -137,7 +136,7 @@ TEST_F(Mt4ImportTest, PartialLastRecordIsNotReadMisaligned)
 TEST_F(Mt4ImportTest, KeptCursorIsPulledBackOntoTheSeries)
 {
     WriteHst(dir / "EURUSD30.hst", MakeBars(400));
-    BarSeries& series = Series(5, kHalfHour);
+    BarSeries& series = barStore.Series(5, kHalfHour);
     series.cursor = 120;
     ASSERT_EQ(import("EURUSD", kHalfHour), 0);
     EXPECT_EQ(series.cursor, 120);
@@ -158,7 +157,7 @@ TEST_F(Mt4ImportTest, KeptCursorIsPulledBackOntoTheSeries)
 
 TEST_F(Mt4ImportTest, RefusalsLeaveTheSeriesUntouched)
 {
-    BarSeries& series = Series(5, kHalfHour);
+    BarSeries& series = barStore.Series(5, kHalfHour);
     series.count = 7;
     series.cursor = 3;
     series.bars[0].time = "keep";
@@ -184,9 +183,9 @@ TEST_F(Mt4ImportTest, RefusalsLeaveTheSeriesUntouched)
 
     CommodityEntry stranger;
     stranger.code = "SGY50KG";
-    EXPECT_EQ(ImportMt4Series(stranger, kHalfHour, dir.str(), 200, messages), -1);
+    EXPECT_EQ(ImportMt4Series(barStore, stranger, kHalfHour, dir.str(), 200, messages), -1);
     EXPECT_EQ(messages.messages.back(), "MT4数据自动同步失败：商品代码错");
-    EXPECT_EQ(ImportMt4Series(catalogue[5], 4, dir.str(), 200, messages), -1);
+    EXPECT_EQ(ImportMt4Series(barStore, catalogue[5], 4, dir.str(), 200, messages), -1);
     EXPECT_EQ(messages.messages.back(), "MT4数据自动同步失败：数据类型错");
 }
 
@@ -207,17 +206,17 @@ TEST_F(Mt4ImportTest, TimesAreTheMachinesLocalTime)
     {
         ScopedTimeZone shanghai("Asia/Shanghai");
         ASSERT_EQ(import("LLGUSD", kHalfHour), 0);
-        EXPECT_EQ(Series(12, kHalfHour).bars[0].time, "2016.08.10 14:30:00");
+        EXPECT_EQ(barStore.Series(12, kHalfHour).bars[0].time, "2016.08.10 14:30:00");
     }
     ASSERT_EQ(import("LLGUSD", kHalfHour), 0);
-    EXPECT_EQ(Series(12, kHalfHour).bars[0].time, "2016.08.10 06:30:00");
+    EXPECT_EQ(barStore.Series(12, kHalfHour).bars[0].time, "2016.08.10 06:30:00");
 }
 
 TEST_F(Mt4ImportTest, AllCommoditiesStopAtTheFirstMissingPeriod)
 {
     for (int s = 0; s < kCommodityCount; ++s) {
-        Series(s, kDay).count = 3;
-        Series(s, kWeek).count = 4;
+        barStore.Series(s, kDay).count = 3;
+        barStore.Series(s, kWeek).count = 4;
     }
     WriteHst(dir / "EURUSD30.hst", MakeBars(250));
     // EURUSD has no day file; GBPUSD has all four.
@@ -225,12 +224,12 @@ TEST_F(Mt4ImportTest, AllCommoditiesStopAtTheFirstMissingPeriod)
         WriteHst(dir / (std::string("GBPUSD") + suffix + ".hst"), MakeBars(120));
 
     const SyncFailures failures =
-        ImportAllFromMt4(dir.str(), analysisParams.historyCount, messages);
-    EXPECT_EQ(Series(5, kHalfHour).count, 200);
-    EXPECT_EQ(Series(5, kDay).count, 3);
-    EXPECT_EQ(Series(5, kWeek).count, 4);
-    EXPECT_EQ(Series(6, kWeek).count, 100);
-    EXPECT_EQ(Series(6, kMonth).count, 100);
+        ImportAllFromMt4(catalogue, barStore, dir.str(), analysisParams.historyCount, messages);
+    EXPECT_EQ(barStore.Series(5, kHalfHour).count, 200);
+    EXPECT_EQ(barStore.Series(5, kDay).count, 3);
+    EXPECT_EQ(barStore.Series(5, kWeek).count, 4);
+    EXPECT_EQ(barStore.Series(6, kWeek).count, 100);
+    EXPECT_EQ(barStore.Series(6, kMonth).count, 100);
 
     ASSERT_EQ(failures.size(), 12u); // 11 without files, EURUSD at its day file
     EXPECT_EQ(messages.messages.size(), 13u);
@@ -240,7 +239,7 @@ TEST_F(Mt4ImportTest, AllCommoditiesStopAtTheFirstMissingPeriod)
     EXPECT_EQ(closing.find("GBPUSD"), std::string::npos);
 
     messages.messages.clear();
-    ImportAllFromMt4("", analysisParams.historyCount, messages);
+    ImportAllFromMt4(catalogue, barStore, "", analysisParams.historyCount, messages);
     EXPECT_TRUE(messages.messages.empty());
 }
 
@@ -254,19 +253,19 @@ TEST_F(Mt4ImportTest, RealFilesOfBothVersionsAgree)
                             dir / "old" / "EURUSD30.hst");
     analysisParams.historyCount[kHalfHour] = 501;
 
-    ASSERT_EQ(ImportMt4Series(catalogue[5], kHalfHour, (dir / "new").string(),
+    ASSERT_EQ(ImportMt4Series(barStore, catalogue[5], kHalfHour, (dir / "new").string(),
                               analysisParams.historyCount[kHalfHour], messages),
               0);
-    ASSERT_EQ(Series(5, kHalfHour).count, 501);
-    const std::string newest401 = Series(5, kHalfHour).bars[500].time;
+    ASSERT_EQ(barStore.Series(5, kHalfHour).count, 501);
+    const std::string newest401 = barStore.Series(5, kHalfHour).bars[500].time;
     EXPECT_EQ(newest401, "2019.07.08 16:00:00");
 
     // Bars 5409..5908 of the new file are the last 501 bars of the old one.
     analysisParams.historyCount[kHalfHour] = 501;
-    ASSERT_EQ(ImportMt4Series(catalogue[5], kHalfHour, (dir / "old").string(),
+    ASSERT_EQ(ImportMt4Series(barStore, catalogue[5], kHalfHour, (dir / "old").string(),
                               analysisParams.historyCount[kHalfHour], messages),
               0);
-    const BarSeries old = Series(5, kHalfHour);
+    const BarSeries old = barStore.Series(5, kHalfHour);
     EXPECT_EQ(old.bars[500].time, "2013.10.18 20:00:00");
     for (int k = 0; k < 501; ++k)
         ASSERT_LE(old.bars[k].low, old.bars[k].high) << k;
@@ -308,7 +307,7 @@ TEST_F(Mt4ImportTest, RealHalfHourFileMatchesItsLocalTimeExport)
     velmora::test::CopyFile(shared / "hst" / "EURUSD30.hst", dir / "EURUSD30.hst");
     ScopedTimeZone paris("Europe/Paris");
     ASSERT_EQ(import("EURUSD", kHalfHour), 0);
-    const BarSeries& series = Series(5, kHalfHour);
+    const BarSeries& series = barStore.Series(5, kHalfHour);
     ASSERT_EQ(series.count, 200);
 
     std::ifstream csv(shared / "csv" / "EURUSD30.csv");
@@ -338,7 +337,7 @@ TEST_F(Mt4ImportTest, RealVersion400DailyFilesReadWithLowBelowHigh)
     velmora::test::CopyFile(shared / "hst" / "GOLD1440.hst", dir / "LLGUSD1440.hst");
     velmora::test::CopyFile(shared / "hst" / "AUDUSD43200.hst", dir / "AUDUSD43200.hst");
     ASSERT_EQ(import("LLGUSD", kDay), 0);
-    const BarSeries& gold = Series(12, kDay);
+    const BarSeries& gold = barStore.Series(12, kDay);
     ASSERT_EQ(gold.count, 100);
     EXPECT_EQ(gold.bars[99].time, "2018.02.23 08:00:00");
     for (int k = 0; k < 100; ++k) {
@@ -348,7 +347,7 @@ TEST_F(Mt4ImportTest, RealVersion400DailyFilesReadWithLowBelowHigh)
     }
     // 264 month bars fit both record sizes evenly; only the header tells them apart.
     ASSERT_EQ(import("AUDUSD", kMonth), 0);
-    const BarSeries& months = Series(8, kMonth);
+    const BarSeries& months = barStore.Series(8, kMonth);
     ASSERT_EQ(months.count, 100);
     EXPECT_EQ(months.bars[99].time, "2015.03.01 00:00:00");
     EXPECT_EQ(months.bars[98].time, "2015.02.01 00:00:00");

@@ -16,7 +16,9 @@ constexpr int kEuro = 5;
 
 class QuoteFeedTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitCatalogue(); }
+    Catalogue catalogue;
+    BarStore barStore;
+    void SetUp() override { InitCatalogue(catalogue); }
 };
 
 TEST_F(QuoteFeedTest, QuotesFillTheCatalogue)
@@ -26,7 +28,8 @@ TEST_F(QuoteFeedTest, QuotesFillTheCatalogue)
         FramedPage({"SGY50KG,x,2016-08-10 14:30:05,1,1,1,1,1,1,1",
                     "EURUSD,x,2016-08-10 14:30:05,1.11505,1.1100,1.1090,1.1160,1.1080,1.11500,"
                     "1.11510",
-                    "LLGUSD,x,2016-08-10 14:30:05,1340.5,10,9.99999,1,1,1,1"}));
+                    "LLGUSD,x,2016-08-10 14:30:05,1340.5,10,9.99999,1,1,1,1"}),
+        catalogue, barStore);
     const CommodityEntry& euro = catalogue[kEuro];
     EXPECT_EQ(euro.name, "欧罗美元");
     EXPECT_EQ(euro.quoteTime, "2016-08-10 14:30:05");
@@ -42,13 +45,13 @@ TEST_F(QuoteFeedTest, QuotesFillTheCatalogue)
     EXPECT_TRUE(catalogue[0].lastPrice.empty()); // SGY50KG is not SGY15KG
 
     for (const char* body : {"", "abcd", "no separator at all"})
-        ParseQuotes(body);
+        ParseQuotes(body, catalogue, barStore);
     EXPECT_EQ(euro.lastPrice, "1.11505");
 }
 
 TEST_F(QuoteFeedTest, SellingPriceExtendsTheNewestHalfHourBarOnly)
 {
-    BarSeries& series = Series(kEuro, kHalfHour);
+    BarSeries& series = barStore.Series(kEuro, kHalfHour);
     series.count = 200;
     series.cursor = 150; // the user stepped back in time
     BarRecord& newest = series.bars[199];
@@ -57,8 +60,9 @@ TEST_F(QuoteFeedTest, SellingPriceExtendsTheNewestHalfHourBarOnly)
     series.bars[150].high = 1.1;
     series.bars[150].low = 1.09;
 
-    auto quote = [](const std::string& ask) {
-        ParseQuotes(FramedPage({"SGY50KG", "EURUSD,x,t,1.11,1.11,1.11,1.11,1.11,1.11," + ask}));
+    auto quote = [this](const std::string& ask) {
+        ParseQuotes(FramedPage({"SGY50KG", "EURUSD,x,t,1.11,1.11,1.11,1.11,1.11,1.11," + ask}),
+                    catalogue, barStore);
     };
     quote("1.11510");
     EXPECT_EQ(newest.high, 1.1151);
@@ -75,6 +79,6 @@ TEST_F(QuoteFeedTest, SellingPriceExtendsTheNewestHalfHourBarOnly)
         quote(bad);
         EXPECT_EQ(newest.low, 1.105) << bad;
     }
-    ParseQuotes(FramedPage({"SGY50KG", "EURUSD,x,t,1.11"}));
+    ParseQuotes(FramedPage({"SGY50KG", "EURUSD,x,t,1.11"}), catalogue, barStore);
     EXPECT_EQ(newest.low, 1.105);
 }

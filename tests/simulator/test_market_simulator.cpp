@@ -73,6 +73,8 @@ std::vector<hst::Bar> aggregate(const std::vector<hst::Bar>& halfHours, Period p
 // Writing eleven years of history takes a moment, so the suite shares one sample.
 class SampleHistoryTest : public ::testing::Test {
 protected:
+    Catalogue catalogue;
+    BarStore barStore;
     static void SetUpTestSuite()
     {
         s_dir = new test::TempDir;
@@ -178,7 +180,7 @@ TEST_F(SampleHistoryTest, FilesHoldEnoughWellFormedBars)
 // The catalogue's price units were chosen for charts of a few dozen to a couple of hundred rows.
 TEST_F(SampleHistoryTest, PriceRangesSuitTheChartUnits)
 {
-    InitCatalogue();
+    InitCatalogue(catalogue);
     for (int c = 0; c < kCommodityCount; ++c) {
         for (Period p = 0; p < kPeriodCount; ++p) {
             const std::vector<hst::Bar> list = bars(c, p);
@@ -209,17 +211,17 @@ TEST_F(SampleHistoryTest, PriceRangesSuitTheChartUnits)
 TEST_F(SampleHistoryTest, ImportReadsTheNewestBars)
 {
     test::ScopedTimeZone utc("UTC");
-    InitCatalogue();
-    analysisParams = AnalysisParams{};
+    InitCatalogue(catalogue);
+    const AnalysisParams analysisParams;
     RecordingMessageSink sink;
-    ImportAllFromMt4(s_dir->str(), analysisParams.historyCount, sink);
+    ImportAllFromMt4(catalogue, barStore, s_dir->str(), analysisParams.historyCount, sink);
     EXPECT_EQ(sink.messages, std::vector<std::string>{"完成数据同步"});
 
     for (int c = 0; c < kCommodityCount; ++c) {
         for (Period p = 0; p < kPeriodCount; ++p) {
             SCOPED_TRACE(fileName(c, p));
             const std::vector<hst::Bar> list = bars(c, p);
-            const BarSeries& series = Series(c, p);
+            const BarSeries& series = barStore.Series(c, p);
             const int count = AnalysisParams::kDefaultHistoryCount[p];
             ASSERT_EQ(series.count, count);
             for (int k = 0; k < count; ++k) {

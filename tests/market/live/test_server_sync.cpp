@@ -66,13 +66,16 @@ std::string OneBar(const std::string& time)
 
 class SyncRunTest : public ::testing::Test {
 protected:
+    Catalogue catalogue;
+    BarStore barStore;
     void SetUp() override
     {
-        InitCatalogue();
-        ResetBarStore();
+        InitCatalogue(catalogue);
+        barStore.reset();
     }
     FakeTransport transport;
     RecordingMessageSink messages;
+    const AnalysisParams analysisParams;
 };
 
 TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
@@ -80,7 +83,7 @@ TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
     std::vector<int> progress;
     bool finished = false;
     SyncRun run(
-        transport, analysisParams.historyCount, messages,
+        transport, catalogue, barStore, analysisParams.historyCount, messages,
         [&](int settled, int) { progress.push_back(settled); },
         [&](const SyncFailures&, bool cancelled) { finished = !cancelled; });
     run.start();
@@ -96,7 +99,7 @@ TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
 
     // Replies in any order: commodity 7 fails at its day series, 2 at its half-hour series
     // (an empty body is a failure too), the rest come through.
-    Series(7, kWeek).count = 42; // never asked for, so kept
+    barStore.Series(7, kWeek).count = 42; // never asked for, so kept
     for (int c = kCommodityCount - 1; c >= 0; --c)
         transport.answer(c, c != 2, c == 2 ? "" : OneBar("2016-08-10 14:00:00"));
     transport.answer(7, false);
@@ -117,9 +120,9 @@ TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
     EXPECT_EQ(asked[2], std::vector<Period>({kHalfHour}));
     EXPECT_EQ(asked[7], std::vector<Period>({kHalfHour, kDay}));
     EXPECT_EQ(asked[0], std::vector<Period>({kHalfHour, kDay, kWeek, kMonth}));
-    EXPECT_EQ(Series(7, kWeek).count, 42);
-    EXPECT_EQ(Series(0, kMonth).count, 1);
-    EXPECT_EQ(Series(2, kHalfHour).count, 0);
+    EXPECT_EQ(barStore.Series(7, kWeek).count, 42);
+    EXPECT_EQ(barStore.Series(0, kMonth).count, 1);
+    EXPECT_EQ(barStore.Series(2, kHalfHour).count, 0);
 
     // Failures in catalogue order, whatever the order of the replies.
     const SyncFailures failures = run.failures();
@@ -129,7 +132,7 @@ TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
     EXPECT_EQ(failures[1].commodity, 7);
     EXPECT_EQ(failures[1].period, kDay);
     ASSERT_EQ(messages.messages.size(), 1u);
-    EXPECT_EQ(messages.messages[0], SyncCompletionMessage(failures));
+    EXPECT_EQ(messages.messages[0], SyncCompletionMessage(catalogue, failures));
     EXPECT_LT(messages.messages[0].find(catalogue[2].code),
               messages.messages[0].find(catalogue[7].code));
     ASSERT_FALSE(progress.empty());
@@ -140,7 +143,7 @@ TEST_F(SyncRunTest, ChainsRunSideBySideEachInItsOrderAndStopAtTheirFirstFailure)
 TEST_F(SyncRunTest, CancelAbortsEveryChainAndLateRepliesChangeNothing)
 {
     bool cancelledSeen = false;
-    SyncRun run(transport, analysisParams.historyCount, messages, {},
+    SyncRun run(transport, catalogue, barStore, analysisParams.historyCount, messages, {},
                 [&](const SyncFailures&, bool cancelled) { cancelledSeen = cancelled; });
     run.start();
     transport.answer(0, true, OneBar("2016-08-10 14:00:00"));
@@ -150,11 +153,11 @@ TEST_F(SyncRunTest, CancelAbortsEveryChainAndLateRepliesChangeNothing)
     EXPECT_TRUE(run.finished());
     EXPECT_TRUE(cancelledSeen);
     ASSERT_EQ(messages.messages.size(), 1u);
-    EXPECT_EQ(messages.messages[0], SyncCompletionMessage({{1, kHalfHour}}, true));
+    EXPECT_EQ(messages.messages[0], SyncCompletionMessage(catalogue, {{1, kHalfHour}}, true));
 
     // A reply already on its way when the requests were aborted.
     transport.answer(5, true, OneBar("2016-08-10 14:00:00"));
-    EXPECT_EQ(Series(5, kHalfHour).count, 0);
+    EXPECT_EQ(barStore.Series(5, kHalfHour).count, 0);
     EXPECT_EQ(transport.order.size(), 14u); // nothing new was asked for
     EXPECT_EQ(messages.messages.size(), 1u);
 }
@@ -163,13 +166,13 @@ TEST_F(SyncRunTest, ARunGivenUpWithItsOwnerAbortsSilently)
 {
     std::optional<FakeTransport::Fetch> late;
     {
-        SyncRun run(transport, analysisParams.historyCount, messages);
+        SyncRun run(transport, catalogue, barStore, analysisParams.historyCount, messages);
         run.start();
         late = std::move(transport.pending[3]);
     }
     EXPECT_EQ(transport.aborts, 1);
     late->done(true, OneBar("2016-08-10 14:00:00")); // the run is gone: ignored
-    EXPECT_EQ(Series(3, kHalfHour).count, 0);
+    EXPECT_EQ(barStore.Series(3, kHalfHour).count, 0);
     EXPECT_TRUE(messages.messages.empty());
 }
 
@@ -183,11 +186,14 @@ HttpReply Reply(int code, std::string_view body = {})
 
 TEST(QuotePollerTest, APollWhileOneIsOutstandingIsSkippedAndEveryAnswerSettles)
 {
-    InitCatalogue();
+    Catalogue catalogue;
+    BarStore barStore;
+    InitCatalogue(catalogue);
     std::vector<QuotePoller::Done> fetches;
     std::vector<int> settled;
-    QuotePoller poller([&](QuotePoller::Done done) { fetches.push_back(std::move(done)); },
-                       [&](const HttpReply& reply) { settled.push_back(reply.code); });
+    QuotePoller poller(
+        catalogue, barStore, [&](QuotePoller::Done done) { fetches.push_back(std::move(done)); },
+        [&](const HttpReply& reply) { settled.push_back(reply.code); });
     EXPECT_TRUE(poller.poll());
     EXPECT_FALSE(poller.poll());
     EXPECT_FALSE(poller.poll());
@@ -207,6 +213,8 @@ TEST(QuotePollerTest, APollWhileOneIsOutstandingIsSkippedAndEveryAnswerSettles)
 // Against the reference server, with latency on every reply and the market at a fixed time.
 TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
 {
+    Catalogue catalogue;
+    BarStore barStore;
     const test::TempDir dir;
     const test::ScopedEnv state("XDG_STATE_HOME", dir.str());
 
@@ -225,10 +233,13 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
     endpoints.dataServer.port = server.port();
     {
         CHttpClient client(endpoints, velmora::test::CookieFolder());
-        InitCatalogue();
-        ResetBarStore();
+        InitCatalogue(catalogue);
+        barStore.reset();
         RecordingMessageSink messages;
-        EXPECT_TRUE(SyncAllFromServer(analysisParams.historyCount, messages).empty());
+        const AnalysisParams analysisParams;
+        EXPECT_TRUE(
+            SyncAllFromServer(&client, catalogue, barStore, analysisParams.historyCount, messages)
+                .empty());
         EXPECT_EQ(messages.messages, std::vector<std::string>({"完成数据同步"}));
 
         for (int c = 0; c < kCommodityCount; ++c) {
@@ -243,7 +254,7 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
                           0);
                 BarSeries serial;
                 StoreSeriesReply(body, serial);
-                const BarSeries& concurrent = Series(c, p);
+                const BarSeries& concurrent = barStore.Series(c, p);
                 ASSERT_EQ(concurrent.count, serial.count) << c << "/" << p;
                 ASSERT_GT(serial.count, 0);
                 EXPECT_EQ(concurrent.cursor, serial.cursor);
