@@ -335,7 +335,7 @@ int RunPublishCommand(const PublishOptions& options)
     }
     std::string error;
     if (!velmora::services::PublishUpdate(options.dir, options.version, options.program, seed,
-                                          error)) {
+                                          &error)) {
         std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
         return 1;
     }

@@ -452,7 +452,7 @@ int PrintUpdateCheck()
         [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
     const HttpReply reply = answer.get();
     std::string problem;
-    const std::optional<std::string> known = ReadInstalledVersionIfKnown(problem);
+    const std::optional<std::string> known = ReadInstalledVersionIfKnown(&problem);
     const std::string installed = known.value_or("");
     const std::string published = reply.ok() ? reply.body.str() : std::string();
     UpdateDecision decision = DecideUpdate(installed, published);
