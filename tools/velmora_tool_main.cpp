@@ -568,7 +568,7 @@ int DrawChart(const ToolOptions& options, BarSeries& series)
             continue;
         std::string error;
         if (!WriteChartImage(*state, options.screenWidth.value_or(kDefaultScreenWidth),
-                             options.profile, **file, imageFormat, error)) {
+                             options.profile, **file, imageFormat, &error)) {
             std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
             return kImageFailed;
         }
