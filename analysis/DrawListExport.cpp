@@ -1,6 +1,7 @@
 #include "analysis/DrawListExport.h"
 
 #include "analysis/DrawListPainter.h"
+#include "platform/Failure.h"
 #include "platform/QtText.h"
 
 #include <QFontMetrics>
@@ -169,13 +170,11 @@ private:
     std::map<std::pair<std::string, std::pair<int, int>>, Fitted> m_fonts;
 };
 
-bool WriteSvg(const DrawList& list, int width, int height, const QString& path, std::string& error)
+bool WriteSvg(const DrawList& list, int width, int height, const QString& path, std::string* error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = "cannot write " + path.toStdString();
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly))
+        return Fail(error, "cannot write " + path.toStdString());
     QXmlStreamWriter xml(&file);
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(0);
@@ -203,10 +202,8 @@ bool WriteSvg(const DrawList& list, int width, int height, const QString& path, 
     xml.writeEndElement();
     xml.writeEndElement();
     xml.writeEndDocument();
-    if (xml.hasError() || !file.commit()) {
-        error = "cannot write " + path.toStdString();
-        return false;
-    }
+    if (xml.hasError() || !file.commit())
+        return Fail(error, "cannot write " + path.toStdString());
     return true;
 }
 
@@ -232,24 +229,18 @@ ImageFormat ImageFormatOf(const QString& path)
 }
 
 bool WriteDrawListImage(const DrawList& list, int width, int height, const QString& path,
-                        ImageFormat format, std::string& error)
+                        ImageFormat format, std::string* error)
 {
-    if (width <= 0 || height <= 0) {
-        error = "empty image " + std::to_string(width) + "x" + std::to_string(height);
-        return false;
-    }
+    if (width <= 0 || height <= 0)
+        return Fail(error, "empty image " + std::to_string(width) + "x" + std::to_string(height));
     if (format == ImageFormat::Svg)
         return WriteSvg(list, width, height, path, error);
     const QImage image = RenderDrawList(list, width, height);
-    if (image.isNull()) {
-        error =
-            "cannot allocate a " + std::to_string(width) + "x" + std::to_string(height) + " image";
-        return false;
-    }
-    if (!image.save(path, "PNG")) {
-        error = "cannot write " + path.toStdString();
-        return false;
-    }
+    if (image.isNull())
+        return Fail(error, "cannot allocate a " + std::to_string(width) + "x" +
+                               std::to_string(height) + " image");
+    if (!image.save(path, "PNG"))
+        return Fail(error, "cannot write " + path.toStdString());
     return true;
 }
 

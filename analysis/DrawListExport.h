@@ -24,10 +24,10 @@ ImageFormat ImageFormatOf(const QString& path);
 // Writes the drawing as an image file. The SVG is the same page as the PNG: the rectangles and
 // lines at the pixels the painter covers, each text as a text element with its string, font
 // and colour on the painter's baseline, an opaque text's cell filled behind it. On failure
-// answers false and says why in `error`; no partial file is left. Needs a running
+// answers false with the reason in `*error`; no partial file is left. Needs a running
 // QGuiApplication (fonts).
 bool WriteDrawListImage(const DrawList& list, int width, int height, const QString& path,
-                        ImageFormat format, std::string& error);
+                        ImageFormat format, std::string* error);
 
 // How a scrolled page goes onto paper: the width its drawing uses, scaled to the sheet's width
 // (never larger than `maxScale`), and its rows continued on as many sheets as they need, each

@@ -278,7 +278,7 @@ bool COrbaltView::ExportImage(const QString& path, ImageFormat format, std::stri
         error = "nothing is drawn";
         return false;
     }
-    return WriteDrawListImage(drawing, size.width(), size.height(), path, format, error);
+    return WriteDrawListImage(drawing, size.width(), size.height(), path, format, &error);
 }
 
 QString COrbaltView::ProposedImagePath() const

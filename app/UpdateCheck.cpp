@@ -40,7 +40,7 @@ void UpdateCheck::CheckForUpdate()
     if (!m_settingsReported) {
         m_settingsReported = true;
         std::string problem;
-        if (!ReadInstalledVersionIfKnown(problem)) {
+        if (!ReadInstalledVersionIfKnown(&problem)) {
             std::fprintf(stderr, "velmora: the settings cannot be read: %s\n", problem.c_str());
             m_prompts.showMessage("设置文件无法读取：" + problem +
                                   "\n已安装的版本未知，程序不会自动更新。");
@@ -65,7 +65,7 @@ void UpdateCheck::CheckForUpdate()
 void UpdateCheck::decide(bool ok, const std::string& published)
 {
     std::string problem;
-    const std::optional<std::string> installed = ReadInstalledVersionIfKnown(problem);
+    const std::optional<std::string> installed = ReadInstalledVersionIfKnown(&problem);
     if (ok && !installed) {
         std::fprintf(stderr, "velmora: no update: installed version unknown (%s)\n",
                      problem.c_str());
@@ -133,7 +133,7 @@ void UpdateCheck::downloaded(const DownloadResult& result)
         return;
     }
     std::string reason;
-    if (!m_options.startUpdater || !m_options.startUpdater(m_options.folder, m_version, reason)) {
+    if (!m_options.startUpdater || !m_options.startUpdater(m_options.folder, m_version, &reason)) {
         // The downloaded file stays; the program runs on.
         std::fprintf(stderr, "velmora: the updater cannot be started: %s\n", reason.c_str());
         return;

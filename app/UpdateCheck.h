@@ -28,7 +28,7 @@ public:
         std::filesystem::path folder; // where the program and the updater live
         std::string publicKey;        // hexadecimal Ed25519 key of the published updates
         // Starts the updater for a version; false when it could not start.
-        std::function<bool(const std::filesystem::path&, std::string_view, std::string&)>
+        std::function<bool(const std::filesystem::path&, std::string_view, std::string*)>
             startUpdater;
     };
     // The running program's folder, the configured key, the real updater.

@@ -160,7 +160,7 @@ void BM_KeyLatencyDuringSlowPollAndSync(benchmark::State& state)
     options.testRoutes = true;
     services::DataServer server(options);
     std::string error;
-    if (!server.start(error)) {
+    if (!server.start(&error)) {
         state.SkipWithError(error.c_str());
         return;
     }
@@ -234,7 +234,7 @@ void BM_FirstChartAfterSyncEnd(benchmark::State& state)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     services::DataServer server(services::DataServerOptions{});
     std::string error;
-    if (!server.start(error)) {
+    if (!server.start(&error)) {
         state.SkipWithError(error.c_str());
         return;
     }

@@ -28,7 +28,7 @@ struct ServerRun {
         options.testRoutes = true;
         server = std::make_unique<services::DataServer>(options);
         std::string error;
-        if (!server->start(error))
+        if (!server->start(&error))
             state.SkipWithError(error.c_str());
         previous = std::filesystem::current_path();
         std::filesystem::current_path(std::filesystem::temp_directory_path());

@@ -1,5 +1,6 @@
 #include "net/SelfUpdate.h"
 
+#include "platform/Failure.h"
 #include "platform/RegistryKey.h"
 #include "platform/SettingsStore.h"
 #include "platform/Spawn.h"
@@ -57,23 +58,24 @@ bool UpdateDue(std::string_view installed, std::string_view published)
     return published.compare(probe) > 0;
 }
 
-std::optional<std::string> CleanVersion(std::string_view published, std::string& reason)
+std::optional<std::string> CleanVersion(std::string_view published, std::string* error)
 {
     std::string_view text = published;
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ' ||
                              text.back() == '\t'))
         text.remove_suffix(1);
     if (text.empty()) {
-        reason = "the published version is empty";
+        Fail(error, "the published version is empty");
         return std::nullopt;
     }
     if (text.size() > kMaxVersionBytes) {
-        reason = "the published version is longer than 64 bytes";
+        Fail(error, "the published version is longer than 64 bytes");
         return std::nullopt;
     }
     if (!std::all_of(text.begin(), text.end(),
                      [](char c) { return VersionByte(static_cast<unsigned char>(c)); })) {
-        reason = "the published version holds bytes other than letters, digits, '.', '-' and '_'";
+        Fail(error,
+             "the published version holds bytes other than letters, digits, '.', '-' and '_'");
         return std::nullopt;
     }
     // "." and ".." are made of allowed bytes but are no name for a file's suffix either way;
@@ -86,7 +88,7 @@ UpdateDecision DecideUpdate(std::string_view installed, std::string_view publish
     UpdateDecision decision;
     if (!UpdateDue(installed, published))
         return decision;
-    std::optional<std::string> cleaned = CleanVersion(published, decision.reason);
+    std::optional<std::string> cleaned = CleanVersion(published, &decision.reason);
     if (!cleaned)
         return decision;
     decision.due = true;
@@ -108,16 +110,16 @@ std::string ReadInstalledVersion()
     return version;
 }
 
-std::optional<std::string> ReadInstalledVersionIfKnown(std::string& problem)
+std::optional<std::string> ReadInstalledVersionIfKnown(std::string* error)
 {
     const fs::path file = SettingsStore::DefaultPath();
     if (file.empty()) {
-        problem = "no home directory for the settings file";
+        Fail(error, "no home directory for the settings file");
         return std::nullopt;
     }
     const SettingsStore store(file);
     if (!store.ReadAll()) {
-        problem = file.string() + ": cannot be read or parsed";
+        Fail(error, file.string() + ": cannot be read or parsed");
         return std::nullopt;
     }
     return ReadInstalledVersion();
@@ -207,43 +209,33 @@ std::string SignUpdate(int fd, std::string_view version, std::string_view seedHe
 }
 
 bool VerifyUpdate(int fd, std::string_view version, std::string_view signatureText,
-                  std::string_view publicKeyHex, std::string& reason)
+                  std::string_view publicKeyHex, std::string* error)
 {
     std::array<unsigned char, crypto_sign_BYTES> signature{};
     std::array<unsigned char, crypto_sign_PUBLICKEYBYTES> publicKey{};
     UpdateDigest digest{};
-    if (!SodiumReady()) {
-        reason = "the signature library cannot be initialised";
-        return false;
-    }
-    if (!FromHex(publicKeyHex, publicKey)) {
-        reason = "the configured public key is malformed";
-        return false;
-    }
-    if (!FromHex(signatureText, signature)) {
-        reason = "the signature is malformed";
-        return false;
-    }
-    if (!DigestUpdate(fd, version, digest)) {
-        reason = "the downloaded file cannot be read";
-        return false;
-    }
+    if (!SodiumReady())
+        return Fail(error, "the signature library cannot be initialised");
+    if (!FromHex(publicKeyHex, publicKey))
+        return Fail(error, "the configured public key is malformed");
+    if (!FromHex(signatureText, signature))
+        return Fail(error, "the signature is malformed");
+    if (!DigestUpdate(fd, version, digest))
+        return Fail(error, "the downloaded file cannot be read");
     if (crypto_sign_verify_detached(signature.data(), digest.data(), digest.size(),
-                                    publicKey.data()) != 0) {
-        reason = "the signature does not fit the file and the version";
-        return false;
-    }
+                                    publicKey.data()) != 0)
+        return Fail(error, "the signature does not fit the file and the version");
     return true;
 }
 
-bool StartUpdater(const fs::path& folder, std::string_view version, std::string& reason)
+bool StartUpdater(const fs::path& folder, std::string_view version, std::string* error)
 {
     // In the program's folder, where the files are, and in a session of its own: it stops
     // the program that started it.
     return SpawnDetached(folder, folder / kUpdaterFile,
                          {std::string(kUpdaterFile), std::string(kProgramFile),
                           std::string(version), UpdateFileName(version)},
-                         reason);
+                         error);
 }
 
 } // namespace velmora

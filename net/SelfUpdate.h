@@ -27,8 +27,8 @@ bool UpdateDue(std::string_view installed, std::string_view published);
 
 // The published text without trailing CR, LF, blanks and tabs, when what is left can name a
 // file and go on a command line: 1 to 64 letters, digits, '.', '-' and '_'. Otherwise nullopt
-// and `reason` says why.
-std::optional<std::string> CleanVersion(std::string_view published, std::string& reason);
+// with the reason in `*error`.
+std::optional<std::string> CleanVersion(std::string_view published, std::string* error);
 
 struct UpdateDecision {
     bool due = false;
@@ -44,9 +44,9 @@ std::string UpdateFileName(std::string_view version);
 // The installed version, VELMORA_VERSION of the settings store; empty when it is missing.
 std::string ReadInstalledVersion();
 // The same, but nullopt when the settings file cannot be read or parsed (or there is no home
-// for it), with the reason in `problem`: the installed version is then unknown, and no update
+// for it), with the reason in `*error`: the installed version is then unknown, and no update
 // may follow, or it would repeat at every start.
-std::optional<std::string> ReadInstalledVersionIfKnown(std::string& problem);
+std::optional<std::string> ReadInstalledVersionIfKnown(std::string* error);
 // Writes VELMORA_VERSION; false when the store could not be written.
 bool WriteInstalledVersion(std::string_view version);
 
@@ -69,13 +69,14 @@ std::string SignUpdate(int fd, std::string_view version, std::string_view seedHe
 // The public key (64 hexadecimal digits) that belongs to a seed; empty for a malformed seed.
 std::string PublicKeyOfSeed(std::string_view seedHex);
 // Whether `signatureText` (hexadecimal, surrounding white space ignored) is the signature of
-// the file's bytes and `version` under `publicKeyHex`.
+// the file's bytes and `version` under `publicKeyHex`; when not, the reason is in `*error`.
 bool VerifyUpdate(int fd, std::string_view version, std::string_view signatureText,
-                  std::string_view publicKeyHex, std::string& reason);
+                  std::string_view publicKeyHex, std::string* error);
 
 // Starts `folder`/velmora-update with the words "velmora-update velmora VERSION
-// velmoraupdate.VERSION", in `folder`, in a session of its own. False when it cannot start.
+// velmoraupdate.VERSION", in `folder`, in a session of its own. False, with the reason in
+// `*error`, when it cannot start.
 bool StartUpdater(const std::filesystem::path& folder, std::string_view version,
-                  std::string& reason);
+                  std::string* error);
 
 } // namespace velmora

@@ -96,7 +96,8 @@ void UpdateDownload::start(std::function<void(std::uint64_t)> progress,
             return;
         }
         std::string reason;
-        if (!VerifyUpdate(state->fd, state->version, reply.body.view(), state->publicKey, reason)) {
+        if (!VerifyUpdate(state->fd, state->version, reply.body.view(), state->publicKey,
+                          &reason)) {
             state->finish({-1, EBADMSG, reason, {}});
             return;
         }

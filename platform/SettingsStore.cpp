@@ -1,6 +1,7 @@
 #include "platform/SettingsStore.h"
 
 #include "platform/AsciiText.h"
+#include "platform/Failure.h"
 #include "platform/PosixFile.h"
 #include "platform/TextCodec.h"
 
@@ -444,26 +445,18 @@ bool SettingsStore::RenameSection(std::string_view from, std::string_view to,
     return ReplaceFile(m_file, Serialize(*doc));
 }
 
-bool SettingsStore::CheckWritable(std::string& problem, std::chrono::milliseconds patience) const
+bool SettingsStore::CheckWritable(std::string* error, std::chrono::milliseconds patience) const
 {
-    if (m_file.empty()) {
-        problem = "no settings file (no home directory)";
-        return false;
-    }
-    if (!MakeDirectories(m_file.parent_path())) {
-        problem = m_file.parent_path().string() + ": cannot be made";
-        return false;
-    }
+    if (m_file.empty())
+        return Fail(error, "no settings file (no home directory)");
+    if (!MakeDirectories(m_file.parent_path()))
+        return Fail(error, m_file.parent_path().string() + ": cannot be made");
     const UniqueFd lock = LockExclusive(m_file.string() + ".lock", patience);
-    if (!lock.valid()) {
-        problem = m_file.string() + ".lock: still held by another program after " +
-                  std::to_string(patience.count()) + " ms";
-        return false;
-    }
-    if (!LoadDocument(m_file)) {
-        problem = m_file.string() + ": cannot be read or parsed";
-        return false;
-    }
+    if (!lock.valid())
+        return Fail(error, m_file.string() + ".lock: still held by another program after " +
+                               std::to_string(patience.count()) + " ms");
+    if (!LoadDocument(m_file))
+        return Fail(error, m_file.string() + ": cannot be read or parsed");
     return true;
 }
 

@@ -70,8 +70,8 @@ public:
                        std::chrono::milliseconds patience = kLockPatience) const;
 
     // Whether a Write could go through now: the lock is free within `patience` and the file
-    // (if any) reads and parses. False with the reason in `problem`.
-    bool CheckWritable(std::string& problem,
+    // (if any) reads and parses. False with the reason in `*error`.
+    bool CheckWritable(std::string* error,
                        std::chrono::milliseconds patience = kLockPatience) const;
 
     // How long a writer waits for another one to finish.

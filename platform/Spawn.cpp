@@ -1,5 +1,7 @@
 #include "platform/Spawn.h"
 
+#include "platform/Failure.h"
+
 #include <csignal>
 #include <cstring>
 #include <spawn.h>
@@ -9,7 +11,7 @@ extern char** environ;
 namespace velmora {
 
 bool SpawnDetached(const std::filesystem::path& folder, const std::filesystem::path& program,
-                   std::vector<std::string> words, std::string& reason)
+                   std::vector<std::string> words, std::string* error)
 {
     std::vector<char*> argv;
     for (std::string& word : words)
@@ -33,14 +35,12 @@ bool SpawnDetached(const std::filesystem::path& folder, const std::filesystem::p
     posix_spawnattr_setflags(&attributes,
                              POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int error =
+    const int failure =
         posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        reason = program.string() + ": " + std::strerror(error);
-        return false;
-    }
+    if (failure != 0)
+        return Fail(error, program.string() + ": " + std::strerror(failure));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "net/UrlEncoding.h"
 #include "platform/AsciiText.h"
+#include "platform/Failure.h"
 #include "platform/TextCodec.h"
 #include "services/WebsitePages.h"
 
@@ -177,16 +178,12 @@ std::int64_t AccountServer::now() const
 
 std::string AccountServer::url() const { return m_server ? m_server->url(m_options.host) : ""; }
 
-bool AccountServer::start(std::string& error)
+bool AccountServer::start(std::string* error)
 {
-    if (m_server) {
-        error = "the account server is already running";
-        return false;
-    }
-    if (sodium_init() < 0) {
-        error = "the password library cannot be initialised";
-        return false;
-    }
+    if (m_server)
+        return Fail(error, "the account server is already running");
+    if (sodium_init() < 0)
+        return Fail(error, "the password library cannot be initialised");
     m_store = AccountStore::Open(m_options.db, error);
     if (!m_store)
         return false;

@@ -54,7 +54,7 @@ public:
     AccountServer(const AccountServer&) = delete;
     AccountServer& operator=(const AccountServer&) = delete;
 
-    bool start(std::string& error);
+    bool start(std::string* error);
     void stop();
     int port() const { return m_port; }
     std::string url() const;

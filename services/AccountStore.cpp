@@ -1,5 +1,6 @@
 #include "services/AccountStore.h"
 
+#include "platform/Failure.h"
 #include "services/UtcTime.h"
 
 #include <cstdlib>
@@ -93,10 +94,10 @@ std::filesystem::path DefaultDataFile(const std::string& name)
 AccountStore::~AccountStore() { sqlite3_close_v2(m_db); }
 
 std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& file,
-                                                 std::string& error)
+                                                 std::string* error)
 {
     if (file.empty()) {
-        error = "no account database given and no home directory";
+        Fail(error, "no account database given and no home directory");
         return nullptr;
     }
     std::error_code ignored;
@@ -105,7 +106,7 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& fi
     // The file holds password hashes: nobody else may read it, from its first byte on.
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error = file.string() + ": cannot be opened";
+        Fail(error, file.string() + ": cannot be opened");
         return nullptr;
     }
     ::close(fd);
@@ -113,7 +114,7 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& fi
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                         nullptr) != SQLITE_OK) {
-        error = file.string() + ": " + (db ? sqlite3_errmsg(db) : "cannot be opened");
+        Fail(error, file.string() + ": " + (db ? sqlite3_errmsg(db) : "cannot be opened"));
         sqlite3_close_v2(db);
         return nullptr;
     }
@@ -133,7 +134,7 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& fi
                         " active INTEGER NOT NULL DEFAULT 0,"
                         " created TEXT NOT NULL, activated TEXT)",
                         {}, changes)) {
-        error = file.string() + ": " + sqlite3_errmsg(db);
+        Fail(error, file.string() + ": " + sqlite3_errmsg(db));
         return nullptr;
     }
     if (!store->execute("CREATE TABLE IF NOT EXISTS login_failures ("
@@ -142,7 +143,7 @@ std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& fi
                         " last INTEGER NOT NULL, attempts INTEGER NOT NULL DEFAULT 0,"
                         " PRIMARY KEY (kind, name, address))",
                         {}, changes)) {
-        error = file.string() + ": " + sqlite3_errmsg(db);
+        Fail(error, file.string() + ": " + sqlite3_errmsg(db));
         return nullptr;
     }
     return store;

@@ -56,9 +56,9 @@ public:
     AccountStore(const AccountStore&) = delete;
     AccountStore& operator=(const AccountStore&) = delete;
 
-    // Opens or creates the file (owner-only) and its table; null with the reason in `error`.
+    // Opens or creates the file (owner-only) and its table; null with the reason in `*error`.
     static std::unique_ptr<AccountStore> Open(const std::filesystem::path& file,
-                                              std::string& error);
+                                              std::string* error);
 
     Added add(const Account& account);
     std::optional<Account> find(const std::string& name);

@@ -2,6 +2,7 @@
 
 #include "market/Catalogue.h"
 #include "platform/ExactNumber.h"
+#include "platform/Failure.h"
 #include "services/GuardedServer.h"
 #include "services/MarketSource.h"
 #include "services/WireFormat.h"
@@ -89,12 +90,10 @@ std::string DataServer::url() const
     return std::string(tls ? "https://" : "http://") + host + ":" + std::to_string(m_port);
 }
 
-bool DataServer::start(std::string& error)
+bool DataServer::start(std::string* error)
 {
-    if (m_server) {
-        error = "the server is already running";
-        return false;
-    }
+    if (m_server)
+        return Fail(error, "the server is already running");
     if (!m_options.historyDir.empty()) {
         m_market = MarketSource::FromHistory(m_options.historyDir, error);
         if (!m_market)
@@ -277,7 +276,7 @@ void DataServer::addRoutes()
                     return std::nullopt;
                 return request.get_param_value(key);
             },
-            error);
+            &error);
         if (!fault) {
             Answer(response, 400, error + "\n");
             return;

@@ -79,8 +79,8 @@ public:
     DataServer(const DataServer&) = delete;
     DataServer& operator=(const DataServer&) = delete;
 
-    // Loads the market, binds and starts serving. False with the reason in `error`.
-    bool start(std::string& error);
+    // Loads the market, binds and starts serving. False with the reason in `*error`.
+    bool start(std::string* error);
     // Stops accepting, breaks off slow answers and waits for the serving threads.
     void stop();
 

@@ -1,6 +1,7 @@
 #include "services/FaultInjector.h"
 
 #include "platform/ExactNumber.h"
+#include "platform/Failure.h"
 
 #include <optional>
 
@@ -12,24 +13,22 @@ using ParamFn = std::function<std::optional<std::string>(std::string_view)>;
 
 // Absent is fine; present must be a plain decimal number no larger than `limit`.
 bool ReadNumber(const ParamFn& param, std::string_view name, std::size_t limit,
-                std::optional<std::size_t>& value, std::string& error)
+                std::optional<std::size_t>& value, std::string* error)
 {
     const std::optional<std::string> text = param(name);
     if (!text)
         return true;
     const std::optional<std::size_t> number = ParseExactNumber<std::size_t>(*text);
-    if (!number || *number > limit) {
-        error =
-            std::string(name) + "=" + *text + " is not a number from 0 to " + std::to_string(limit);
-        return false;
-    }
+    if (!number || *number > limit)
+        return Fail(error, std::string(name) + "=" + *text + " is not a number from 0 to " +
+                               std::to_string(limit));
     value = *number;
     return true;
 }
 
 } // namespace
 
-std::optional<Fault> ParseFault(const ParamFn& param, std::string& error)
+std::optional<Fault> ParseFault(const ParamFn& param, std::string* error)
 {
     constexpr std::size_t kMaxBytes = std::size_t{1} << 40;
     std::optional<std::size_t> delay, status, truncate, closeAfter, rate, times;
@@ -41,7 +40,7 @@ std::optional<Fault> ParseFault(const ParamFn& param, std::string& error)
         !ReadNumber(param, "times", 1000000, times, error))
         return std::nullopt;
     if (status && *status < 100) {
-        error = "status=" + std::to_string(*status) + " is not a number from 100 to 599";
+        Fail(error, "status=" + std::to_string(*status) + " is not a number from 100 to 599");
         return std::nullopt;
     }
 

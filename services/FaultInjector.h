@@ -30,10 +30,10 @@ struct Fault {
 //   delay_ms=N  status=N  body=TEXT  truncate=N  close_after=N  slow_bytes_per_s=N  times=N
 //   only_code=CODE
 // `param` answers a parameter's value, nullopt when absent. Answers nullopt, with the reason
-// in `error`, for a malformed value.
+// in `*error`, for a malformed value.
 std::optional<Fault>
 ParseFault(const std::function<std::optional<std::string>(std::string_view)>& param,
-           std::string& error);
+           std::string* error);
 
 // The fault waiting for the next requests. Thread-safe.
 class FaultInjector {

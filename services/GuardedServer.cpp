@@ -1,6 +1,7 @@
 #include "services/GuardedServer.h"
 
 #include "platform/AsciiText.h"
+#include "platform/Failure.h"
 
 #include <algorithm>
 #include <cctype>
@@ -322,7 +323,7 @@ Head ReadHead(DeadlineStream& stream, ReadAhead& ahead, const ConnectionLimits& 
 GuardedServer::~GuardedServer() { stopServing(); }
 
 bool GuardedServer::useTls(const std::filesystem::path& certFile,
-                           const std::filesystem::path& keyFile, std::string& error)
+                           const std::filesystem::path& keyFile, std::string* error)
 {
     std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)> context(SSL_CTX_new(TLS_server_method()),
                                                          &SSL_CTX_free);
@@ -331,8 +332,8 @@ bool GuardedServer::useTls(const std::filesystem::path& certFile,
         SSL_CTX_use_PrivateKey_file(context.get(), keyFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_check_private_key(context.get()) != 1) {
         ERR_clear_error();
-        error = "cannot use the certificate " + certFile.string() + " and key " + keyFile.string();
-        return false;
+        return Fail(error, "cannot use the certificate " + certFile.string() + " and key " +
+                               keyFile.string());
     }
     SSL_CTX_set_mode(context.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     // The session writes with write(2), which raises SIGPIPE on a connection the client has
@@ -342,13 +343,11 @@ bool GuardedServer::useTls(const std::filesystem::path& certFile,
     return true;
 }
 
-bool GuardedServer::startServing(const std::string& host, int port, std::string& error)
+bool GuardedServer::startServing(const std::string& host, int port, std::string* error)
 {
     m_port = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
-    if (m_port <= 0) {
-        error = "cannot listen on " + host + " port " + std::to_string(port);
-        return false;
-    }
+    if (m_port <= 0)
+        return Fail(error, "cannot listen on " + host + " port " + std::to_string(port));
     m_listener = svr_sock_;
     // The library listens with a queue of 5 connections; SYNs beyond it are dropped and the
     // client retries only a second later. Listening again widens the queue.

@@ -37,13 +37,13 @@ public:
     ~GuardedServer() override;
 
     // Serves HTTPS with a PEM certificate (chain) and its key, TLS 1.2 or later. Before
-    // startServing; false with the reason in `error`.
+    // startServing; false with the reason in `*error`.
     bool useTls(const std::filesystem::path& certFile, const std::filesystem::path& keyFile,
-                std::string& error);
+                std::string* error);
 
     // Binds (port 0: any free one) and serves on a background thread until stopServing().
-    // False with the reason in `error`.
-    bool startServing(const std::string& host, int port, std::string& error);
+    // False with the reason in `*error`.
+    bool startServing(const std::string& host, int port, std::string* error);
     void stopServing();
     // The bound port after a successful start.
     int boundPort() const { return m_port; }

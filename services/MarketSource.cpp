@@ -1,6 +1,7 @@
 #include "services/MarketSource.h"
 
 #include "market/Mt4Import.h"
+#include "platform/Failure.h"
 #include "platform/PosixFile.h"
 
 #include <algorithm>
@@ -41,28 +42,23 @@ double PointSize(int digits) { return std::pow(10.0, -digits); }
 } // namespace
 
 bool ReadHistoryFile(const std::filesystem::path& file, std::vector<hst::Bar>& bars, int& digits,
-                     std::string& error)
+                     std::string* error)
 {
     const ReadableFile opened = OpenForReading(file);
     std::string text;
-    if (!opened.ok() || !ReadToEnd(opened.fd.get(), text)) {
-        error = file.string() + ": cannot be read (" +
-                (opened.ok() ? std::string("read error") : opened.reason()) + ")";
-        return false;
-    }
+    if (!opened.ok() || !ReadToEnd(opened.fd.get(), text))
+        return Fail(error, file.string() + ": cannot be read (" +
+                               (opened.ok() ? std::string("read error") : opened.reason()) + ")");
     const std::span<const unsigned char> bytes(reinterpret_cast<const unsigned char*>(text.data()),
                                                text.size());
-    if (bytes.size() < hst::kHeaderSize) {
-        error = file.string() + ": shorter than a history file header";
-        return false;
-    }
+    if (bytes.size() < hst::kHeaderSize)
+        return Fail(error, file.string() + ": shorter than a history file header");
     const std::int32_t version =
         hst::DecodeVersion(std::span<const unsigned char, 4>(bytes.data(), 4));
     const std::size_t recordSize = hst::RecordSize(version);
-    if (recordSize == 0) {
-        error = file.string() + ": unknown history file version " + std::to_string(version);
-        return false;
-    }
+    if (recordSize == 0)
+        return Fail(error,
+                    file.string() + ": unknown history file version " + std::to_string(version));
     digits = std::clamp(ReadInt32(bytes, kDigitsOffset), 0, 10);
     bars.clear();
     const std::size_t records = (bytes.size() - hst::kHeaderSize) / recordSize;
@@ -85,7 +81,7 @@ std::unique_ptr<MarketSource> MarketSource::Simulated(std::uint64_t seed, std::i
 }
 
 std::unique_ptr<MarketSource> MarketSource::FromHistory(const std::filesystem::path& dir,
-                                                        std::string& error)
+                                                        std::string* error)
 {
     std::unique_ptr<MarketSource> source(new MarketSource);
     int filesRead = 0;
@@ -105,7 +101,7 @@ std::unique_ptr<MarketSource> MarketSource::FromHistory(const std::filesystem::p
         }
     }
     if (filesRead == 0) {
-        error = dir.string() + ": no MT4 history files of the catalogue";
+        Fail(error, dir.string() + ": no MT4 history files of the catalogue");
         return nullptr;
     }
     return source;

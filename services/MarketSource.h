@@ -25,10 +25,10 @@ public:
     // A simulated market whose history starts at `startUtc`.
     static std::unique_ptr<MarketSource> Simulated(std::uint64_t seed, std::int64_t startUtc);
     // The history files DIR/CODE30.hst ... DIR/CODE43200.hst of the 13 catalogue commodities.
-    // Missing files leave their series empty; answers null, with the reason in `error`, when
+    // Missing files leave their series empty; answers null, with the reason in `*error`, when
     // a file that is there cannot be read or not a single file is there.
     static std::unique_ptr<MarketSource> FromHistory(const std::filesystem::path& dir,
-                                                     std::string& error);
+                                                     std::string* error);
 
     // One quote per catalogue commodity that has any bars, plus the larger silver contracts
     // that the exchange quotes beside the catalogue's.
@@ -58,8 +58,8 @@ private:
 };
 
 // Reads every bar of one MT4 history file (version 400 or 401) and its price digits.
-// Answers false with the reason in `error`.
+// Answers false with the reason in `*error`.
 bool ReadHistoryFile(const std::filesystem::path& file, std::vector<hst::Bar>& bars, int& digits,
-                     std::string& error);
+                     std::string* error);
 
 } // namespace velmora::services

@@ -1,6 +1,7 @@
 #include "services/SmsGateway.h"
 
 #include "platform/AsciiText.h"
+#include "platform/Failure.h"
 #include "platform/TextCodec.h"
 #include "services/UtcTime.h"
 
@@ -140,16 +141,12 @@ SmsGateway::~SmsGateway() { stop(); }
 
 std::string SmsGateway::url() const { return m_server ? m_server->url(m_options.host) : ""; }
 
-bool SmsGateway::start(std::string& error)
+bool SmsGateway::start(std::string* error)
 {
-    if (m_server) {
-        error = "the SMS gateway is already running";
-        return false;
-    }
-    if (m_options.outbox.empty()) {
-        error = "no outbox file given and no home directory";
-        return false;
-    }
+    if (m_server)
+        return Fail(error, "the SMS gateway is already running");
+    if (m_options.outbox.empty())
+        return Fail(error, "no outbox file given and no home directory");
     std::error_code ignored;
     if (m_options.outbox.has_parent_path())
         std::filesystem::create_directories(m_options.outbox.parent_path(), ignored);
@@ -161,8 +158,7 @@ bool SmsGateway::start(std::string& error)
         (S_ISREG(file.st_mode) && (file.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0)) {
         if (fd >= 0)
             ::close(fd);
-        error = m_options.outbox.string() + ": cannot be written";
-        return false;
+        return Fail(error, m_options.outbox.string() + ": cannot be written");
     }
     ::close(fd);
 

@@ -51,7 +51,7 @@ public:
     SmsGateway(const SmsGateway&) = delete;
     SmsGateway& operator=(const SmsGateway&) = delete;
 
-    bool start(std::string& error);
+    bool start(std::string* error);
     void stop();
     int port() const { return m_port; }
     std::string url() const;

@@ -1,6 +1,7 @@
 #include "services/WebsitePages.h"
 
 #include "net/SelfUpdate.h"
+#include "platform/Failure.h"
 #include "platform/PosixFile.h"
 #include "services/AccountStore.h"
 
@@ -24,14 +25,12 @@ std::string SystemError(const fs::path& file)
 }
 
 // Writes `bytes` to a temporary file beside `file`, makes it durable and renames it over.
-bool ReplaceFile(const fs::path& file, std::string_view bytes, std::string& error)
+bool ReplaceFile(const fs::path& file, std::string_view bytes, std::string* error)
 {
     std::string temp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = SystemError(temp);
-        return false;
-    }
+    if (fd < 0)
+        return Fail(error, SystemError(temp));
     bool ok = ::fchmod(fd, 0644) == 0;
     for (std::size_t done = 0; ok && done < bytes.size();) {
         const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -43,12 +42,10 @@ bool ReplaceFile(const fs::path& file, std::string_view bytes, std::string& erro
     }
     ok = ok && ::fsync(fd) == 0;
     if (!ok)
-        error = SystemError(temp);
+        Fail(error, SystemError(temp));
     ::close(fd);
-    if (ok && ::rename(temp.c_str(), file.c_str()) != 0) {
-        error = SystemError(file);
-        ok = false;
-    }
+    if (ok && ::rename(temp.c_str(), file.c_str()) != 0)
+        ok = Fail(error, SystemError(file));
     if (!ok)
         (void)::unlink(temp.c_str());
     return ok;
@@ -94,27 +91,22 @@ void AddWebsitePages(httplib::Server& server, const fs::path& publishDir, const 
 }
 
 bool PublishUpdate(const fs::path& publishDir, std::string_view version, const fs::path& program,
-                   std::string_view seedHex, std::string& error)
+                   std::string_view seedHex, std::string* error)
 {
     std::string reason;
-    const std::optional<std::string> cleaned = CleanVersion(version, reason);
-    if (!cleaned || *cleaned != version) {
-        error = "version \"" + std::string(version) +
-                "\": " + (cleaned ? "trailing white space" : reason);
-        return false;
-    }
+    const std::optional<std::string> cleaned = CleanVersion(version, &reason);
+    if (!cleaned || *cleaned != version)
+        return Fail(error, "version \"" + std::string(version) +
+                               "\": " + (cleaned ? "trailing white space" : reason));
     std::string bytes;
     const ReadableFile source = OpenForReading(program);
-    if (!source.ok() || !ReadToEnd(source.fd.get(), bytes)) {
-        error = program.string() + ": " + (source.ok() ? "cannot be read" : source.reason());
-        return false;
-    }
+    if (!source.ok() || !ReadToEnd(source.fd.get(), bytes))
+        return Fail(error,
+                    program.string() + ": " + (source.ok() ? "cannot be read" : source.reason()));
     std::error_code made;
     fs::create_directories(publishDir, made);
-    if (made) {
-        error = publishDir.string() + ": " + made.message();
-        return false;
-    }
+    if (made)
+        return Fail(error, publishDir.string() + ": " + made.message());
     const fs::path file = publishDir / "velmoraupdate.rar";
     if (!ReplaceFile(file, bytes, error))
         return false;
@@ -122,10 +114,8 @@ bool PublishUpdate(const fs::path& publishDir, std::string_view version, const f
     const std::string signature = fd < 0 ? std::string() : SignUpdate(fd, version, seedHex);
     if (fd >= 0)
         ::close(fd);
-    if (signature.empty()) {
-        error = "the signing key is malformed (64 hexadecimal digits expected)";
-        return false;
-    }
+    if (signature.empty())
+        return Fail(error, "the signing key is malformed (64 hexadecimal digits expected)");
     return ReplaceFile(publishDir / "velmoraupdate.rar.sig", signature, error) &&
            ReplaceFile(publishDir / "version.html", version, error);
 }

@@ -24,10 +24,10 @@ void AddWebsitePages(httplib::Server& server, const std::filesystem::path& publi
 
 // Publishes `program` as `version` into `publishDir`: the program, its signature with the key
 // of `seedHex`, then the version text, each file replaced in one step. The version must be
-// 1 to 64 letters, digits, '.', '-' and '_'. False with the reason in `error`.
+// 1 to 64 letters, digits, '.', '-' and '_'. False with the reason in `*error`.
 bool PublishUpdate(const std::filesystem::path& publishDir, std::string_view version,
                    const std::filesystem::path& program, std::string_view seedHex,
-                   std::string& error);
+                   std::string* error);
 
 // The published files: $XDG_DATA_HOME/velmora/publish (default ~/.local/share/velmora/publish).
 std::filesystem::path DefaultPublishDir();

@@ -298,7 +298,7 @@ int RunAccountCommand(const AccountsOptions& options)
 {
     using Command = AccountsOptions::Command;
     std::string error;
-    const std::unique_ptr<AccountStore> store = AccountStore::Open(options.db, error);
+    const std::unique_ptr<AccountStore> store = AccountStore::Open(options.db, &error);
     if (!store) {
         std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
         return 1;
@@ -335,7 +335,7 @@ int RunPublishCommand(const PublishOptions& options)
     }
     std::string error;
     if (!velmora::services::PublishUpdate(options.dir, options.version, options.program, seed,
-                                          error)) {
+                                          &error)) {
         std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
         return 1;
     }
@@ -401,7 +401,7 @@ int RunServices(ServeOptions options)
     AccountServer accounts(website);
     SmsGateway gateway(sms);
     std::string error;
-    if (!server.start(error) || !accounts.start(error) || !gateway.start(error)) {
+    if (!server.start(&error) || !accounts.start(&error) || !gateway.start(&error)) {
         std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
         return 1;
     }

@@ -11,7 +11,7 @@
 namespace velmora {
 
 bool WriteChartImage(const ValueChartState& state, int screenWidth, bool profile,
-                     const std::string& path, ImageFormat format, std::string& error)
+                     const std::string& path, ImageFormat format, std::string* error)
 {
     // Fonts need a GUI application; a tool run has no display, so unless told otherwise the
     // offscreen platform is used.

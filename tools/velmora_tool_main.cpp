@@ -456,7 +456,7 @@ int PrintUpdateCheck(Session& session)
         [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
     const HttpReply reply = answer.get();
     std::string problem;
-    const std::optional<std::string> known = ReadInstalledVersionIfKnown(problem);
+    const std::optional<std::string> known = ReadInstalledVersionIfKnown(&problem);
     const std::string installed = known.value_or("");
     const std::string published = reply.ok() ? reply.body.str() : std::string();
     UpdateDecision decision = DecideUpdate(installed, published);
@@ -581,7 +581,7 @@ int DrawChart(Session& session, const ToolOptions& options, BarSeries& series)
             continue;
         std::string error;
         if (!WriteChartImage(*state, options.screenWidth.value_or(kDefaultScreenWidth),
-                             options.profile, **file, imageFormat, error)) {
+                             options.profile, **file, imageFormat, &error)) {
             std::fprintf(stderr, "velmora-tool: %s\n", error.c_str());
             return kImageFailed;
         }

@@ -68,8 +68,7 @@ std::optional<UpdaterWords> ParseUpdaterWords(const std::vector<std::string>& wo
 
 std::string CheckWords(const UpdaterWords& words)
 {
-    std::string reason;
-    const std::optional<std::string> version = CleanVersion(words.version, reason);
+    const std::optional<std::string> version = CleanVersion(words.version, nullptr);
     if (!version || *version != words.version)
         return "bad version \"" + words.version + "\"";
     if (!PlainName(words.program) || !PlainName(words.updateFile) ||
@@ -187,9 +186,9 @@ ReplaceResult ReplaceProgram(const fs::path& folder, const UpdaterWords& words,
     return result;
 }
 
-bool StartProgram(const fs::path& folder, const std::string& program, std::string& reason)
+bool StartProgram(const fs::path& folder, const std::string& program, std::string* error)
 {
-    return SpawnDetached(folder, folder / program, {"./" + program}, reason);
+    return SpawnDetached(folder, folder / program, {"./" + program}, error);
 }
 
 ReplaceResult RunUpdate(const fs::path& folder, const UpdaterWords& words, MessageSink& sink,
@@ -202,15 +201,15 @@ ReplaceResult RunUpdate(const fs::path& folder, const UpdaterWords& words, Messa
         std::this_thread::sleep_for(times.pause);
         // The version must be recordable before the program changes: a new program without
         // its version would be updated again at every start.
-        std::string problem;
+        std::string error;
         if (!SettingsStore(SettingsStore::DefaultPath())
-                 .CheckWritable(problem, times.settingsPatience)) {
-            std::fprintf(stderr, "velmora-update: %s\n", problem.c_str());
-            sink.showMessage("升级失败，原程序保留不变：设置文件无法写入（" + problem + "）");
-            std::string reason;
-            if (!StartProgram(folder, words.program, reason))
-                std::fprintf(stderr, "velmora-update: %s\n", reason.c_str());
-            result.reason = problem;
+                 .CheckWritable(&error, times.settingsPatience)) {
+            std::fprintf(stderr, "velmora-update: %s\n", error.c_str());
+            sink.showMessage("升级失败，原程序保留不变：设置文件无法写入（" + error + "）");
+            std::string startError;
+            if (!StartProgram(folder, words.program, &startError))
+                std::fprintf(stderr, "velmora-update: %s\n", startError.c_str());
+            result.reason = error;
             return result;
         }
         result = ReplaceProgram(folder, words);
@@ -222,9 +221,9 @@ ReplaceResult RunUpdate(const fs::path& folder, const UpdaterWords& words, Messa
                          result.reason);
         return result;
     }
-    std::string reason;
-    if (!StartProgram(folder, words.program, reason))
-        std::fprintf(stderr, "velmora-update: %s\n", reason.c_str());
+    std::string error;
+    if (!StartProgram(folder, words.program, &error))
+        std::fprintf(stderr, "velmora-update: %s\n", error.c_str());
     return result;
 }
 

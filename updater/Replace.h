@@ -61,9 +61,10 @@ struct ReplaceResult {
 ReplaceResult ReplaceProgram(const std::filesystem::path& folder, const UpdaterWords& words,
                              const std::function<void(ReplaceStep)>& observe = {});
 
-// Starts `folder`/program in `folder`, in a session of its own.
+// Starts `folder`/program in `folder`, in a session of its own. False, with the reason in
+// `*error`, when it cannot start.
 bool StartProgram(const std::filesystem::path& folder, const std::string& program,
-                  std::string& reason);
+                  std::string* error);
 
 struct UpdaterTimes {
     std::chrono::milliseconds grace{2000}; // between SIGTERM and SIGKILL

@@ -69,7 +69,7 @@ TEST(DrawListExport, SvgWritesEachTextAsTextAtThePaintersBaseline)
     TempDir dir;
     std::string error;
     ASSERT_TRUE(WriteDrawListImage(list, 200, 100, QString::fromStdString((dir / "a.svg").string()),
-                                   ImageFormat::Svg, error))
+                                   ImageFormat::Svg, &error))
         << error;
     const std::vector<Element> svg = ReadSvg(dir / "a.svg");
     std::vector<Element> texts;
@@ -135,7 +135,7 @@ TEST(DrawListExport, SvgShapesCoverThePixelsOfThePng)
     TempDir dir;
     std::string error;
     const QString svgPath = QString::fromStdString((dir / "b.svg").string());
-    ASSERT_TRUE(WriteDrawListImage(list, 780, 400, svgPath, ImageFormat::Svg, error)) << error;
+    ASSERT_TRUE(WriteDrawListImage(list, 780, 400, svgPath, ImageFormat::Svg, &error)) << error;
     for (DrawOp& op : list.ops) {
         if (auto* text = std::get_if<TextOp>(&op))
             text->colour = text->background;
@@ -179,7 +179,7 @@ TEST(DrawListExport, UnwritableSvgLeavesNoFile)
     std::string error;
     EXPECT_FALSE(WriteDrawListImage(list, 100, 50,
                                     QString::fromStdString((dir / "no" / "c.svg").string()),
-                                    ImageFormat::Svg, error));
+                                    ImageFormat::Svg, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "no"));
 }

@@ -60,7 +60,7 @@ protected:
             options.helpDir = services::DefaultHelpDir();
             server = std::make_unique<services::AccountServer>(options);
             std::string error;
-            ASSERT_TRUE(server->start(error)) << error;
+            ASSERT_TRUE(server->start(&error)) << error;
             endpoints.website.port = server->port();
         } else {
             endpoints.website.port = 9; // discard: nothing listens on loopback

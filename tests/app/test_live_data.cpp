@@ -89,7 +89,7 @@ protected:
         options.testRoutes = true;
         server = std::make_unique<services::DataServer>(options);
         std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
+        ASSERT_TRUE(server->start(&error)) << error;
         if (latency > 0ms) {
             services::Fault slow;
             slow.delay = latency;

@@ -54,7 +54,7 @@ protected:
                  std::string_view seed = services::kDemoUpdateSeed)
     {
         std::string error;
-        ASSERT_TRUE(services::PublishUpdate(dir / "publish", version, program, seed, error))
+        ASSERT_TRUE(services::PublishUpdate(dir / "publish", version, program, seed, &error))
             << error;
     }
 

@@ -64,7 +64,7 @@ protected:
             options.testRoutes = true;
             m_server = std::make_unique<DataServer>(options);
             std::string error;
-            EXPECT_TRUE(m_server->start(error)) << error;
+            EXPECT_TRUE(m_server->start(&error)) << error;
         }
         return *m_server;
     }
@@ -401,7 +401,7 @@ protected:
         options.keyFile = fs::path(VELMORA_TLS_DIR) / (name + "-key.pem");
         m_server = std::make_unique<DataServer>(options);
         std::string error;
-        EXPECT_TRUE(m_server->start(error)) << error;
+        EXPECT_TRUE(m_server->start(&error)) << error;
         return m_server->port();
     }
     static Endpoints Https(int port, const std::string& caName)

@@ -90,19 +90,19 @@ TEST(UpdateSignature, BindsTheBytesToTheVersion)
     const std::string key = PublicKeyOfSeed(services::kDemoUpdateSeed);
     EXPECT_EQ(key, Endpoints{}.updatePublicKey);
     const std::string signature = SignUpdate(fd, "3.0.2", services::kDemoUpdateSeed);
-    std::string reason;
-    EXPECT_TRUE(VerifyUpdate(fd, "3.0.2", signature, key, reason)) << reason;
+    std::string error;
+    EXPECT_TRUE(VerifyUpdate(fd, "3.0.2", signature, key, &error)) << error;
     // An old file replayed as a newer version, another key, a damaged signature.
-    EXPECT_FALSE(VerifyUpdate(fd, "3.0.3", signature, key, reason));
-    EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", signature, PublicKeyOfSeed(kOtherSeed), reason));
+    EXPECT_FALSE(VerifyUpdate(fd, "3.0.3", signature, key, &error));
+    EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", signature, PublicKeyOfSeed(kOtherSeed), &error));
     std::string damaged = signature;
     damaged[10] = damaged[10] == '0' ? '1' : '0';
-    EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", damaged, key, reason));
-    EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", "", key, reason));
+    EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", damaged, key, &error));
+    EXPECT_FALSE(VerifyUpdate(fd, "3.0.2", "", key, &error));
     ::close(fd);
     velmora::test::WriteWholeFile(dir / "program", "new program bytes!");
     const int changed = ::open((dir / "program").c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_FALSE(VerifyUpdate(changed, "3.0.2", signature, key, reason));
+    EXPECT_FALSE(VerifyUpdate(changed, "3.0.2", signature, key, &error));
     ::close(changed);
 }
 
@@ -128,7 +128,7 @@ protected:
     {
         velmora::test::WriteWholeFile(dir / "built", bytes);
         std::string error;
-        ASSERT_TRUE(services::PublishUpdate(dir / "publish", version, dir / "built", seed, error))
+        ASSERT_TRUE(services::PublishUpdate(dir / "publish", version, dir / "built", seed, &error))
             << error;
     }
 

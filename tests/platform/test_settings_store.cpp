@@ -253,17 +253,17 @@ TEST_F(RegistryKeyTest, FormerSectionIsMovedOnceAndNothingIsLost)
 TEST_F(RegistryKeyTest, AHeldLockIsWaitedForOnlySoLong)
 {
     const SettingsStore store(m_file);
-    std::string problem;
-    ASSERT_TRUE(store.CheckWritable(problem)) << problem;
+    std::string error;
+    ASSERT_TRUE(store.CheckWritable(&error)) << error;
     const int lock = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-    EXPECT_FALSE(store.CheckWritable(problem, std::chrono::milliseconds(100)));
-    EXPECT_NE(problem.find("lock"), std::string::npos) << problem;
+    EXPECT_FALSE(store.CheckWritable(&error, std::chrono::milliseconds(100)));
+    EXPECT_NE(error.find("lock"), std::string::npos) << error;
     ::close(lock);
-    EXPECT_TRUE(store.CheckWritable(problem, std::chrono::milliseconds(100))) << problem;
+    EXPECT_TRUE(store.CheckWritable(&error, std::chrono::milliseconds(100))) << error;
     WriteText(m_file, "not a settings file\n");
-    EXPECT_FALSE(store.CheckWritable(problem, std::chrono::milliseconds(100)));
+    EXPECT_FALSE(store.CheckWritable(&error, std::chrono::milliseconds(100)));
 }
 
 TEST_F(RegistryKeyTest, WritesAreOwnerOnlyAndLeaveNoTemporaries)

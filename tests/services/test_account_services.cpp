@@ -67,9 +67,9 @@ protected:
         options.clock = [this] { return clock.load(); };
         server = std::make_unique<AccountServer>(options);
         std::string error;
-        ASSERT_TRUE(server->start(error)) << error;
+        ASSERT_TRUE(server->start(&error)) << error;
         client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
-        store = AccountStore::Open(dir / "accounts.db", error);
+        store = AccountStore::Open(dir / "accounts.db", &error);
         ASSERT_TRUE(store) << error;
     }
 
@@ -204,7 +204,7 @@ TEST(LoginGuardTest, TheRightfulUserGetsInWhileOthersGuess)
 {
     test::TempDir dir;
     std::string error;
-    const std::unique_ptr<AccountStore> store = AccountStore::Open(dir / "accounts.db", error);
+    const std::unique_ptr<AccountStore> store = AccountStore::Open(dir / "accounts.db", &error);
     ASSERT_TRUE(store) << error;
     LoginGuard guard(*store);
     std::int64_t now = 1'800'000'000;
@@ -293,7 +293,7 @@ TEST(AccountServerLimitTest, OneAddressRegistersOnlySoManyAccounts)
     options.registrationWindow = 60;
     AccountServer server(options);
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     httplib::Client client("127.0.0.1", server.port());
     auto enrol = [&client](const std::string& name) {
         const auto reply =
@@ -384,7 +384,7 @@ protected:
         options.outbox = dir / "outbox.txt";
         gateway = std::make_unique<SmsGateway>(options);
         std::string error;
-        ASSERT_TRUE(gateway->start(error)) << error;
+        ASSERT_TRUE(gateway->start(&error)) << error;
         client = std::make_unique<httplib::Client>("127.0.0.1", gateway->port());
     }
 
@@ -451,7 +451,7 @@ TEST(SmsGatewayLimitTest, ThrottlesWrongCredentialsAndVolume)
     options.sendWindow = 60;
     SmsGateway gateway(options);
     std::string error;
-    ASSERT_TRUE(gateway.start(error)) << error;
+    ASSERT_TRUE(gateway.start(&error)) << error;
     httplib::Client client("127.0.0.1", gateway.port());
     const Endpoints defaults;
     auto send = [&](const std::string& password, const std::string& phone) {
@@ -490,7 +490,7 @@ TEST(SmsGatewayOutboxTest, OwnerOnlyEscapedAndRotatedKeepingTheNewest)
     options.maxOutbox = 2000;
     SmsGateway gateway(options);
     std::string error;
-    ASSERT_TRUE(gateway.start(error)) << error;
+    ASSERT_TRUE(gateway.start(&error)) << error;
     EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
@@ -529,7 +529,7 @@ TEST(SmsGatewayOutboxTest, AMessageThatCannotBeStoredWholeLeavesNoTrace)
     options.outbox = file;
     SmsGateway gateway(options);
     std::string error;
-    ASSERT_TRUE(gateway.start(error)) << error;
+    ASSERT_TRUE(gateway.start(&error)) << error;
     httplib::Client client("127.0.0.1", gateway.port());
     const Endpoints defaults;
     auto send = [&](const std::string& phone, const std::string& text) {
@@ -631,7 +631,7 @@ TEST(GuardedServerTest, RequestsAreBoundedInEveryPart)
     server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
     server.Post("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
     std::string error;
-    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, &error)) << error;
     std::string manyLines;
     for (int i = 0; i < 65; ++i)
         manyLines += "a" + std::to_string(i) + ": b\r\n";
@@ -658,7 +658,7 @@ TEST(GuardedServerTest, RequestsAreBoundedInEveryPart)
     // A service that takes no body refuses any.
     GuardedServer bodiless({.maxBody = 0});
     bodiless.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
-    ASSERT_TRUE(bodiless.startServing("127.0.0.1", 0, error)) << error;
+    ASSERT_TRUE(bodiless.startServing("127.0.0.1", 0, &error)) << error;
     EXPECT_EQ(StatusOf(bodiless.boundPort(), "GET /x HTTP/1.1\r\nContent-Length: 1\r\n\r\nx"), 413);
     EXPECT_EQ(StatusOf(bodiless.boundPort(), "GET /x HTTP/1.1\r\nContent-Length: 0\r\n\r\n"), 200);
 }
@@ -682,7 +682,7 @@ TEST(GuardedServerTest, TheLibrarysOwnPartStillWorks)
             });
     });
     std::string error;
-    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, &error)) << error;
 
     httplib::Client client("127.0.0.1", server.boundPort());
     const auto streamed = client.Get("/streamed");
@@ -735,7 +735,7 @@ TEST(GuardedServerTest, SlowConnectionsDoNotStarveANormalClient)
                           .headTime = std::chrono::milliseconds(300)});
     server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
     std::string error;
-    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, &error)) << error;
     std::vector<int> slow;
     for (const char* from : {"127.0.0.2", "127.0.0.2", "127.0.0.2", "127.0.0.3", "127.0.0.3",
                              "127.0.0.4", "127.0.0.4"}) {
@@ -767,7 +767,7 @@ TEST(GuardedServerTest, ATricklingClientIsCutOffAndDoesNotHoldUpOthers)
     options.limits = {.requestTime = std::chrono::milliseconds(800), .perAddress = 2};
     SmsGateway gateway(options);
     std::string error;
-    ASSERT_TRUE(gateway.start(error)) << error;
+    ASSERT_TRUE(gateway.start(&error)) << error;
 
     // A byte at a time, always well inside the per-read timeout: only the whole-request
     // deadline ends it.
@@ -796,10 +796,10 @@ TEST(GuardedServerTest, AStalledTlsHandshakeIsCutOffAtTheRequestDeadline)
     GuardedServer server({.requestTime = std::chrono::milliseconds(800)});
     std::string error;
     const std::filesystem::path tls(VELMORA_TLS_DIR);
-    ASSERT_FALSE(server.useTls(tls / "missing.pem", tls / "server-key.pem", error));
-    ASSERT_TRUE(server.useTls(tls / "server-cert.pem", tls / "server-key.pem", error)) << error;
+    ASSERT_FALSE(server.useTls(tls / "missing.pem", tls / "server-key.pem", &error));
+    ASSERT_TRUE(server.useTls(tls / "server-cert.pem", tls / "server-key.pem", &error)) << error;
     server.Get("/x", [](const httplib::Request&, httplib::Response& r) { r.body = "ok"; });
-    ASSERT_TRUE(server.startServing("127.0.0.1", 0, error)) << error;
+    ASSERT_TRUE(server.startServing("127.0.0.1", 0, &error)) << error;
     EXPECT_EQ(server.url("127.0.0.1").rfind("https://", 0), 0u);
 
     const int stalled = Connect(server.boundPort());
@@ -830,7 +830,7 @@ TEST(GuardedServerTest, OneAddressGetsItsShareAndStopBreaksOffWhatItHolds)
                       .perAddress = 2};
     SmsGateway gateway(options);
     std::string error;
-    ASSERT_TRUE(gateway.start(error)) << error;
+    ASSERT_TRUE(gateway.start(&error)) << error;
 
     // Two connections of one address are all it gets; the third is closed unanswered.
     const int first = Connect(gateway.port());

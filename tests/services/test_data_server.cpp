@@ -71,7 +71,7 @@ protected:
         options.clock = [this] { return m_clock.load(); };
         m_server = std::make_unique<DataServer>(options);
         std::string error;
-        ASSERT_TRUE(m_server->start(error)) << error;
+        ASSERT_TRUE(m_server->start(&error)) << error;
         m_client = std::make_unique<httplib::Client>("127.0.0.1", m_server->port());
     }
 
@@ -231,7 +231,7 @@ TEST(DataServerHistoryTest, ServesTheBarsOfMt4Files)
     options.historyDir = dir.path();
     DataServer server(options);
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     httplib::Client client("127.0.0.1", server.port());
     EXPECT_EQ(client.Get((kBase + "&code=EURUSD&linetype=half").c_str())->body,
               std::string(kPreamble) + "2016-08-10 13:30:00,1.1100,1.1200,1.1300,1.1000,120;<br/>"
@@ -243,7 +243,7 @@ TEST(DataServerHistoryTest, ServesTheBarsOfMt4Files)
 
     DataServerOptions empty;
     empty.historyDir = dir / "none";
-    EXPECT_FALSE(DataServer(empty).start(error));
+    EXPECT_FALSE(DataServer(empty).start(&error));
     EXPECT_NE(error.find("none"), std::string::npos) << error;
 }
 
@@ -414,7 +414,7 @@ TEST(DataServerProgramTest, AccountCommandsAddListAndActivate)
     options.db = db;
     AccountServer website(options);
     std::string error;
-    ASSERT_TRUE(website.start(error)) << error;
+    ASSERT_TRUE(website.start(&error)) << error;
     httplib::Client client("127.0.0.1", website.port());
     const auto login =
         client.Post("/weborbalt/chklogin.asp?getcode=4827", "username=bob&password=s3cret",

@@ -19,7 +19,7 @@ inline std::unique_ptr<services::AccountServer> StartUpdateWebsite(const std::fi
     options.publishDir = dir / "publish";
     options.helpDir = services::DefaultHelpDir();
     auto server = std::make_unique<services::AccountServer>(options);
-    if (!server->start(error))
+    if (!server->start(&error))
         server.reset();
     return server;
 }

@@ -239,7 +239,7 @@ TEST_F(VelmoraToolTest, QuotesAndBarsFromTheDataServer)
     velmora::services::DataServerOptions options;
     velmora::services::DataServer server(options);
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     const std::string config = configFor(server);
 
     Result result = run("quotes", config);
@@ -299,7 +299,7 @@ TEST_F(VelmoraToolTest, RelativeConfigAndCaFileAreFromTheStartingDirectory)
     options.keyFile = std::filesystem::path(VELMORA_TLS_DIR) / "server-key.pem";
     velmora::services::DataServer server(options);
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     velmora::test::CopyFile(options.certFile, dir / "start" / "certs" / "ca.pem");
     std::ofstream(dir / "start" / "velmora.ini")
         << "[data_server]\nscheme=https\nhost=127.0.0.1\nport=" << server.port()
@@ -316,7 +316,7 @@ TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
 {
     velmora::services::DataServer server(TestRoutes());
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     const std::string config = configFor(server);
 
     // Only another commodity's first request fails, so EURUSD is all there.
@@ -340,7 +340,7 @@ TEST_F(VelmoraToolTest, ServerTextCannotForgeCsvRecords)
 {
     velmora::services::DataServer server(TestRoutes());
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     const std::string config = configFor(server);
     const std::string preamble(velmora::services::kPreamble);
     using namespace std::string_literals; // the quote page below holds a NUL
@@ -409,7 +409,7 @@ TEST_F(VelmoraToolTest, SyncThenLocalEqualsTheSource)
     options.clock = [] { return std::int64_t{1796212800}; }; // 2026-12-01 12:00 UTC
     velmora::services::DataServer server(options);
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     const std::string both = store + configFor(server);
     result = run("sync", both);
     ASSERT_EQ(result.status, 0) << result.err;

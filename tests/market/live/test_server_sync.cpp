@@ -224,7 +224,7 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
     options.clock = [] { return std::int64_t{1796050800}; }; // 2026-11-30, a Monday
     services::DataServer server(options);
     std::string error;
-    ASSERT_TRUE(server.start(error)) << error;
+    ASSERT_TRUE(server.start(&error)) << error;
     services::Fault latency;
     latency.delay = 20ms;
     latency.times = 0;
