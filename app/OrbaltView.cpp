@@ -12,6 +12,7 @@
 #include "app/UserPrompts.h"
 #include "market/BarStore.h"
 #include "market/Catalogue.h"
+#include "platform/Failure.h"
 #include "session/Session.h"
 
 #include <QClipboard>
@@ -270,15 +271,13 @@ void COrbaltView::CopyImage()
         QGuiApplication::clipboard()->setImage(image);
 }
 
-bool COrbaltView::ExportImage(const QString& path, ImageFormat format, std::string& error)
+bool COrbaltView::ExportImage(const QString& path, ImageFormat format, std::string* error)
 {
     QSize size;
     const DrawList drawing = exportPass(size);
-    if (drawing.ops.empty()) {
-        error = "nothing is drawn";
-        return false;
-    }
-    return WriteDrawListImage(drawing, size.width(), size.height(), path, format, &error);
+    if (drawing.ops.empty())
+        return Fail(error, "nothing is drawn");
+    return WriteDrawListImage(drawing, size.width(), size.height(), path, format, error);
 }
 
 QString COrbaltView::ProposedImagePath() const
@@ -318,7 +317,7 @@ void COrbaltView::SaveImage()
         !path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
         path += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
     std::string error;
-    if (!ExportImage(path, ImageFormatOf(path), error)) {
+    if (!ExportImage(path, ImageFormatOf(path), &error)) {
         m_prompts.showMessage("图片保存失败：" + path.toStdString());
         return;
     }

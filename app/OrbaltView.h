@@ -60,8 +60,8 @@ public:
     void SaveImage();
     // A name from what the view shows, in the folder last saved into (else the home folder).
     QString ProposedImagePath() const;
-    // Writes the image to `path`; false with the reason in `error`.
-    bool ExportImage(const QString& path, ImageFormat format, std::string& error);
+    // Writes the image to `path`; false with the reason in `*error`.
+    bool ExportImage(const QString& path, ImageFormat format, std::string* error);
     // The right button's menu: copy and save for every view; for charts the profile layer's
     // switch (价值区), print and preview.
     QMenu* MakeContextMenu(QWidget* parent);

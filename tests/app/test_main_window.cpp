@@ -449,12 +449,12 @@ TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
     const velmora::test::TempDir dir;
     std::string error;
     const QString png = QString::fromStdString((dir / "c.png").string());
-    ASSERT_TRUE(chart->ExportImage(png, ImageFormat::Png, error)) << error;
+    ASSERT_TRUE(chart->ExportImage(png, ImageFormat::Png, &error)) << error;
     EXPECT_EQ(QImage(png).size(), QSize(page.width, page.height));
     const QString svg = QString::fromStdString((dir / "c.svg").string());
-    ASSERT_TRUE(chart->ExportImage(svg, ImageFormat::Svg, error)) << error;
+    ASSERT_TRUE(chart->ExportImage(svg, ImageFormat::Svg, &error)) << error;
     EXPECT_GT(std::filesystem::file_size((dir / "c.svg")), 1000u);
-    EXPECT_FALSE(chart->ExportImage(QStringLiteral("/nonexistent/c.png"), ImageFormat::Png, error));
+    EXPECT_FALSE(chart->ExportImage(QStringLiteral("/nonexistent/c.png"), ImageFormat::Png, &error));
 
     // The save dialog proposes the chart's code, period and the day of the bar at the cursor.
     const BarSeries& series = session.barStore.Series(kGold, kDay);
