@@ -186,7 +186,7 @@ AccountOutcome LogoutReply(const HttpReply& reply, UserInfo& user)
     AccountOutcome outcome;
     if (!reply.ok()) {
         outcome.message = "注销失败，无法连接账户服务器!";
-        outcome.status = "注销失败: " + CHttpClient::ErrorText(reply.code);
+        outcome.status = "注销失败: " + CHttpClient::errorText(reply.code);
         return outcome;
     }
     if (reply.body.empty()) {

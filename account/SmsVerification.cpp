@@ -60,11 +60,11 @@ int DrawVerificationCode()
 bool SmsSent(const HttpReply& reply)
 {
     std::string status;
-    return CHttpClient::SmsStatus(reply, status) == 0;
+    return CHttpClient::smsStatus(reply, status) == 0;
 }
 
-CSmsVerification::Request CSmsVerification::Begin(const Endpoints& endpoints,
-                                                  std::string_view mobile, Clock::time_point now)
+SmsVerification::Request SmsVerification::begin(const Endpoints& endpoints, std::string_view mobile,
+                                                Clock::time_point now)
 {
     if (mobile.empty())
         return {"手机不能为空!", {}};
@@ -76,9 +76,8 @@ CSmsVerification::Request CSmsVerification::Begin(const Endpoints& endpoints,
     return {{}, VerificationCodeUrl(endpoints, mobile, code)};
 }
 
-std::optional<std::string> CSmsVerification::Refusal(std::string_view typed,
-                                                     std::string_view mobile,
-                                                     Clock::time_point now) const
+std::optional<std::string> SmsVerification::refusal(std::string_view typed, std::string_view mobile,
+                                                    Clock::time_point now) const
 {
     if (m_code.empty())
         return "请先获取手机验证码!";
@@ -93,17 +92,17 @@ std::optional<std::string> CSmsVerification::Refusal(std::string_view typed,
     return std::nullopt;
 }
 
-std::string CSmsVerification::ResultMessage(const HttpReply& reply)
+std::string SmsVerification::resultMessage(const HttpReply& reply)
 {
     return SmsSent(reply) ? "发送手机验证码成功!" : "发送手机验证码失败!";
 }
 
-AccountOutcome CSmsVerification::Result(const HttpReply& reply)
+AccountOutcome SmsVerification::result(const HttpReply& reply)
 {
     if (!reply.ok())
         return TransferFailed("发送手机验证码", "短信网关", reply);
     AccountOutcome outcome;
-    outcome.message = ResultMessage(reply);
+    outcome.message = resultMessage(reply);
     return outcome;
 }
 

@@ -36,7 +36,7 @@ bool SmsSent(const HttpReply& reply);
 // The code sent last from one user center dialog; the dialog owns it, so closing the dialog
 // forgets the code and register and modify then need a new one. A code belongs to the number
 // it was sent to, serves one request and lasts 10 minutes.
-class CSmsVerification {
+class SmsVerification {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::minutes kLifetime{10};
@@ -48,24 +48,24 @@ public:
         std::string message;
         std::string url;
     };
-    Request Begin(const Endpoints& endpoints, std::string_view mobile,
+    Request begin(const Endpoints& endpoints, std::string_view mobile,
                   Clock::time_point now = Clock::now());
 
     // The message for the reply of the send that Begin asked for.
-    static std::string ResultMessage(const HttpReply& reply);
+    static std::string resultMessage(const HttpReply& reply);
     // What the dialog shows for that reply: the message alone, or for a transfer that
     // failed the reason too, in the message and in the status box.
-    static AccountOutcome Result(const HttpReply& reply);
+    static AccountOutcome result(const HttpReply& reply);
 
     // Only the last code sent counts; without one nothing is accepted.
-    bool Accepts(std::string_view typed) const { return !m_code.empty() && typed == m_code; }
+    bool accepts(std::string_view typed) const { return !m_code.empty() && typed == m_code; }
     const std::string& code() const { return m_code; }
 
     // Why the typed code cannot go with a request for `mobile`; nullopt when it can.
-    std::optional<std::string> Refusal(std::string_view typed, std::string_view mobile,
+    std::optional<std::string> refusal(std::string_view typed, std::string_view mobile,
                                        Clock::time_point now = Clock::now()) const;
     // The code has gone with a request and serves no other.
-    void Spend() { m_spent = true; }
+    void spend() { m_spent = true; }
 
 private:
     std::string m_code;

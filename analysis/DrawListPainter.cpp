@@ -270,7 +270,7 @@ private:
         layout.endLayout();
         shaped.origin = QPointF(0, -line.ascent());
         shaped.runs = layout.glyphRuns();
-        shaped.inkInCell = InkInCell(font, shaped, 1);
+        shaped.inkInCell = inkInCellAt(font, shaped, 1);
         return font.texts.emplace(text, std::move(shaped)).first->second;
     }
 
@@ -279,7 +279,7 @@ private:
     {
         const int ratio = m_stamps.format != QImage::Format_Invalid ? m_stamps.ratio : 1;
         if (shaped.inkRatio != ratio) {
-            shaped.inkInCell = InkInCell(font, shaped, ratio);
+            shaped.inkInCell = inkInCellAt(font, shaped, ratio);
             shaped.inkRatio = ratio;
         }
         return shaped.inkInCell;
@@ -287,7 +287,7 @@ private:
 
     // Draws the glyphs on a clear image one cell larger all round and looks for ink outside
     // the middle cell: such a text would draw over its neighbours, which a stamp cannot.
-    bool InkInCell(const FittedFont& font, const ShapedText& shaped, int ratio) const
+    bool inkInCellAt(const FittedFont& font, const ShapedText& shaped, int ratio) const
     {
         const int margin = std::max(font.cellHeight, 8);
         const QRectF reach(-margin, -margin, shaped.advance + 2 * margin,

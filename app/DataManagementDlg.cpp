@@ -188,10 +188,10 @@ void DataManagementDialog::onTreeDoubleClicked(QTreeWidgetItem* item)
     m_seriesLabel->setText(item->parent()->text(0) + QLatin1Char(' ') + item->text(0));
     m_commodity = commodity;
     m_period = period;
-    FillList(commodity, period);
+    fillList(commodity, period);
 }
 
-void DataManagementDialog::FillList(int commodity, int period)
+void DataManagementDialog::fillList(int commodity, int period)
 {
     if (!IsValidCommodity(commodity) || !IsValidPeriod(period))
         return;
@@ -234,7 +234,7 @@ void DataManagementDialog::onUpdateRecord()
     ApplyBarEdit(bar, Text(m_barBoxes[0]), Text(m_barBoxes[1]), Text(m_barBoxes[2]),
                  Text(m_barBoxes[3]), Text(m_barBoxes[4]), Text(m_barBoxes[5]));
     m_session.barStore.notifyChanged(m_commodity, m_period, SeriesChange::Edited);
-    FillList(m_commodity, m_period);
+    fillList(m_commodity, m_period);
 }
 
 void DataManagementDialog::onClear()
@@ -244,7 +244,7 @@ void DataManagementDialog::onClear()
     m_session.barStore.reset();
     m_session.barStore.notifyChanged(-1, -1, SeriesChange::Cleared);
     if (m_series != nullptr)
-        FillList(m_commodity, m_period);
+        fillList(m_commodity, m_period);
 }
 
 void DataManagementDialog::onSyncAll()

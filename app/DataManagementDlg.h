@@ -47,7 +47,7 @@ public:
     QPushButton* browseButton() const { return m_browse; }
 
     // Shows the bars of one commodity and period; out of range leaves the list as it is.
-    void FillList(int commodity, int period);
+    void fillList(int commodity, int period);
 
 private:
     void onTreeDoubleClicked(QTreeWidgetItem* item);

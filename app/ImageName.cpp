@@ -75,9 +75,9 @@ std::string QuoteBoardImageName(int year, int month, int day)
 // folder of Chinese names reaches that.
 std::filesystem::path ImageSaveFolder(const std::filesystem::path& fallback)
 {
-    const std::filesystem::path store = SettingsStore::DefaultPath();
+    const std::filesystem::path store = SettingsStore::defaultPath();
     std::string folder;
-    if (store.empty() || !SettingsStore(store).Read(kRegistry.subKey, kRegistry.imageDir, folder) ||
+    if (store.empty() || !SettingsStore(store).read(kRegistry.subKey, kRegistry.imageDir, folder) ||
         folder.empty())
         return fallback;
     std::error_code error;
@@ -87,12 +87,12 @@ std::filesystem::path ImageSaveFolder(const std::filesystem::path& fallback)
 
 void RememberImageSaveFolder(const std::filesystem::path& folder)
 {
-    const std::filesystem::path store = SettingsStore::DefaultPath();
+    const std::filesystem::path store = SettingsStore::defaultPath();
     if (store.empty() || folder.empty())
         return;
     const SettingsStore settings(store);
-    if (settings.Prepare())
-        settings.Write(kRegistry.subKey, kRegistry.imageDir, folder.string());
+    if (settings.prepare())
+        settings.write(kRegistry.subKey, kRegistry.imageDir, folder.string());
 }
 
 } // namespace velmora

@@ -39,7 +39,7 @@ void CImageToolBar::actionEvent(QActionEvent* event)
     }
 }
 
-std::optional<QColor> CImageToolBar::KeyColour(const QByteArray& bmp)
+std::optional<QColor> CImageToolBar::keyColour(const QByteArray& bmp)
 {
     if (bmp.size() < 54 || !bmp.startsWith("BM"))
         return std::nullopt;
@@ -73,7 +73,7 @@ bool CImageToolBar::LoadImageStrips(int buttonWidth, int normalBitmap, int hotBi
         if (!file.open(QIODevice::ReadOnly))
             return false;
         const QByteArray bytes = file.readAll();
-        const std::optional<QColor> key = KeyColour(bytes);
+        const std::optional<QColor> key = keyColour(bytes);
         QImage strip = QImage::fromData(bytes, "BMP");
         if (!key || strip.isNull() || buttonWidth <= 0)
             return false;

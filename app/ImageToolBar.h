@@ -19,7 +19,7 @@ public:
 
     // The key colour of a bitmap file: the first three bytes of its pixel data, as blue,
     // green, red.
-    static std::optional<QColor> KeyColour(const QByteArray& bmpFile);
+    static std::optional<QColor> keyColour(const QByteArray& bmpFile);
 
     // The buttons show their prompts in the status bar only, never as tooltips.
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -57,7 +57,7 @@ LiveData::LiveData(COrbaltApp& app, UserPrompts& prompts, std::chrono::milliseco
         [this](const HttpReply& reply) {
             m_app.session().quoteFeed.pollSettled(reply, m_app.session().catalogue);
             if (CMainFrame* frame = m_app.mainFrame()) {
-                frame->RefreshViews();
+                frame->refreshViews();
                 frame->showFeedState();
             }
         });

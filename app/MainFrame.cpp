@@ -181,10 +181,10 @@ void CMainFrame::buildToolBar()
     }
     // The layer's button stays pressed while the layer is shown, whoever turned it on.
     QAction* layer = action(ID_PROFILE_LAYER);
-    CProfileLayerSwitch& layerSwitch = m_app.profileLayer();
+    ProfileLayerSwitch& layerSwitch = m_app.profileLayer();
     layer->setCheckable(true);
     layer->setChecked(layerSwitch.shown());
-    connect(&layerSwitch, &CProfileLayerSwitch::shownChanged, layer, &QAction::setChecked);
+    connect(&layerSwitch, &ProfileLayerSwitch::shownChanged, layer, &QAction::setChecked);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
 }
 
@@ -241,7 +241,7 @@ void CMainFrame::showFeedState()
                      interrupted ? QColor(Qt::red)
                                  : statusBar()->palette().color(QPalette::WindowText));
     m_feedPane->setPalette(palette);
-    RefreshViews();
+    refreshViews();
 }
 
 void CMainFrame::updateLockPanes()
@@ -300,13 +300,13 @@ void CMainFrame::navigate(int id)
     COrbaltDoc* doc = view->document();
     switch (CanonicalCommand(id)) {
     case ID_NEXT_TIME_UNIT:
-        view->NextTimeUnit();
+        view->nextTimeUnit();
         break;
     case ID_PREV_TIME_UNIT:
-        view->PrevTimeUnit();
+        view->prevTimeUnit();
         break;
     case ID_CURRENT_PRICE:
-        view->CentreOnCurrentPrice();
+        view->centreOnCurrentPrice();
         break;
     default:
         if (const auto target = ApplyNavigation(id, {doc->kind, doc->period})) {
@@ -447,7 +447,7 @@ void CMainFrame::cascade()
         active->raise();
 }
 
-void CMainFrame::RefreshViews()
+void CMainFrame::refreshViews()
 {
     for (CDocTemplate* docTemplate : m_app.templates()) {
         for (CDocument* doc : docTemplate->documents()) {

@@ -36,7 +36,7 @@ public:
     void OnCommand(int id);
 
     // After each quote poll, good or failed: repaint quote boards, retitle charts.
-    void RefreshViews();
+    void refreshViews();
     // The feed pane, a permanent one left of the lock keys, tells the state of the quote feed:
     // the time of the last good poll, or 行情中断 in red with the reason once polls have been
     // failing for a while (empty before any poll has answered). Also runs on the panes' timer,

@@ -28,8 +28,7 @@ constexpr std::string_view kExitQuestion = "您确认要退出Velmora系统?";
 } // namespace
 
 COrbaltApp::COrbaltApp(Session& session, UserPrompts& prompts)
-    : m_session(session), m_prompts(prompts),
-      m_profileLayer(std::make_unique<CProfileLayerSwitch>())
+    : m_session(session), m_prompts(prompts), m_profileLayer(std::make_unique<ProfileLayerSwitch>())
 {
 }
 

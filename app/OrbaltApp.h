@@ -11,7 +11,7 @@ namespace velmora {
 class CDocTemplate;
 class CDocument;
 class CMainFrame;
-class CProfileLayerSwitch;
+class ProfileLayerSwitch;
 class CView;
 class UserPrompts;
 struct Session;
@@ -56,14 +56,14 @@ public:
     UserPrompts& prompts() const { return m_prompts; }
     Session& session() const { return m_session; }
     // The profile layer's switch of every chart window.
-    CProfileLayerSwitch& profileLayer() const { return *m_profileLayer; }
+    ProfileLayerSwitch& profileLayer() const { return *m_profileLayer; }
     AppHooks& hooks() { return m_hooks; }
 
 private:
     Session& m_session;
     UserPrompts& m_prompts;
     AppHooks m_hooks;
-    std::unique_ptr<CProfileLayerSwitch> m_profileLayer;
+    std::unique_ptr<ProfileLayerSwitch> m_profileLayer;
     std::vector<std::unique_ptr<CDocTemplate>> m_templates;
     // Declared last so that it goes first: its views still talk to the documents.
     std::unique_ptr<CMainFrame> m_mainFrame;

@@ -51,14 +51,14 @@ int ScreenWidth()
 } // namespace
 
 COrbaltView::COrbaltView(COrbaltDoc* document, UserPrompts& prompts,
-                         CProfileLayerSwitch& profileLayer)
+                         ProfileLayerSwitch& profileLayer)
     : CView(document), m_prompts(prompts), m_profileLayer(profileLayer),
       m_chart(std::make_unique<ValueChartState>())
 {
     viewport()->setAutoFillBackground(false);
     // The level under the pointer goes to the status bar.
     viewport()->setMouseTracking(true);
-    connect(&m_profileLayer, &CProfileLayerSwitch::shownChanged, this, [this] { Invalidate(); });
+    connect(&m_profileLayer, &ProfileLayerSwitch::shownChanged, this, [this] { Invalidate(); });
 }
 
 COrbaltView::~COrbaltView() = default;
@@ -67,7 +67,7 @@ COrbaltDoc* COrbaltView::document() const { return static_cast<COrbaltDoc*>(GetD
 
 Session& COrbaltView::session() const { return document()->session(); }
 
-void COrbaltView::NextTimeUnit()
+void COrbaltView::nextTimeUnit()
 {
     // The series belongs to the store; every view of it moves with the cursor.
     auto* series = const_cast<BarSeries*>(m_chart->series);
@@ -75,7 +75,7 @@ void COrbaltView::NextTimeUnit()
         ++series->cursor;
 }
 
-void COrbaltView::PrevTimeUnit()
+void COrbaltView::prevTimeUnit()
 {
     auto* series = const_cast<BarSeries*>(m_chart->series);
     const int period = document()->period;
@@ -99,7 +99,7 @@ void COrbaltView::Retitle()
     }
 }
 
-void COrbaltView::CentreOnCurrentPrice()
+void COrbaltView::centreOnCurrentPrice()
 {
     m_centredFor.reset();
     Invalidate();
@@ -217,7 +217,7 @@ void COrbaltView::OnDraw(QPainter& painter)
     PaintDrawList(painter, m_lastDrawing, exposed);
 }
 
-void COrbaltView::PrintTo(QPrinter& printer)
+void COrbaltView::printTo(QPrinter& printer)
 {
     QPainter painter(&printer);
     if (!painter.isActive())
@@ -235,14 +235,14 @@ void COrbaltView::OnFilePrint()
     QPrinter printer;
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() == QDialog::Accepted)
-        PrintTo(printer);
+        printTo(printer);
 }
 
 void COrbaltView::OnFilePrintPreview()
 {
     QPrintPreviewDialog preview(this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* printer) { PrintTo(*printer); });
+            [this](QPrinter* printer) { printTo(*printer); });
     preview.exec();
 }
 
@@ -255,7 +255,7 @@ DrawList COrbaltView::exportPass(QSize& size)
     return drawing;
 }
 
-QImage COrbaltView::RenderImage()
+QImage COrbaltView::renderImage()
 {
     QSize size;
     const DrawList drawing = exportPass(size);
@@ -264,14 +264,14 @@ QImage COrbaltView::RenderImage()
     return RenderDrawList(drawing, size.width(), size.height());
 }
 
-void COrbaltView::CopyImage()
+void COrbaltView::copyImage()
 {
-    const QImage image = RenderImage();
+    const QImage image = renderImage();
     if (!image.isNull())
         QGuiApplication::clipboard()->setImage(image);
 }
 
-bool COrbaltView::ExportImage(const QString& path, ImageFormat format, std::string* error)
+bool COrbaltView::exportImage(const QString& path, ImageFormat format, std::string* error)
 {
     QSize size;
     const DrawList drawing = exportPass(size);
@@ -280,7 +280,7 @@ bool COrbaltView::ExportImage(const QString& path, ImageFormat format, std::stri
     return WriteDrawListImage(drawing, size.width(), size.height(), path, format, error);
 }
 
-QString COrbaltView::ProposedImagePath() const
+QString COrbaltView::proposedImagePath() const
 {
     const COrbaltDoc* doc = document();
     std::string name;
@@ -302,13 +302,13 @@ QString COrbaltView::ProposedImagePath() const
     return QDir(QString::fromStdString(folder.string())).filePath(QString::fromStdString(name));
 }
 
-void COrbaltView::SaveImage()
+void COrbaltView::saveImage()
 {
     const QString png = QStringLiteral("PNG 图片 (*.png)");
     const QString svg = QStringLiteral("SVG 矢量图 (*.svg)");
     QString filter = png;
     QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("另存为图片"), ProposedImagePath(),
+        QFileDialog::getSaveFileName(this, QStringLiteral("另存为图片"), proposedImagePath(),
                                      png + QStringLiteral(";;") + svg, &filter);
     if (path.isEmpty())
         return;
@@ -317,14 +317,14 @@ void COrbaltView::SaveImage()
         !path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive))
         path += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
     std::string error;
-    if (!ExportImage(path, ImageFormatOf(path), &error)) {
+    if (!exportImage(path, ImageFormatOf(path), &error)) {
         m_prompts.showMessage("图片保存失败：" + path.toStdString());
         return;
     }
     RememberImageSaveFolder(QFileInfo(path).absolutePath().toStdString());
 }
 
-QMenu* COrbaltView::MakeContextMenu(QWidget* parent)
+QMenu* COrbaltView::makeContextMenu(QWidget* parent)
 {
     auto* menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("viewMenu"));
@@ -335,8 +335,8 @@ QMenu* COrbaltView::MakeContextMenu(QWidget* parent)
         QObject::connect(action, &QAction::triggered, menu, handler);
     };
     add(board ? QStringLiteral("复制") : QStringLiteral("复制图表"), "copyImage",
-        [this] { CopyImage(); });
-    add(QStringLiteral("另存为图片..."), "saveImage", [this] { SaveImage(); });
+        [this] { copyImage(); });
+    add(QStringLiteral("另存为图片..."), "saveImage", [this] { saveImage(); });
     if (!board) {
         menu->addSeparator();
         add(QStringLiteral("价值区"), "profileLayer", [this] { m_profileLayer.toggle(); });
@@ -429,7 +429,7 @@ bool COrbaltView::viewportEvent(QEvent* event)
 
 void COrbaltView::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu* menu = MakeContextMenu(this);
+    QMenu* menu = makeContextMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
 }

@@ -18,7 +18,7 @@ class QPrinter;
 namespace velmora {
 
 class COrbaltDoc;
-class CProfileLayerSwitch;
+class ProfileLayerSwitch;
 class UserPrompts;
 struct Session;
 
@@ -28,14 +28,14 @@ class COrbaltView : public CView {
     Q_OBJECT
 
 public:
-    COrbaltView(COrbaltDoc* document, UserPrompts& prompts, CProfileLayerSwitch& profileLayer);
+    COrbaltView(COrbaltDoc* document, UserPrompts& prompts, ProfileLayerSwitch& profileLayer);
     ~COrbaltView() override;
 
     COrbaltDoc* document() const;
 
     // Cursor steps of the series last analysed; ignored before a pass chose a series.
-    void NextTimeUnit();
-    void PrevTimeUnit();
+    void nextTimeUnit();
+    void prevTimeUnit();
 
     // Recomputes the chart title from the current quote, keeping the last counts; repaints
     // when the current price has moved since the last drawing marked it.
@@ -43,28 +43,28 @@ public:
 
     // Scrolls so that the current price's level is in the middle of the view, at the next
     // paint. A chart does so by itself when it opens and when its commodity or period changes.
-    void CentreOnCurrentPrice();
+    void centreOnCurrentPrice();
 
     // Prints the view with the same drawing pass as the screen.
-    void PrintTo(QPrinter& printer);
+    void printTo(QPrinter& printer);
     void OnFilePrint();
     void OnFilePrintPreview();
 
     // What the view shows, as a white image through the same drawing pass as the screen: a
     // chart's whole page, the quote board at the window's size. Null when nothing is drawn.
-    QImage RenderImage();
+    QImage renderImage();
     // The image on the clipboard.
-    void CopyImage();
+    void copyImage();
     // Asks for a file and writes the image there, PNG or SVG by the chosen name. The dialog
-    // proposes ProposedImagePath and the folder of a saved file is kept for the next save.
-    void SaveImage();
+    // proposes proposedImagePath and the folder of a saved file is kept for the next save.
+    void saveImage();
     // A name from what the view shows, in the folder last saved into (else the home folder).
-    QString ProposedImagePath() const;
+    QString proposedImagePath() const;
     // Writes the image to `path`; false with the reason in `*error`.
-    bool ExportImage(const QString& path, ImageFormat format, std::string* error);
+    bool exportImage(const QString& path, ImageFormat format, std::string* error);
     // The right button's menu: copy and save for every view; for charts the profile layer's
     // switch (价值区), print and preview.
-    QMenu* MakeContextMenu(QWidget* parent);
+    QMenu* makeContextMenu(QWidget* parent);
 
     // What the last paint drew, in page coordinates; for tests and printing.
     const DrawList& lastDrawing() const { return m_lastDrawing; }
@@ -98,7 +98,7 @@ private:
     std::string profileLevelText(int row) const;
 
     UserPrompts& m_prompts;
-    CProfileLayerSwitch& m_profileLayer;
+    ProfileLayerSwitch& m_profileLayer;
     std::unique_ptr<ValueChartState> m_chart;
     std::optional<ValueProfile> m_profile;
     DrawList m_lastDrawing;

@@ -4,14 +4,14 @@
 
 namespace velmora {
 
-bool CProfileLayerSwitch::shown() const
+bool ProfileLayerSwitch::shown() const
 {
     if (!m_shown)
         m_shown = ReadProfileLayerShown();
     return *m_shown;
 }
 
-void CProfileLayerSwitch::setShown(bool shown)
+void ProfileLayerSwitch::setShown(bool shown)
 {
     const bool changed = shown != this->shown();
     m_shown = shown;

@@ -7,7 +7,7 @@ namespace velmora {
 
 // The switch of the profile layer that the toolbar button and every chart window's menu share;
 // the windows repaint and the button follows when it changes. The application owns it.
-class CProfileLayerSwitch : public QObject {
+class ProfileLayerSwitch : public QObject {
     Q_OBJECT
 
 public:

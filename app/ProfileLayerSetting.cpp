@@ -16,20 +16,20 @@ constexpr std::string_view kProfileLayerName = "VELMORA_PROFILE";
 
 bool ReadProfileLayerShown()
 {
-    const std::filesystem::path store = SettingsStore::DefaultPath();
+    const std::filesystem::path store = SettingsStore::defaultPath();
     std::string value;
     return !store.empty() &&
-           SettingsStore(store).Read(kRegistry.subKey, kProfileLayerName, value) && value == "1";
+           SettingsStore(store).read(kRegistry.subKey, kProfileLayerName, value) && value == "1";
 }
 
 void WriteProfileLayerShown(bool shown)
 {
-    const std::filesystem::path store = SettingsStore::DefaultPath();
+    const std::filesystem::path store = SettingsStore::defaultPath();
     if (store.empty())
         return;
     const SettingsStore settings(store);
-    if (settings.Prepare())
-        settings.Write(kRegistry.subKey, kProfileLayerName, shown ? "1" : "0");
+    if (settings.prepare())
+        settings.write(kRegistry.subKey, kProfileLayerName, shown ? "1" : "0");
 }
 
 } // namespace velmora

@@ -142,7 +142,7 @@ QWebEngineProfile* HelpProfile()
     return profile;
 }
 
-QUrl CQorurlView::StartPage(const Endpoints& endpoints)
+QUrl CQorurlView::startPage(const Endpoints& endpoints)
 {
     return QUrl(QString::fromStdString(WebsiteUrl(endpoints, "/helponline/mainindex.html")));
 }
@@ -195,7 +195,7 @@ QUrl CQorurlView::startPage() const
 {
     // The website the program's client talks to.
     const Session& session = static_cast<const COrbaltDoc*>(GetDocument())->session();
-    return StartPage(session.g_pHttpClient ? session.g_pHttpClient->endpoints()
+    return startPage(session.g_pHttpClient ? session.g_pHttpClient->endpoints()
                                            : CurrentEndpoints());
 }
 
@@ -208,7 +208,7 @@ void CQorurlView::OnInitialUpdate()
     m_browser->load(startPage());
 }
 
-void CQorurlView::PrintTo(QPrinter& printer) { m_browser->print(&printer); }
+void CQorurlView::printTo(QPrinter& printer) { m_browser->print(&printer); }
 
 void CQorurlView::OnFilePrint()
 {
@@ -223,7 +223,7 @@ void CQorurlView::OnFilePrint()
     connect(
         m_browser, &QWebEngineView::printFinished, this, [this] { m_printer.reset(); },
         Qt::SingleShotConnection);
-    PrintTo(*m_printer);
+    printTo(*m_printer);
 }
 
 // The engine paints and takes input in a child widget it makes when the page first shows.

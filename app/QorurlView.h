@@ -31,15 +31,15 @@ public:
     void OnInitialUpdate() override;
 
     // Prints the page through the engine; printFinished tells whether it worked.
-    void PrintTo(QPrinter& printer);
-    // The standard print dialog, then PrintTo.
+    void printTo(QPrinter& printer);
+    // The standard print dialog, then printTo.
     void OnFilePrint();
 
     QWebEngineView* browser() const { return m_browser; }
     // The line above the page that says it is the installed copy; shown with local pages only.
     QLabel* localNote() const { return m_localNote; }
     // The help start page of the website at `endpoints`.
-    static QUrl StartPage(const Endpoints& endpoints);
+    static QUrl startPage(const Endpoints& endpoints);
 
 signals:
     void printFinished(bool ok);

@@ -16,7 +16,7 @@ class UserPrompts;
 class StoredHistory {
 public:
     StoredHistory(COrbaltApp& app, UserPrompts& prompts,
-                  std::filesystem::path file = HistoryDb::DefaultPath());
+                  std::filesystem::path file = HistoryDb::defaultPath());
     // Writes what is still queued.
     ~StoredHistory();
     StoredHistory(const StoredHistory&) = delete;

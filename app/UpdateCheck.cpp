@@ -17,7 +17,7 @@
 
 namespace velmora {
 
-UpdateCheck::Options UpdateCheck::DefaultOptions()
+UpdateCheck::Options UpdateCheck::defaultOptions()
 {
     return {RunningProgramFolder(), CurrentEndpoints().updatePublicKey, &StartUpdater};
 }
@@ -52,7 +52,7 @@ void UpdateCheck::CheckForUpdate()
         return;
     m_busy = true;
     QPointer<UpdateCheck> self(this);
-    client->StartVersion([self](HttpReply&& reply) {
+    client->startVersion([self](HttpReply&& reply) {
         const bool ok = reply.ok();
         std::string published = ok ? reply.body.str() : std::string();
         PostToGui([self, ok, published = std::move(published)] {

@@ -32,10 +32,10 @@ public:
             startUpdater;
     };
     // The running program's folder, the configured key, the real updater.
-    static Options DefaultOptions();
+    static Options defaultOptions();
 
     // Installs the app's checkForUpdate hook.
-    UpdateCheck(COrbaltApp& app, UserPrompts& prompts, Options options = DefaultOptions());
+    UpdateCheck(COrbaltApp& app, UserPrompts& prompts, Options options = defaultOptions());
     ~UpdateCheck() override;
 
     // Asks for the published version unless the program's folder is not the user's to write.

@@ -180,14 +180,14 @@ void CUserCenterDlg::setBusy(bool busy)
         button->setEnabled(!busy);
 }
 
-void CUserCenterDlg::run(const QString& label, CUserRequest::Start start, CUserRequest::Done done)
+void CUserCenterDlg::run(const QString& label, UserRequest::Start start, UserRequest::Done done)
 {
     setBusy(true);
-    CUserRequest::Run(client(), this, label, start,
-                      [this, done = std::move(done)](HttpReply&& reply) {
-                          setBusy(false);
-                          done(std::move(reply));
-                      });
+    UserRequest::run(client(), this, label, start,
+                     [this, done = std::move(done)](HttpReply&& reply) {
+                         setBusy(false);
+                         done(std::move(reply));
+                     });
 }
 
 void CUserCenterDlg::onLogin()
@@ -198,7 +198,7 @@ void CUserCenterDlg::onLogin()
     run(
         QStringLiteral("正在登陆…"),
         [this, body = AccountFormBody(AccountRequestKind::Login, form)](ReplyHandler handler) {
-            return client().StartAccount(AccountRequestKind::Login, body, std::move(handler));
+            return client().startAccount(AccountRequestKind::Login, body, std::move(handler));
         },
         [this, form](HttpReply&& reply) {
             apply(LoginReply(reply, form, m_session.CurrentUser, m_session.vault));
@@ -213,7 +213,7 @@ void CUserCenterDlg::onLogout()
     run(
         QStringLiteral("正在注销…"),
         [this, body = AccountFormBody(AccountRequestKind::Logout, form)](ReplyHandler handler) {
-            return client().StartAccount(AccountRequestKind::Logout, body, std::move(handler));
+            return client().startAccount(AccountRequestKind::Logout, body, std::move(handler));
         },
         [this](HttpReply&& reply) { apply(LogoutReply(reply, m_session.CurrentUser)); });
 }
@@ -222,13 +222,13 @@ void CUserCenterDlg::onRegister()
 {
     const AccountForm form = typed();
     if (refused(CheckDetails(AccountRequestKind::Register, form, m_sms.code())) ||
-        refused(m_sms.Refusal(form.code, form.telphone)))
+        refused(m_sms.refusal(form.code, form.telphone)))
         return;
-    m_sms.Spend();
+    m_sms.spend();
     run(
         QStringLiteral("正在注册…"),
         [this, body = AccountFormBody(AccountRequestKind::Register, form)](ReplyHandler handler) {
-            return client().StartAccount(AccountRequestKind::Register, body, std::move(handler));
+            return client().startAccount(AccountRequestKind::Register, body, std::move(handler));
         },
         [this, form](HttpReply&& reply) {
             const AccountOutcome outcome = RegisterReply(reply, form, m_session.CurrentUser);
@@ -238,7 +238,7 @@ void CUserCenterDlg::onRegister()
             run(
                 QStringLiteral("正在通知工作人员…"),
                 [this, url = StaffNotificationUrl(client().endpoints(), form.userName)](
-                    ReplyHandler handler) { return client().StartSms(url, std::move(handler)); },
+                    ReplyHandler handler) { return client().startSms(url, std::move(handler)); },
                 [this](HttpReply&& staff) {
                     m_prompts.showMessage(RegisteredMessage(SmsSent(staff)));
                 });
@@ -249,20 +249,20 @@ void CUserCenterDlg::onModify()
 {
     const AccountForm form = typed();
     if (refused(CheckDetails(AccountRequestKind::Modify, form, m_sms.code())) ||
-        refused(m_sms.Refusal(form.code, form.telphone)))
+        refused(m_sms.refusal(form.code, form.telphone)))
         return;
-    m_sms.Spend();
+    m_sms.spend();
     run(
         QStringLiteral("正在更新…"),
         [this, body = AccountFormBody(AccountRequestKind::Modify, form)](ReplyHandler handler) {
-            return client().StartAccount(AccountRequestKind::Modify, body, std::move(handler));
+            return client().startAccount(AccountRequestKind::Modify, body, std::move(handler));
         },
         [this](HttpReply&& reply) { apply(ModifyReply(reply)); });
 }
 
 void CUserCenterDlg::onSendCode()
 {
-    const CSmsVerification::Request request = m_sms.Begin(client().endpoints(), U(m_mobile));
+    const SmsVerification::Request request = m_sms.begin(client().endpoints(), U(m_mobile));
     if (!request.message.empty()) {
         m_prompts.showMessage(request.message);
         return;
@@ -270,9 +270,9 @@ void CUserCenterDlg::onSendCode()
     run(
         QStringLiteral("正在发送验证码…"),
         [this, url = request.url](ReplyHandler handler) {
-            return client().StartSms(url, std::move(handler));
+            return client().startSms(url, std::move(handler));
         },
-        [this](HttpReply&& reply) { apply(CSmsVerification::Result(reply)); });
+        [this](HttpReply&& reply) { apply(SmsVerification::result(reply)); });
 }
 
 void InstallUserCenter(COrbaltApp& app, UserPrompts& prompts)
@@ -289,7 +289,7 @@ void InstallUserCenter(COrbaltApp& app, UserPrompts& prompts)
             return;
         auto sent = std::make_shared<std::promise<void>>();
         std::future<void> done = sent->get_future();
-        session.g_pHttpClient->StartAccount(AccountRequestKind::Logout,
+        session.g_pHttpClient->startAccount(AccountRequestKind::Logout,
                                             ExitLogoutBody(session.CurrentUser),
                                             [sent](HttpReply&&) { sent->set_value(); });
         done.wait_for(kExitLogoutGrace);

@@ -41,7 +41,7 @@ public:
     QPushButton* sendCodeButton() const { return m_sendCode; }
     // 自动登录: the saved login is used at the next start-up; stored as soon as it changes.
     QCheckBox* autoLoginBox() const { return m_autoLogin; }
-    const CSmsVerification& verification() const { return m_sms; }
+    const SmsVerification& verification() const { return m_sms; }
     bool busy() const { return m_busy; }
 
 private:
@@ -59,14 +59,14 @@ private:
     void setDetailsReadOnly(bool readOnly);
     void setBusy(bool busy);
     // Sends one request; `done` runs with its reply unless the dialog closes first.
-    void run(const QString& label, CUserRequest::Start start, CUserRequest::Done done);
+    void run(const QString& label, UserRequest::Start start, UserRequest::Done done);
 
     // The session's client, which the dialog's requests go through.
     CHttpClient& client() const;
 
     Session& m_session;
     UserPrompts& m_prompts;
-    CSmsVerification m_sms;
+    SmsVerification m_sms;
     bool m_busy = false;
     QLineEdit* m_userName;
     QLineEdit* m_password;

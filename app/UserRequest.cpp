@@ -9,15 +9,15 @@
 
 namespace velmora {
 
-CUserRequest::CUserRequest(CHttpClient& client, QWidget* parent, Done done)
+UserRequest::UserRequest(CHttpClient& client, QWidget* parent, Done done)
     : QObject(parent), m_client(client), m_parent(parent), m_done(std::move(done))
 {
 }
 
-CUserRequest* CUserRequest::Run(CHttpClient& client, QWidget* parent, const QString& label,
-                                const Start& start, Done done)
+UserRequest* UserRequest::run(CHttpClient& client, QWidget* parent, const QString& label,
+                              const Start& start, Done done)
 {
-    auto* request = new CUserRequest(client, parent, std::move(done));
+    auto* request = new UserRequest(client, parent, std::move(done));
     QApplication::setOverrideCursor(Qt::BusyCursor);
 
     // The dialog exists from the start, so that a cancel is possible the moment it shows.
@@ -32,14 +32,14 @@ CUserRequest* CUserRequest::Run(CHttpClient& client, QWidget* parent, const QStr
     request->m_progress = progress;
     connect(progress, &QProgressDialog::canceled, request, [request] {
         if (!request->m_finished)
-            request->m_client.Abort(request->m_id);
+            request->m_client.abort(request->m_id);
     });
     QTimer::singleShot(kProgressDelayMs, request, [request] {
         if (!request->m_finished && request->m_progress)
             request->m_progress->show();
     });
 
-    QPointer<CUserRequest> alive(request);
+    QPointer<UserRequest> alive(request);
     request->m_id = start([alive](HttpReply&& reply) {
         auto owned = std::make_shared<HttpReply>(std::move(reply));
         PostToGui([alive, owned] {
@@ -50,17 +50,17 @@ CUserRequest* CUserRequest::Run(CHttpClient& client, QWidget* parent, const QStr
     return request;
 }
 
-CUserRequest::~CUserRequest()
+UserRequest::~UserRequest()
 {
     if (!m_finished) {
         m_finished = true;
-        m_client.Abort(m_id);
+        m_client.abort(m_id);
         QApplication::restoreOverrideCursor();
     }
     delete m_progress;
 }
 
-void CUserRequest::finish(HttpReply&& reply)
+void UserRequest::finish(HttpReply&& reply)
 {
     if (m_finished)
         return;

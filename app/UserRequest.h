@@ -15,7 +15,7 @@ namespace velmora {
 // download): the busy cursor at once and, from one second on, a progress box whose 取消
 // aborts the transfer. The window keeps working meanwhile. `done` runs once on the window's
 // thread with the reply (the abort code when cancelled), then the object deletes itself.
-class CUserRequest : public QObject {
+class UserRequest : public QObject {
     Q_OBJECT
 
 public:
@@ -24,16 +24,16 @@ public:
 
     // Starts the request at once on `client`, which must outlive the object; the object
     // belongs to `parent`'s window.
-    static CUserRequest* Run(CHttpClient& client, QWidget* parent, const QString& label,
-                             const Start& start, Done done);
+    static UserRequest* run(CHttpClient& client, QWidget* parent, const QString& label,
+                            const Start& start, Done done);
 
     // Aborts a request still running; its `done` does not run then.
-    ~CUserRequest() override;
+    ~UserRequest() override;
 
     static constexpr int kProgressDelayMs = 1000;
 
 private:
-    CUserRequest(CHttpClient& client, QWidget* parent, Done done);
+    UserRequest(CHttpClient& client, QWidget* parent, Done done);
     void finish(HttpReply&& reply);
 
     CHttpClient& m_client;

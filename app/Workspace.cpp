@@ -276,7 +276,7 @@ void Workspace::autoLogin()
                 report(*refusal);
                 return;
             }
-            session.g_pHttpClient->StartAccount(
+            session.g_pHttpClient->startAccount(
                 AccountRequestKind::Login, AccountFormBody(AccountRequestKind::Login, form),
                 [self, &session, form, report](HttpReply&& reply) {
                     auto shared = std::make_shared<HttpReply>(std::move(reply));

@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     const auto session = std::make_unique<velmora::Session>();
     // One client for the whole run, before any window, as the frame expects.
     session->g_pHttpClient = std::make_unique<velmora::CHttpClient>(
-        velmora::CurrentEndpoints(), velmora::CHttpClient::DefaultCookieFolder());
+        velmora::CurrentEndpoints(), velmora::CHttpClient::defaultCookieFolder());
     velmora::KeyringVault keyring;
     session->vault = &keyring;
     velmora::MessageBoxPrompts prompts;

@@ -96,7 +96,7 @@ void BM_LargestReplyPeakMemory(benchmark::State& state)
             std::ofstream("/proc/self/clear_refs") << "5";
             const long before = StatusKiB("VmRSS:");
             std::promise<HttpReply> done;
-            client.StartBars("&code=EURUSD",
+            client.startBars("&code=EURUSD",
                              [&done](HttpReply&& r) { done.set_value(std::move(r)); });
             HttpReply reply = done.get_future().get();
             if (!reply.ok()) {

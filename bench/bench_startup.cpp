@@ -113,7 +113,7 @@ void BM_StartupToFirstPaintWithoutServer(benchmark::State& state)
         application.installEventFilter(&first);
         const auto session = std::make_unique<Session>();
         session->g_pHttpClient =
-            std::make_unique<CHttpClient>(CurrentEndpoints(), CHttpClient::DefaultCookieFolder());
+            std::make_unique<CHttpClient>(CurrentEndpoints(), CHttpClient::defaultCookieFolder());
         ScriptedPrompts prompts;
         COrbaltApp app(*session, prompts);
         auto live = std::make_unique<LiveData>(app, prompts);

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     velmora::SettingsStore store(path);
     std::string value;
-    if (store.Read("velmora", "VELMORA_VERSION", value) && value.size() > size)
+    if (store.read("velmora", "VELMORA_VERSION", value) && value.size() > size)
         std::abort(); // a value cannot be longer than the file it came from
     return 0;
 }

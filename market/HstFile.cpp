@@ -12,21 +12,21 @@ static_assert(std::endian::native == std::endian::little, "the file layout is li
 
 namespace {
 
-template <typename T> T load(std::span<const unsigned char> bytes, std::size_t offset)
+template <typename T> T Load(std::span<const unsigned char> bytes, std::size_t offset)
 {
     T value;
     std::memcpy(&value, bytes.data() + offset, sizeof(T));
     return value;
 }
 
-template <typename T> void store(std::vector<unsigned char>& out, T value)
+template <typename T> void Store(std::vector<unsigned char>& out, T value)
 {
     const std::size_t at = out.size();
     out.resize(at + sizeof(T));
     std::memcpy(out.data() + at, &value, sizeof(T));
 }
 
-void storeText(std::vector<unsigned char>& out, std::string_view text, std::size_t width)
+void StoreText(std::vector<unsigned char>& out, std::string_view text, std::size_t width)
 {
     const std::size_t at = out.size();
     out.resize(at + width, 0);
@@ -49,32 +49,32 @@ std::size_t RecordSize(std::int32_t version)
 
 std::int32_t DecodeVersion(std::span<const unsigned char, 4> bytes)
 {
-    return load<std::int32_t>(bytes, 0);
+    return Load<std::int32_t>(bytes, 0);
 }
 
 Bar DecodeRecord(std::int32_t version, std::span<const unsigned char> record)
 {
     Bar bar;
     if (version == kVersion400) {
-        bar.time = load<std::int32_t>(record, 0);
-        bar.open = load<double>(record, 4);
-        bar.low = load<double>(record, 12);
-        bar.high = load<double>(record, 20);
-        bar.close = load<double>(record, 28);
-        const double volume = load<double>(record, 36);
+        bar.time = Load<std::int32_t>(record, 0);
+        bar.open = Load<double>(record, 4);
+        bar.low = Load<double>(record, 12);
+        bar.high = Load<double>(record, 20);
+        bar.close = Load<double>(record, 28);
+        const double volume = Load<double>(record, 36);
         // Volumes are whole tick counts stored as doubles; keep anything odd in range.
         if (volume >= -9.2e18 && volume <= 9.2e18)
             bar.tickVolume = static_cast<std::int64_t>(volume);
         return bar;
     }
-    bar.time = load<std::int64_t>(record, 0);
-    bar.open = load<double>(record, 8);
-    bar.high = load<double>(record, 16);
-    bar.low = load<double>(record, 24);
-    bar.close = load<double>(record, 32);
-    bar.tickVolume = load<std::int64_t>(record, 40);
-    bar.spread = load<std::int32_t>(record, 48);
-    bar.realVolume = load<std::int64_t>(record, 52);
+    bar.time = Load<std::int64_t>(record, 0);
+    bar.open = Load<double>(record, 8);
+    bar.high = Load<double>(record, 16);
+    bar.low = Load<double>(record, 24);
+    bar.close = Load<double>(record, 32);
+    bar.tickVolume = Load<std::int64_t>(record, 40);
+    bar.spread = Load<std::int32_t>(record, 48);
+    bar.realVolume = Load<std::int64_t>(record, 52);
     return bar;
 }
 
@@ -82,32 +82,32 @@ std::vector<unsigned char> EncodeFile(const Header& header, std::span<const Bar>
 {
     std::vector<unsigned char> out;
     out.reserve(kHeaderSize + bars.size() * kRecordSize401);
-    store<std::int32_t>(out, header.version);
-    storeText(out, header.copyright, 64);
-    storeText(out, header.symbol, 12);
-    store<std::int32_t>(out, header.period);
-    store<std::int32_t>(out, header.digits);
-    store<std::int32_t>(out, header.timeSign);
-    store<std::int32_t>(out, header.lastSync);
+    Store<std::int32_t>(out, header.version);
+    StoreText(out, header.copyright, 64);
+    StoreText(out, header.symbol, 12);
+    Store<std::int32_t>(out, header.period);
+    Store<std::int32_t>(out, header.digits);
+    Store<std::int32_t>(out, header.timeSign);
+    Store<std::int32_t>(out, header.lastSync);
     out.insert(out.end(), 13 * sizeof(std::int32_t), 0);
 
     for (const Bar& bar : bars) {
         if (header.version == kVersion400) {
-            store<std::int32_t>(out, static_cast<std::int32_t>(bar.time));
-            store<double>(out, bar.open);
-            store<double>(out, bar.low);
-            store<double>(out, bar.high);
-            store<double>(out, bar.close);
-            store<double>(out, static_cast<double>(bar.tickVolume));
+            Store<std::int32_t>(out, static_cast<std::int32_t>(bar.time));
+            Store<double>(out, bar.open);
+            Store<double>(out, bar.low);
+            Store<double>(out, bar.high);
+            Store<double>(out, bar.close);
+            Store<double>(out, static_cast<double>(bar.tickVolume));
         } else {
-            store<std::int64_t>(out, bar.time);
-            store<double>(out, bar.open);
-            store<double>(out, bar.high);
-            store<double>(out, bar.low);
-            store<double>(out, bar.close);
-            store<std::int64_t>(out, bar.tickVolume);
-            store<std::int32_t>(out, bar.spread);
-            store<std::int64_t>(out, bar.realVolume);
+            Store<std::int64_t>(out, bar.time);
+            Store<double>(out, bar.open);
+            Store<double>(out, bar.high);
+            Store<double>(out, bar.low);
+            Store<double>(out, bar.close);
+            Store<std::int64_t>(out, bar.tickVolume);
+            Store<std::int32_t>(out, bar.spread);
+            Store<std::int64_t>(out, bar.realVolume);
         }
     }
     return out;

@@ -270,7 +270,7 @@ Endpoints LoadEndpoints(const fs::path& file, std::vector<std::string>* problems
         return endpoints;
 
     // A missing file reads as an empty one: nothing configured, nothing to report.
-    const std::optional<std::vector<SettingsValue>> values = SettingsStore(file).ReadAll();
+    const std::optional<std::vector<SettingsValue>> values = SettingsStore(file).readAll();
     if (!values) {
         report("cannot be read or parsed; the defaults are used");
         return endpoints;

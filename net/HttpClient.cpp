@@ -76,7 +76,7 @@ void PrepareCookieFile(const std::string& name)
 
 } // namespace
 
-std::filesystem::path CHttpClient::DefaultCookieFolder()
+std::filesystem::path CHttpClient::defaultCookieFolder()
 {
     return UserDirectory("XDG_STATE_HOME", ".local/state");
 }
@@ -91,7 +91,7 @@ CHttpClient::CHttpClient(Endpoints endpoints, const std::filesystem::path& cooki
                        ? (cookieFolder / name).string()
                        : name;
     m_engine = std::make_unique<CurlEngine>(
-        CurlOptions{m_userAgent, m_endpoints.caFile, &AppendToBody, &AppendToString});
+        CurlOptions{m_userAgent, m_endpoints.caFile, &appendToBody, &AppendToString});
     DeleteCookieFile();
     InitHandle();
 }
@@ -124,7 +124,7 @@ int CHttpClient::InitHandle()
 void CHttpClient::ReleaseHandle()
 {
     m_engine->setReady(false);
-    AbortAll();
+    abortAll();
     if (m_handle != nullptr)
         curl_easy_cleanup(m_handle); // also writes the cookie file
     m_handle = nullptr;
@@ -145,7 +145,7 @@ std::size_t CHttpClient::AppendToString(char* data, std::size_t size, std::size_
     return n;
 }
 
-std::size_t CHttpClient::AppendToBody(char* data, std::size_t size, std::size_t count, void* target)
+std::size_t CHttpClient::appendToBody(char* data, std::size_t size, std::size_t count, void* target)
 {
     const std::size_t n = size * count;
     if (n == 0 || !static_cast<ReplyBody*>(target)->append(data, n, kMaxBodyBytes))
@@ -167,7 +167,7 @@ std::chrono::milliseconds CHttpClient::transferTimeout() const
 
 void CHttpClient::setStallTimeout(std::chrono::seconds stall) { m_engine->setStallTimeout(stall); }
 
-std::string CHttpClient::ErrorText(int code)
+std::string CHttpClient::errorText(int code)
 {
     char text[48];
     std::snprintf(text, sizeof text, "open trade error=%d", code);
@@ -183,7 +183,7 @@ std::string CHttpClient::lastError() const
 void CHttpClient::noteFailure(int code)
 {
     const std::lock_guard<std::mutex> lock(m_errorMutex);
-    m_lastError = ErrorText(code);
+    m_lastError = errorText(code);
 }
 
 TransferId CHttpClient::start(RequestKind kind, std::string url, const std::string* form,
@@ -239,18 +239,18 @@ TransferId CHttpClient::start(RequestKind kind, std::string url, const std::stri
     return m_engine->submit(std::move(transfer));
 }
 
-TransferId CHttpClient::StartQuotes(ReplyHandler done)
+TransferId CHttpClient::startQuotes(ReplyHandler done)
 {
     return start(RequestKind::DataServer, DataServerBaseUrl(m_endpoints), nullptr, std::move(done));
 }
 
-TransferId CHttpClient::StartBars(std::string_view query, ReplyHandler done)
+TransferId CHttpClient::startBars(std::string_view query, ReplyHandler done)
 {
     return start(RequestKind::DataServer, DataServerBaseUrl(m_endpoints) + std::string(query),
                  nullptr, std::move(done));
 }
 
-TransferId CHttpClient::StartVersion(ReplyHandler done)
+TransferId CHttpClient::startVersion(ReplyHandler done)
 {
     return start(RequestKind::Version, WebsiteUrl(m_endpoints, "/velmora/version.html"), nullptr,
                  std::move(done));
@@ -266,36 +266,36 @@ std::string AccountUrl(const Endpoints& endpoints, AccountRequestKind kind)
 }
 } // namespace
 
-TransferId CHttpClient::StartAccount(AccountRequestKind kind, std::string form, ReplyHandler done)
+TransferId CHttpClient::startAccount(AccountRequestKind kind, std::string form, ReplyHandler done)
 {
     return start(RequestKind::Account, AccountUrl(m_endpoints, kind), &form, std::move(done));
 }
 
-TransferId CHttpClient::StartSms(std::string url, ReplyHandler done)
+TransferId CHttpClient::startSms(std::string url, ReplyHandler done)
 {
     return start(RequestKind::Sms, std::move(url), nullptr, std::move(done));
 }
 
-TransferId CHttpClient::StartWebsiteFile(std::string_view path, ReplyHandler done)
+TransferId CHttpClient::startWebsiteFile(std::string_view path, ReplyHandler done)
 {
     return start(RequestKind::Version, WebsiteUrl(m_endpoints, path), nullptr, std::move(done));
 }
 
-TransferId CHttpClient::StartDownload(std::string_view path, int fd, ProgressHandler progress,
+TransferId CHttpClient::startDownload(std::string_view path, int fd, ProgressHandler progress,
                                       ReplyHandler done)
 {
     return start(RequestKind::Version, WebsiteUrl(m_endpoints, path), nullptr, std::move(done), fd,
                  std::move(progress));
 }
 
-void CHttpClient::Abort(TransferId id) { m_engine->abort(id); }
+void CHttpClient::abort(TransferId id) { m_engine->abort(id); }
 
-void CHttpClient::AbortAll() { m_engine->abortAll(); }
+void CHttpClient::abortAll() { m_engine->abortAll(); }
 
-int CHttpClient::SmsStatus(const HttpReply& reply, std::string& status)
+int CHttpClient::smsStatus(const HttpReply& reply, std::string& status)
 {
     if (!reply.ok()) {
-        status = ErrorText(reply.code);
+        status = errorText(reply.code);
         return -1;
     }
     if (reply.body.view().find("Sucess") != std::string_view::npos) {

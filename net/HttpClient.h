@@ -58,7 +58,7 @@ public:
     // (created owner-only; the current directory when it is empty or cannot be made), deletes
     // any file of that name left by an earlier run, creates the handle and starts the network
     // thread. A handle that cannot be created makes every request fail with code 43. The
-    // caller chooses the folder: the program DefaultCookieFolder(), a test one of its own.
+    // caller chooses the folder: the program defaultCookieFolder(), a test one of its own.
     CHttpClient(Endpoints endpoints, const std::filesystem::path& cookieFolder);
     // Aborts every transfer still running (their handlers see the abort), writes the cookie
     // file and stops the network thread.
@@ -71,34 +71,34 @@ public:
     // bodies whatever the status.
 
     // The quote page: GET of the data server's base URL.
-    TransferId StartQuotes(ReplyHandler done);
+    TransferId startQuotes(ReplyHandler done);
     // A series: GET of the data server's base URL followed by `query` verbatim.
-    TransferId StartBars(std::string_view query, ReplyHandler done);
+    TransferId startBars(std::string_view query, ReplyHandler done);
     // The version file of the website.
-    TransferId StartVersion(ReplyHandler done);
+    TransferId startVersion(ReplyHandler done);
     // A form POST to the account server; `form` goes out up to its first NUL byte. Whatever
     // body arrives is the reply, whatever the HTTP status.
-    TransferId StartAccount(AccountRequestKind kind, std::string form, ReplyHandler done);
+    TransferId startAccount(AccountRequestKind kind, std::string form, ReplyHandler done);
     // GET of a complete gateway URL; whatever body arrives is the reply.
-    TransferId StartSms(std::string url, ReplyHandler done);
+    TransferId startSms(std::string url, ReplyHandler done);
     // GET of a small file of the website (`path` starts with '/') into the reply body.
-    TransferId StartWebsiteFile(std::string_view path, ReplyHandler done);
+    TransferId startWebsiteFile(std::string_view path, ReplyHandler done);
     // GET of a file of the website written to `fd`, which the caller keeps open until `done`
     // has run; at most kMaxDownloadBytes. A write that fails ends it with CURLE_WRITE_ERROR
     // and the write's errno.
-    TransferId StartDownload(std::string_view path, int fd, ProgressHandler progress,
+    TransferId startDownload(std::string_view path, int fd, ProgressHandler progress,
                              ReplyHandler done);
 
     // Ends a transfer that has not finished yet; its handler runs with the abort code. An
     // unknown or finished id is ignored.
-    void Abort(TransferId id);
-    void AbortAll();
+    void abort(TransferId id);
+    void abortAll();
 
     // What SendSms makes of a gateway reply: 0 and "Sucess", -1 and "Error", or -1 and the
     // "open trade error=N" text of a failed transfer.
-    static int SmsStatus(const HttpReply& reply, std::string& status);
+    static int smsStatus(const HttpReply& reply, std::string& status);
     // "open trade error=N".
-    static std::string ErrorText(int code);
+    static std::string errorText(int code);
 
     // The text of the last failed transfer, of either form.
     std::string lastError() const;
@@ -116,7 +116,7 @@ public:
 
     // $XDG_STATE_HOME/velmora (default ~/.local/state/velmora): the program's cookies are no
     // document of the user's, and a program started from the desktop works in the home folder.
-    static std::filesystem::path DefaultCookieFolder();
+    static std::filesystem::path defaultCookieFolder();
 
     // The largest response body accepted, after content decoding.
     static constexpr std::size_t kMaxBodyBytes = std::size_t{64} << 20;
@@ -162,7 +162,7 @@ private:
     static std::size_t AppendToString(char* data, std::size_t size, std::size_t count,
                                       void* target);
     // The same for the ReplyBody of a transfer: libcurl's write callback.
-    static std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* target);
+    static std::size_t appendToBody(char* data, std::size_t size, std::size_t count, void* target);
 
     TransferId start(RequestKind kind, std::string url, const std::string* form, ReplyHandler done,
                      std::optional<int> file = std::nullopt, ProgressHandler progress = {});

@@ -29,7 +29,7 @@ HttpReply CHttpClient::wait(const std::function<TransferId(ReplyHandler)>& start
 int CHttpClient::FetchQuotes(std::string& body)
 {
     const HttpReply reply =
-        wait([this](ReplyHandler done) { return StartQuotes(std::move(done)); });
+        wait([this](ReplyHandler done) { return startQuotes(std::move(done)); });
     if (!reply.ok())
         return -1;
     body = m_bodyText;
@@ -39,7 +39,7 @@ int CHttpClient::FetchQuotes(std::string& body)
 int CHttpClient::FetchBars(std::string_view query, std::string& body)
 {
     const HttpReply reply =
-        wait([this, query](ReplyHandler done) { return StartBars(query, std::move(done)); });
+        wait([this, query](ReplyHandler done) { return startBars(query, std::move(done)); });
     if (!reply.ok())
         return -1;
     body = m_bodyText;
@@ -48,14 +48,14 @@ int CHttpClient::FetchBars(std::string_view query, std::string& body)
 
 const std::string& CHttpClient::FetchVersion()
 {
-    (void)wait([this](ReplyHandler done) { return StartVersion(std::move(done)); });
+    (void)wait([this](ReplyHandler done) { return startVersion(std::move(done)); });
     return m_bodyText;
 }
 
 int CHttpClient::PostAccount(AccountRequestKind kind, const std::string& form, std::string& reply)
 {
     const HttpReply answer = wait([this, kind, &form](ReplyHandler done) {
-        return StartAccount(kind, form, std::move(done));
+        return startAccount(kind, form, std::move(done));
     });
     if (!answer.ok())
         return -1;
@@ -66,8 +66,8 @@ int CHttpClient::PostAccount(AccountRequestKind kind, const std::string& form, s
 int CHttpClient::SendSms(const std::string& url, std::string& status)
 {
     const HttpReply reply =
-        wait([this, &url](ReplyHandler done) { return StartSms(url, std::move(done)); });
-    return SmsStatus(reply, status);
+        wait([this, &url](ReplyHandler done) { return startSms(url, std::move(done)); });
+    return smsStatus(reply, status);
 }
 
 } // namespace velmora

@@ -112,13 +112,13 @@ std::string ReadInstalledVersion()
 
 std::optional<std::string> ReadInstalledVersionIfKnown(std::string* error)
 {
-    const fs::path file = SettingsStore::DefaultPath();
+    const fs::path file = SettingsStore::defaultPath();
     if (file.empty()) {
         Fail(error, "no home directory for the settings file");
         return std::nullopt;
     }
     const SettingsStore store(file);
-    if (!store.ReadAll()) {
+    if (!store.readAll()) {
         Fail(error, file.string() + ": cannot be read or parsed");
         return std::nullopt;
     }

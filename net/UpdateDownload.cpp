@@ -65,10 +65,10 @@ UpdateDownload::UpdateDownload(CHttpClient& client, Poster post, fs::path folder
 UpdateDownload::~UpdateDownload()
 {
     m_state->alive = false;
-    m_state->client.Abort(m_state->transfer);
+    m_state->client.abort(m_state->transfer);
 }
 
-void UpdateDownload::cancel() { m_state->client.Abort(m_state->transfer); }
+void UpdateDownload::cancel() { m_state->client.abort(m_state->transfer); }
 
 void UpdateDownload::start(std::function<void(std::uint64_t)> progress,
                            std::function<void(const DownloadResult&)> done)
@@ -113,7 +113,7 @@ void UpdateDownload::start(std::function<void(std::uint64_t)> progress,
         state->temp.clear();
         state->finish({0, 0, {}, file});
     };
-    state->transfer = state->client.StartDownload(
+    state->transfer = state->client.startDownload(
         kUpdatePath, state->fd,
         [state](std::uint64_t received) {
             state->post([state, received] {
@@ -132,7 +132,7 @@ void UpdateDownload::start(std::function<void(std::uint64_t)> progress,
                     return;
                 }
                 state->transfer =
-                    state->client.StartWebsiteFile(kSignaturePath, [state, verify](HttpReply&& r) {
+                    state->client.startWebsiteFile(kSignaturePath, [state, verify](HttpReply&& r) {
                         auto shared = std::make_shared<HttpReply>(std::move(r));
                         state->post([verify, shared] { verify(std::move(*shared)); });
                     });

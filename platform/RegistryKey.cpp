@@ -25,8 +25,8 @@ bool CRegistryKey::Open(std::string_view subKeyPath)
     // A nested Open stays in the store the outer key came from, even if the environment
     // has changed in between.
     const std::filesystem::path store =
-        m_state == State::SubKey ? m_store : SettingsStore::DefaultPath();
-    if (store.empty() || !SettingsStore(store).Prepare())
+        m_state == State::SubKey ? m_store : SettingsStore::defaultPath();
+    if (store.empty() || !SettingsStore(store).prepare())
         return false;
 
     // A file of an earlier version has its values moved to their section the first time a key
@@ -35,7 +35,7 @@ bool CRegistryKey::Open(std::string_view subKeyPath)
     // that a stuck writer never holds up every read.
     const bool former =
         m_state == State::Root &&
-        !SettingsStore(store).RenameSection(kFormerSubKey, kRegistry.subKey, kMovePatience) &&
+        !SettingsStore(store).renameSection(kFormerSubKey, kRegistry.subKey, kMovePatience) &&
         SameAsciiName(subKeyPath, kRegistry.subKey);
     std::string path;
     if (m_state == State::SubKey) {
@@ -54,7 +54,7 @@ bool CRegistryKey::ReadString(std::string_view name, std::string& text)
     if (m_state != State::SubKey)
         return false;
     std::string value;
-    if (!SettingsStore(m_store).Read(m_subKey, name, value))
+    if (!SettingsStore(m_store).read(m_subKey, name, value))
         return false;
     // The stored bytes plus the terminating zero must fit the buffer.
     if (value.size() >= kReadBufferSize)
@@ -69,7 +69,7 @@ bool CRegistryKey::WriteString(std::string_view name, std::string_view text)
 {
     if (m_state != State::SubKey)
         return false;
-    return SettingsStore(m_store).Write(m_subKey, name, text.substr(0, text.find('\0')));
+    return SettingsStore(m_store).write(m_subKey, name, text.substr(0, text.find('\0')));
 }
 
 void CRegistryKey::Close()

@@ -345,16 +345,16 @@ fs::path UserConfigFile(const char* overrideVariable, std::string_view fileName)
     return dir.empty() ? dir : dir / fileName;
 }
 
-fs::path SettingsStore::DefaultPath() { return UserConfigFile("VELMORA_REGISTRY", "registry.ini"); }
+fs::path SettingsStore::defaultPath() { return UserConfigFile("VELMORA_REGISTRY", "registry.ini"); }
 
-bool SettingsStore::Prepare() const
+bool SettingsStore::prepare() const
 {
     if (m_file.empty() || !MakeDirectories(m_file.parent_path()))
         return false;
     return LoadDocument(m_file).has_value();
 }
 
-bool SettingsStore::Read(std::string_view section, std::string_view name, std::string& value) const
+bool SettingsStore::read(std::string_view section, std::string_view name, std::string& value) const
 {
     if (m_file.empty())
         return false;
@@ -374,7 +374,7 @@ bool SettingsStore::Read(std::string_view section, std::string_view name, std::s
     return false;
 }
 
-std::optional<std::vector<SettingsValue>> SettingsStore::ReadAll() const
+std::optional<std::vector<SettingsValue>> SettingsStore::readAll() const
 {
     if (m_file.empty())
         return std::nullopt;
@@ -389,7 +389,7 @@ std::optional<std::vector<SettingsValue>> SettingsStore::ReadAll() const
     return values;
 }
 
-bool SettingsStore::Write(std::string_view section, std::string_view name,
+bool SettingsStore::write(std::string_view section, std::string_view name,
                           std::string_view value) const
 {
     if (m_file.empty() || !MakeDirectories(m_file.parent_path()))
@@ -405,7 +405,7 @@ bool SettingsStore::Write(std::string_view section, std::string_view name,
     return ReplaceFile(m_file, Serialize(*doc));
 }
 
-bool SettingsStore::RenameSection(std::string_view from, std::string_view to,
+bool SettingsStore::renameSection(std::string_view from, std::string_view to,
                                   std::chrono::milliseconds patience) const
 {
     if (m_file.empty())
@@ -445,7 +445,7 @@ bool SettingsStore::RenameSection(std::string_view from, std::string_view to,
     return ReplaceFile(m_file, Serialize(*doc));
 }
 
-bool SettingsStore::CheckWritable(std::string* error, std::chrono::milliseconds patience) const
+bool SettingsStore::checkWritable(std::string* error, std::chrono::milliseconds patience) const
 {
     if (m_file.empty())
         return Fail(error, "no settings file (no home directory)");

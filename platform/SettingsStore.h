@@ -42,36 +42,36 @@ public:
 
     // $VELMORA_REGISTRY when set, else $XDG_CONFIG_HOME/velmora/registry.ini, else
     // ~/.config/velmora/registry.ini; empty when no home directory can be found.
-    static std::filesystem::path DefaultPath();
+    static std::filesystem::path defaultPath();
 
     const std::filesystem::path& path() const { return m_file; }
 
     // Creates the folder (owner-only) if needed and checks that an existing file can be read
     // and parsed. The file itself is only created by the first Write.
-    bool Prepare() const;
+    bool prepare() const;
 
     // False when the file is missing, unreadable or corrupt, or holds no such value; `value`
     // is then left alone.
-    bool Read(std::string_view section, std::string_view name, std::string& value) const;
+    bool read(std::string_view section, std::string_view name, std::string& value) const;
 
     // Every value in the file, section by section; empty for a missing file, nullopt when it
     // is unreadable or corrupt. One read, so the values are of one version of the file.
-    std::optional<std::vector<SettingsValue>> ReadAll() const;
+    std::optional<std::vector<SettingsValue>> readAll() const;
 
     // Sets one value, creating the section if needed. Refuses (false) to rewrite a file it
     // cannot parse, so a damaged store is never silently emptied.
-    bool Write(std::string_view section, std::string_view name, std::string_view value) const;
+    bool write(std::string_view section, std::string_view name, std::string_view value) const;
 
     // Moves the values of section `from` into section `to` (a value `to` already holds is kept)
     // and drops `from`, in one locked rewrite that leaves every other section and value as it
     // was. A file without `from` is not touched. False when the file cannot be read, parsed or
     // rewritten (the lock not free within `patience`); it then stays as it was.
-    bool RenameSection(std::string_view from, std::string_view to,
+    bool renameSection(std::string_view from, std::string_view to,
                        std::chrono::milliseconds patience = kLockPatience) const;
 
     // Whether a Write could go through now: the lock is free within `patience` and the file
     // (if any) reads and parses. False with the reason in `*error`.
-    bool CheckWritable(std::string* error,
+    bool checkWritable(std::string* error,
                        std::chrono::milliseconds patience = kLockPatience) const;
 
     // How long a writer waits for another one to finish.

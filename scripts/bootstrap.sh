@@ -10,7 +10,7 @@ packages=(
   libcpp-httplib-dev libssl-dev zlib1g-dev openssl ca-certificates
   libsqlite3-dev libsodium-dev qtkeychain-qt6-dev libqrencode-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-format python3-minimal
+  clang-format python3-minimal universal-ctags
   appstream desktop-file-utils help2man lintian
   fontconfig fonts-noto-cjk
   xvfb xauth dbus gnome-keyring

@@ -184,7 +184,7 @@ bool AccountServer::start(std::string* error)
         return Fail(error, "the account server is already running");
     if (sodium_init() < 0)
         return Fail(error, "the password library cannot be initialised");
-    m_store = AccountStore::Open(m_options.db, error);
+    m_store = AccountStore::open(m_options.db, error);
     if (!m_store)
         return false;
     m_guard = std::make_unique<LoginGuard>(*m_store);

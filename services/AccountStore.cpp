@@ -93,7 +93,7 @@ std::filesystem::path DefaultDataFile(const std::string& name)
 
 AccountStore::~AccountStore() { sqlite3_close_v2(m_db); }
 
-std::unique_ptr<AccountStore> AccountStore::Open(const std::filesystem::path& file,
+std::unique_ptr<AccountStore> AccountStore::open(const std::filesystem::path& file,
                                                  std::string* error)
 {
     if (file.empty()) {

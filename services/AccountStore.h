@@ -57,7 +57,7 @@ public:
     AccountStore& operator=(const AccountStore&) = delete;
 
     // Opens or creates the file (owner-only) and its table; null with the reason in `*error`.
-    static std::unique_ptr<AccountStore> Open(const std::filesystem::path& file,
+    static std::unique_ptr<AccountStore> open(const std::filesystem::path& file,
                                               std::string* error);
 
     Added add(const Account& account);

@@ -95,12 +95,12 @@ bool DataServer::start(std::string* error)
     if (m_server)
         return Fail(error, "the server is already running");
     if (!m_options.historyDir.empty()) {
-        m_market = MarketSource::FromHistory(m_options.historyDir, error);
+        m_market = MarketSource::fromHistory(m_options.historyDir, error);
         if (!m_market)
             return false;
     } else {
         const std::int64_t days = std::max(m_options.historyDays, 1);
-        m_market = MarketSource::Simulated(m_options.seed, now() - days * 86400);
+        m_market = MarketSource::simulated(m_options.seed, now() - days * 86400);
         // Plays the history now rather than in the first client's request.
         (void)m_market->quotes(now());
     }

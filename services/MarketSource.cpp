@@ -71,7 +71,7 @@ bool ReadHistoryFile(const std::filesystem::path& file, std::vector<hst::Bar>& b
     return true;
 }
 
-std::unique_ptr<MarketSource> MarketSource::Simulated(std::uint64_t seed, std::int64_t startUtc)
+std::unique_ptr<MarketSource> MarketSource::simulated(std::uint64_t seed, std::int64_t startUtc)
 {
     std::unique_ptr<MarketSource> source(new MarketSource);
     source->m_simulator = std::make_unique<MarketSimulator>(seed, startUtc, kKeepBars);
@@ -80,7 +80,7 @@ std::unique_ptr<MarketSource> MarketSource::Simulated(std::uint64_t seed, std::i
     return source;
 }
 
-std::unique_ptr<MarketSource> MarketSource::FromHistory(const std::filesystem::path& dir,
+std::unique_ptr<MarketSource> MarketSource::fromHistory(const std::filesystem::path& dir,
                                                         std::string* error)
 {
     std::unique_ptr<MarketSource> source(new MarketSource);

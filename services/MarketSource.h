@@ -23,11 +23,11 @@ namespace velmora::services {
 class MarketSource {
 public:
     // A simulated market whose history starts at `startUtc`.
-    static std::unique_ptr<MarketSource> Simulated(std::uint64_t seed, std::int64_t startUtc);
+    static std::unique_ptr<MarketSource> simulated(std::uint64_t seed, std::int64_t startUtc);
     // The history files DIR/CODE30.hst ... DIR/CODE43200.hst of the 13 catalogue commodities.
     // Missing files leave their series empty; answers null, with the reason in `*error`, when
     // a file that is there cannot be read or not a single file is there.
-    static std::unique_ptr<MarketSource> FromHistory(const std::filesystem::path& dir,
+    static std::unique_ptr<MarketSource> fromHistory(const std::filesystem::path& dir,
                                                      std::string* error);
 
     // One quote per catalogue commodity that has any bars, plus the larger silver contracts

@@ -42,7 +42,7 @@ using velmora::services::SmsGateway;
 using velmora::services::SmsGatewayOptions;
 
 // The usage on standard error with exit status 2, or as the answer to --help.
-int usage(std::FILE* out = stderr, int status = 2)
+int Usage(std::FILE* out = stderr, int status = 2)
 {
     std::fputs("usage: velmora-server [--host ADDR] [--port N] [--website-port N] [--sms-port N]\n"
                "                      [--db FILE] [--outbox FILE] [--hst DIR] [--seed N]\n"
@@ -298,7 +298,7 @@ int RunAccountCommand(const AccountsOptions& options)
 {
     using Command = AccountsOptions::Command;
     std::string error;
-    const std::unique_ptr<AccountStore> store = AccountStore::Open(options.db, &error);
+    const std::unique_ptr<AccountStore> store = AccountStore::open(options.db, &error);
     if (!store) {
         std::fprintf(stderr, "velmora-server: %s\n", error.c_str());
         return 1;
@@ -352,7 +352,7 @@ std::optional<velmora::Endpoints> LoadConfiguration(const std::string& configFil
     if (!configFile.empty()) {
         const velmora::ReadableFile config = velmora::OpenForReading(configFile);
         std::string reason = config.ok() ? "" : config.reason();
-        if (config.ok() && !velmora::SettingsStore(configFile).ReadAll())
+        if (config.ok() && !velmora::SettingsStore(configFile).readAll())
             reason = "not a settings file";
         if (!reason.empty()) {
             std::fprintf(stderr, "velmora-server: %s: cannot be used (%s)\n", configFile.c_str(),
@@ -437,17 +437,17 @@ int main(int argc, char** argv)
 {
     const std::string_view first = argc >= 2 ? argv[1] : "";
     if (argc == 2 && (first == "--help" || first == "-h"))
-        return usage(stdout, 0);
+        return Usage(stdout, 0);
     if (argc == 2 && first == "--version")
         return PrintVersion();
     if (first == "accounts") {
         const std::optional<AccountsOptions> options = ParseAccountsArguments(argc - 2, argv + 2);
-        return options ? RunAccountCommand(*options) : usage();
+        return options ? RunAccountCommand(*options) : Usage();
     }
     if (first == "publish") {
         const std::optional<PublishOptions> options = ParsePublishArguments(argc - 2, argv + 2);
-        return options ? RunPublishCommand(*options) : usage();
+        return options ? RunPublishCommand(*options) : Usage();
     }
     const std::optional<ServeOptions> options = ParseServeArguments(argc - 1, argv + 1);
-    return options ? RunServices(*options) : usage();
+    return options ? RunServices(*options) : Usage();
 }

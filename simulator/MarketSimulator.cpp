@@ -50,16 +50,16 @@ constexpr std::array<double, 24> kActivity{0.8, 0.9, 0.9, 0.8, 0.7, 0.7, 0.8, 1.
 constexpr double kMeanTickInterval = 120.0; // seconds at activity 1
 constexpr double kReversionPerDay = 1.0 / 120.0;
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b)
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b)
 {
     const std::int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d)
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d)
 {
     y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = floorDiv(y, 400);
+    const std::int64_t era = FloorDiv(y, 400);
     const auto yoe = static_cast<unsigned>(y - era * 400);
     const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
@@ -72,10 +72,10 @@ struct CivilDate {
     unsigned day;
 };
 
-CivilDate civilFromDays(std::int64_t days)
+CivilDate CivilFromDays(std::int64_t days)
 {
     days += 719468;
-    const std::int64_t era = floorDiv(days, 146097);
+    const std::int64_t era = FloorDiv(days, 146097);
     const auto doe = static_cast<unsigned>(days - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
     const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
@@ -89,7 +89,7 @@ CivilDate civilFromDays(std::int64_t days)
 // ticks, eventually moves a rounded price, and sample files must be identical everywhere. This
 // uses only operations IEEE 754 rounds exactly. A normal deviate needs nowhere near full
 // precision, so a short series (error below 1e-12) keeps the cost down. Only for x in (0, 1].
-double portableLog(double x)
+double PortableLog(double x)
 {
     const auto bits = std::bit_cast<std::uint64_t>(x);
     int exponent = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
@@ -106,7 +106,7 @@ double portableLog(double x)
     return 2.0 * s * series + exponent * kLn2;
 }
 
-std::uint64_t splitMix(std::uint64_t x)
+std::uint64_t SplitMix(std::uint64_t x)
 {
     x += 0x9e3779b97f4a7c15ULL;
     x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
@@ -132,7 +132,7 @@ double SqrtOfDays(std::int64_t seconds)
     return table[static_cast<std::size_t>(std::min(seconds, kLongestTickGap))];
 }
 
-double pointsPerUnit(int digits)
+double PointsPerUnit(int digits)
 {
     double scale = 1.0;
     for (int i = 0; i < digits; ++i)
@@ -142,7 +142,7 @@ double pointsPerUnit(int digits)
 
 // Prices are positive, so truncating after adding a half rounds to the nearest tick without a
 // library call in the innermost loop.
-double roundToTick(double price, double scale)
+double RoundToTick(double price, double scale)
 {
     return static_cast<double>(static_cast<std::int64_t>(price * scale + 0.5)) / scale;
 }
@@ -168,7 +168,7 @@ double MarketSimulator::Path::normal()
         v = static_cast<double>(bits & 0xffffffffU) * 0x1.0p-31 - 1.0;
         s = u * u + v * v;
     } while (s >= 1.0 || s == 0.0);
-    const double factor = std::sqrt(-2.0 * portableLog(s) / s);
+    const double factor = std::sqrt(-2.0 * PortableLog(s) / s);
     spareNormal = v * factor;
     hasSpareNormal = true;
     return u * factor;
@@ -177,15 +177,15 @@ double MarketSimulator::Path::normal()
 MarketSimulator::MarketSimulator(std::uint64_t seed, std::int64_t startUtc, std::size_t keepBars)
     : m_keepBars(std::max<std::size_t>(keepBars, 1))
 {
-    const std::int64_t day = floorDiv(startUtc, kDaySeconds);
+    const std::int64_t day = FloorDiv(startUtc, kDaySeconds);
     const std::int64_t mondayBased = ((day + 3) % 7 + 7) % 7; // 1970-01-01 was a Thursday
     m_origin = (day - mondayBased) * kDaySeconds;
 
     for (int i = 0; i < kCommodityCount; ++i) {
         Path& path = m_paths[i];
-        path.engine.seed(splitMix(seed ^ splitMix(static_cast<std::uint64_t>(i) + 1)));
+        path.engine.seed(SplitMix(seed ^ SplitMix(static_cast<std::uint64_t>(i) + 1)));
         path.price = kInstruments[i].basePrice;
-        path.lastQuote = roundToTick(path.price, pointsPerUnit(kInstruments[i].digits));
+        path.lastQuote = RoundToTick(path.price, PointsPerUnit(kInstruments[i].digits));
         path.nextTick = 1 + static_cast<std::int64_t>(path.uniform() * kMeanTickInterval);
     }
 }
@@ -239,7 +239,7 @@ void MarketSimulator::playTick(int commodity, Path& path)
                   kReversionPerDay * (instrument.basePrice - path.price) * days;
     path.price = std::max(path.price, 0.2 * instrument.basePrice);
 
-    const double quote = roundToTick(path.price, pointsPerUnit(instrument.digits));
+    const double quote = RoundToTick(path.price, PointsPerUnit(instrument.digits));
     path.lastQuote = quote;
     path.lastTick = tick;
     path.lastTickUtc = utc;
@@ -247,8 +247,8 @@ void MarketSimulator::playTick(int commodity, Path& path)
     if (opensBar) {
         const std::int64_t dayNumber = utc / kDaySeconds;
         const std::int64_t sunday = dayNumber - (dayNumber + 4) % 7;
-        const CivilDate date = civilFromDays(dayNumber);
-        const std::int64_t monthStart = daysFromCivil(date.year, date.month, 1);
+        const CivilDate date = CivilFromDays(dayNumber);
+        const std::int64_t monthStart = DaysFromCivil(date.year, date.month, 1);
         place(halfHours, halfHour, quote, instrument.spreadPoints);
         place(path.bars[kDay], dayNumber * kDaySeconds, quote, instrument.spreadPoints);
         place(path.bars[kWeek], sunday * kDaySeconds, quote, instrument.spreadPoints);
@@ -326,8 +326,8 @@ std::optional<std::int64_t> ParseUtcDate(std::string_view text)
     if (year < 1970 || month < 1 || month > 12 || day < 1)
         return std::nullopt;
     const std::int64_t days =
-        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const CivilDate check = civilFromDays(days);
+        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    const CivilDate check = CivilFromDays(days);
     if (check.month != static_cast<unsigned>(month) || check.day != static_cast<unsigned>(day))
         return std::nullopt; // 2026-02-30 and the like
     return days * kDaySeconds;
@@ -335,7 +335,7 @@ std::optional<std::int64_t> ParseUtcDate(std::string_view text)
 
 std::string FormatUtcDate(std::int64_t utc)
 {
-    const CivilDate date = civilFromDays(floorDiv(utc, kDaySeconds));
+    const CivilDate date = CivilFromDays(FloorDiv(utc, kDaySeconds));
     char text[32];
     std::snprintf(text, sizeof text, "%04lld-%02u-%02u", static_cast<long long>(date.year),
                   date.month, date.day);

@@ -26,17 +26,17 @@ constexpr int kCell = 32;
 constexpr QRgb kKey = 0xffff00ff;        // RGB(255,0,255)
 constexpr QRgb kBackground = 0xffececf0; // RGB(236,236,240)
 
-void fail(const QString& message)
+void Fail(const QString& message)
 {
     std::fprintf(stderr, "velmora-make-toolbar-strip: %s\n", qPrintable(message));
 }
 
 // One icon, antialiased, on a fully transparent cell.
-bool renderIcon(const QString& path, QImage* cell)
+bool RenderIcon(const QString& path, QImage* cell)
 {
     QSvgRenderer renderer(path);
     if (!renderer.isValid()) {
-        fail(QStringLiteral("cannot read SVG %1").arg(path));
+        Fail(QStringLiteral("cannot read SVG %1").arg(path));
         return false;
     }
     *cell = QImage(kCell, kCell, QImage::Format_ARGB32_Premultiplied);
@@ -48,7 +48,7 @@ bool renderIcon(const QString& path, QImage* cell)
 }
 
 // Premultiplied icon pixel over the opaque background; fully transparent pixels become key.
-QRgb flatten(QRgb premultiplied)
+QRgb Flatten(QRgb premultiplied)
 {
     const int a = qAlpha(premultiplied);
     if (a == 0)
@@ -64,30 +64,30 @@ QRgb flatten(QRgb premultiplied)
     return out;
 }
 
-QImage buildStrip(const QStringList& svgs, bool* ok)
+QImage BuildStrip(const QStringList& svgs, bool* ok)
 {
     QImage strip(kCell * int(svgs.size()), kCell, QImage::Format_RGB32);
     strip.fill(kKey);
     *ok = true;
     for (int i = 0; i < svgs.size(); ++i) {
         QImage cell;
-        if (!renderIcon(svgs.at(i), &cell)) {
+        if (!RenderIcon(svgs.at(i), &cell)) {
             *ok = false;
             return {};
         }
         for (int y = 0; y < kCell; ++y)
             for (int x = 0; x < kCell; ++x)
-                strip.setPixel(i * kCell + x, y, flatten(cell.pixel(x, y)));
+                strip.setPixel(i * kCell + x, y, Flatten(cell.pixel(x, y)));
     }
     return strip;
 }
 
 // Reads the file back and checks what the toolbar relies on: 24 bits per pixel, one row of
 // 32x32 cells, each with something drawn, and the key colour in the bottom-left pixel.
-bool checkBmp(const QString& path, QImage* decoded)
+bool CheckBmp(const QString& path, QImage* decoded)
 {
     const auto bad = [&path](const QString& why) {
-        fail(QStringLiteral("%1: %2").arg(path, why));
+        Fail(QStringLiteral("%1: %2").arg(path, why));
         return false;
     };
     QFile file(path);
@@ -121,7 +121,7 @@ bool checkBmp(const QString& path, QImage* decoded)
 
 // The strip enlarged four times without smoothing: as stored (key visible) above, and on the
 // toolbar background below.
-bool writePreview(const QImage& strip, const QString& path)
+bool WritePreview(const QImage& strip, const QString& path)
 {
     constexpr int scale = 4;
     const int w = strip.width() * scale;
@@ -139,13 +139,13 @@ bool writePreview(const QImage& strip, const QString& path)
     painter.drawImage(QRect(0, h + scale * 4, w, h), onToolbar);
     painter.end();
     if (!preview.save(path, "PNG")) {
-        fail(QStringLiteral("cannot write %1").arg(path));
+        Fail(QStringLiteral("cannot write %1").arg(path));
         return false;
     }
     return true;
 }
 
-QStringList collectSvgs(const QStringList& args)
+QStringList CollectSvgs(const QStringList& args)
 {
     if (args.size() == 1 && QFileInfo(args.first()).isDir()) {
         QDir dir(args.first());
@@ -158,7 +158,7 @@ QStringList collectSvgs(const QStringList& args)
     return args;
 }
 
-int usage()
+int Usage()
 {
     std::fprintf(stderr,
                  "usage: velmora-make-toolbar-strip [--preview PNG] OUT.bmp (DIR | SVG...)\n"
@@ -184,7 +184,7 @@ int main(int argc, char** argv)
             (a == QStringLiteral("--preview") ? preview : check) = args.at(i + 1);
             args.remove(i, 2);
         } else if (a.startsWith(QStringLiteral("--"))) {
-            return usage();
+            return Usage();
         } else {
             ++i;
         }
@@ -192,30 +192,30 @@ int main(int argc, char** argv)
 
     if (!check.isEmpty()) {
         if (!args.isEmpty())
-            return usage();
+            return Usage();
         QImage decoded;
-        if (!checkBmp(check, &decoded))
+        if (!CheckBmp(check, &decoded))
             return 1;
-        if (!preview.isEmpty() && !writePreview(decoded, preview))
+        if (!preview.isEmpty() && !WritePreview(decoded, preview))
             return 1;
         return 0;
     }
 
     if (args.size() < 2)
-        return usage();
+        return Usage();
     const QString outPath = args.takeFirst();
-    const QStringList svgs = collectSvgs(args);
+    const QStringList svgs = CollectSvgs(args);
     if (svgs.isEmpty()) {
-        fail(QStringLiteral("no SVG files given"));
+        Fail(QStringLiteral("no SVG files given"));
         return 1;
     }
 
     bool ok = false;
-    const QImage strip = buildStrip(svgs, &ok);
+    const QImage strip = BuildStrip(svgs, &ok);
     if (!ok)
         return 1;
     if (strip.pixel(0, kCell - 1) != kKey) {
-        fail(QStringLiteral("%1 draws into its bottom-left pixel, which must stay transparent")
+        Fail(QStringLiteral("%1 draws into its bottom-left pixel, which must stay transparent")
                  .arg(svgs.first()));
         return 1;
     }
@@ -227,15 +227,15 @@ int main(int argc, char** argv)
     QSaveFile out(outPath);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || !bmp.save(&out, "BMP") ||
         !out.commit()) {
-        fail(QStringLiteral("cannot write %1").arg(outPath));
+        Fail(QStringLiteral("cannot write %1").arg(outPath));
         return 1;
     }
     QImage decoded;
-    if (!checkBmp(outPath, &decoded) || decoded != strip) {
-        fail(QStringLiteral("%1 does not read back as written").arg(outPath));
+    if (!CheckBmp(outPath, &decoded) || decoded != strip) {
+        Fail(QStringLiteral("%1 does not read back as written").arg(outPath));
         return 1;
     }
-    if (!preview.isEmpty() && !writePreview(strip, preview))
+    if (!preview.isEmpty() && !WritePreview(strip, preview))
         return 1;
     std::printf("%s: %d icons, %dx%d\n", qPrintable(outPath), int(svgs.size()), strip.width(),
                 strip.height());

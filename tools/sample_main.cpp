@@ -17,7 +17,7 @@ namespace {
 constexpr std::uint64_t kDefaultSeed = 20260101;
 constexpr std::string_view kDefaultEnd = "2026-11-30";
 
-int usage()
+int Usage()
 {
     std::fputs("usage: velmora-sample --out DIR [--seed N] [--end YYYY-MM-DD] "
                "[--half-hour-bars N]\n",
@@ -88,5 +88,5 @@ int WriteSample(const SampleOptions& options)
 int main(int argc, char** argv)
 {
     const std::optional<SampleOptions> options = ParseArguments(argc, argv);
-    return options ? WriteSample(*options) : usage();
+    return options ? WriteSample(*options) : Usage();
 }

@@ -376,7 +376,7 @@ int SyncToStore(Session& session, const ToolOptions& options)
         storeFailed = true;
         std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
     });
-    if (!history.open(HistoryDb::DefaultPath()))
+    if (!history.open(HistoryDb::defaultPath()))
         return 1;
     history.observeBarStore();
     const PeriodValues all{kMaxBars, kMaxBars, kMaxBars, kMaxBars};
@@ -452,7 +452,7 @@ int PrintUpdateCheck(Session& session)
     const ServerSession connection(session);
     std::promise<HttpReply> promise;
     std::future<HttpReply> answer = promise.get_future();
-    session.g_pHttpClient->StartVersion(
+    session.g_pHttpClient->startVersion(
         [&promise](HttpReply&& reply) { promise.set_value(std::move(reply)); });
     const HttpReply reply = answer.get();
     std::string problem;
@@ -467,7 +467,7 @@ int PrintUpdateCheck(Session& session)
     }
     if (!reply.ok())
         std::fprintf(stderr, "velmora-tool: version request: %s\n",
-                     CHttpClient::ErrorText(reply.code).c_str());
+                     CHttpClient::errorText(reply.code).c_str());
     else if (!decision.reason.empty())
         std::fprintf(stderr, "velmora-tool: no update: %s\n", decision.reason.c_str());
     QJsonObject object;
@@ -493,7 +493,7 @@ public:
             m_stored.emplace(m_session.barStore, [](const std::string& text) {
                 std::fprintf(stderr, "velmora-tool: %s\n", text.c_str());
             });
-            if (!m_stored->open(HistoryDb::DefaultPath()))
+            if (!m_stored->open(HistoryDb::defaultPath()))
                 return false;
             m_stored->fill(m_session.analysisParams.historyCount);
             m_fetched = m_session.barStore.Series(options.commodity, options.period).storedAt != 0;

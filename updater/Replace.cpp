@@ -202,8 +202,8 @@ ReplaceResult RunUpdate(const fs::path& folder, const UpdaterWords& words, Messa
         // The version must be recordable before the program changes: a new program without
         // its version would be updated again at every start.
         std::string error;
-        if (!SettingsStore(SettingsStore::DefaultPath())
-                 .CheckWritable(&error, times.settingsPatience)) {
+        if (!SettingsStore(SettingsStore::defaultPath())
+                 .checkWritable(&error, times.settingsPatience)) {
             std::fprintf(stderr, "velmora-update: %s\n", error.c_str());
             sink.showMessage("升级失败，原程序保留不变：设置文件无法写入（" + error + "）");
             std::string startError;

@@ -36,7 +36,7 @@ void ClientSeriesTransport::fetch(int, Period, const std::string& query, Done do
     // The handed-over reply runs on this thread, so after the id has been filled in.
     auto id = std::make_shared<std::uint64_t>(0);
     const std::uint64_t started =
-        client->StartBars(query, HandOver(m_post, std::move(done), [inFlight = m_inFlight, id] {
+        client->startBars(query, HandOver(m_post, std::move(done), [inFlight = m_inFlight, id] {
                               std::erase(*inFlight, *id);
                           }));
     *id = started;
@@ -47,7 +47,7 @@ void ClientSeriesTransport::abortAll()
 {
     if (CHttpClient* client = m_client()) {
         for (std::uint64_t id : *m_inFlight)
-            client->Abort(id);
+            client->abort(id);
     }
     m_inFlight->clear();
 }
@@ -64,7 +64,7 @@ QuotePoller::Fetch ClientQuoteFetch(ClientAccess access, Poster post)
             });
             return;
         }
-        client->StartQuotes([post, done = std::move(done)](HttpReply&& reply) {
+        client->startQuotes([post, done = std::move(done)](HttpReply&& reply) {
             auto owned = std::make_shared<HttpReply>(std::move(reply));
             post([owned, done] { done(*owned); });
         });

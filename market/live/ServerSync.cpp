@@ -15,8 +15,7 @@ SyncRun::SyncRun(SeriesTransport& transport, const Catalogue& catalogue, BarStor
                  const PeriodValues& historyCount, MessageSink& messages, Progress progress,
                  Finished finished)
     : m_transport(transport), m_catalogue(catalogue), m_bars(bars), m_historyCount(historyCount),
-      m_messages(messages), m_progress(std::move(progress)),
-      m_finished_callback(std::move(finished))
+      m_messages(messages), m_progress(std::move(progress)), m_finishedCallback(std::move(finished))
 {
     m_failedAt.fill(-1);
 }
@@ -133,8 +132,8 @@ void SyncRun::finish(bool cancelled)
     // The owner may close its progress display and even let the run go in the callback.
     const std::weak_ptr<char> alive = m_alive;
     m_messages.showMessage(SyncCompletionMessage(m_catalogue, failed, cancelled));
-    if (!alive.expired() && m_finished_callback)
-        m_finished_callback(failed, cancelled);
+    if (!alive.expired() && m_finishedCallback)
+        m_finishedCallback(failed, cancelled);
 }
 
 SyncFailures SyncAllFromServer(CHttpClient* client, const Catalogue& catalogue, BarStore& bars,

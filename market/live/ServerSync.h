@@ -74,7 +74,7 @@ private:
     PeriodValues m_historyCount;
     MessageSink& m_messages;
     Progress m_progress;
-    Finished m_finished_callback;
+    Finished m_finishedCallback;
 
     std::array<bool, kCommodityCount> m_chainEnded{};
     std::array<int, kCommodityCount> m_failedAt{}; // the failed period, -1 for none

@@ -75,7 +75,7 @@ std::optional<std::int64_t> BarTimeKey(std::string_view time)
     return key * 100 + seconds;
 }
 
-fs::path HistoryDb::DefaultPath()
+fs::path HistoryDb::defaultPath()
 {
     if (const char* named = std::getenv("VELMORA_HISTORY_DB"); named && *named)
         return named;

@@ -36,7 +36,7 @@ public:
 
     // $XDG_DATA_HOME/velmora/history.db (else ~/.local/share/velmora/history.db); the
     // environment variable VELMORA_HISTORY_DB names another file. Empty without a home.
-    static std::filesystem::path DefaultPath();
+    static std::filesystem::path defaultPath();
 
     HistoryDb() = default;
     ~HistoryDb();

@@ -52,7 +52,7 @@ protected:
     {
         CHttpClient client(endpoints(port), velmora::test::CookieFolder());
         std::promise<HttpReply> done;
-        client.StartAccount(kind, form, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
+        client.startAccount(kind, form, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
         return done.get_future().get();
     }
     HttpReply answer(std::string_view body, AccountRequestKind kind = AccountRequestKind::Login,
@@ -65,7 +65,7 @@ protected:
     {
         CHttpClient client(endpoints(m_server.port()), velmora::test::CookieFolder());
         std::promise<HttpReply> done;
-        client.StartSms(url, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
+        client.startSms(url, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
         return done.get_future().get();
     }
 
@@ -219,8 +219,7 @@ TEST_F(AccountTest, RequestsThatNeverReachTheServerSaySoAndChangeNothing)
          "注册失败!\n无法与账户服务器通信：" + refused},
         {"更新", [](const HttpReply& r, UserInfo&) { return ModifyReply(r); },
          "更新失败!\n无法与账户服务器通信：" + refused},
-        {"发送手机验证码",
-         [](const HttpReply& r, UserInfo&) { return CSmsVerification::Result(r); },
+        {"发送手机验证码", [](const HttpReply& r, UserInfo&) { return SmsVerification::result(r); },
          "发送手机验证码失败!\n无法与短信网关通信：" + refused},
     };
     for (const Case& c : cases) {
@@ -351,11 +350,11 @@ TEST_F(AccountTest, OpeningShowsTheLoggedInUserOrTheSavedLogin)
 TEST_F(AccountTest, GatewayUrlEncodesEveryValueAsUtf8)
 {
     m_server.setResponse(RawHttpServer::Response(200, "<string>Sucess</string>"));
-    CSmsVerification verification;
-    const auto request = verification.Begin(endpoints(m_server.port()), "138&SendType=9#x");
+    SmsVerification verification;
+    const auto request = verification.begin(endpoints(m_server.port()), "138&SendType=9#x");
     ASSERT_EQ(request.message, "");
     const HttpReply reply = sms(request.url);
-    EXPECT_EQ(CSmsVerification::ResultMessage(reply), "发送手机验证码成功!");
+    EXPECT_EQ(SmsVerification::resultMessage(reply), "发送手机验证码成功!");
 
     const auto requests = m_server.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -375,40 +374,40 @@ TEST_F(AccountTest, GatewayUrlEncodesEveryValueAsUtf8)
 TEST_F(AccountTest, CodesAreKeptPerDialogAndOnlyTheLastCounts)
 {
     const Endpoints unreachable = endpoints(test::UnusedPort());
-    CSmsVerification verification;
-    EXPECT_FALSE(verification.Accepts(""));
-    EXPECT_EQ(verification.Begin(unreachable, "").message, "手机不能为空!");
+    SmsVerification verification;
+    EXPECT_FALSE(verification.accepts(""));
+    EXPECT_EQ(verification.begin(unreachable, "").message, "手机不能为空!");
     EXPECT_EQ(verification.code(), "");
 
-    const auto first = verification.Begin(unreachable, "138");
+    const auto first = verification.begin(unreachable, "138");
     const std::string firstCode = verification.code();
     // A failed send keeps the code.
-    EXPECT_EQ(CSmsVerification::ResultMessage(sms(first.url)), "发送手机验证码失败!");
-    EXPECT_TRUE(verification.Accepts(firstCode));
+    EXPECT_EQ(SmsVerification::resultMessage(sms(first.url)), "发送手机验证码失败!");
+    EXPECT_TRUE(verification.accepts(firstCode));
 
     m_server.setResponse(RawHttpServer::Response(200, "Error"));
-    EXPECT_EQ(CSmsVerification::ResultMessage(sms(first.url)), "发送手机验证码失败!");
+    EXPECT_EQ(SmsVerification::resultMessage(sms(first.url)), "发送手机验证码失败!");
 
     // An empty number leaves the stored code.
-    EXPECT_EQ(verification.Begin(unreachable, "").message, "手机不能为空!");
+    EXPECT_EQ(verification.begin(unreachable, "").message, "手机不能为空!");
     EXPECT_EQ(verification.code(), firstCode);
 
     do
-        verification.Begin(unreachable, "138");
+        verification.begin(unreachable, "138");
     while (verification.code() == firstCode);
-    EXPECT_FALSE(verification.Accepts(firstCode));
-    EXPECT_TRUE(verification.Accepts(verification.code()));
-    EXPECT_FALSE(CSmsVerification().Accepts(verification.code()));
+    EXPECT_FALSE(verification.accepts(firstCode));
+    EXPECT_TRUE(verification.accepts(verification.code()));
+    EXPECT_FALSE(SmsVerification().accepts(verification.code()));
 }
 
 // A code goes with the number it was sent to, with one request, within ten minutes.
 TEST_F(AccountTest, ACodeIsBoundToItsNumberUsedOnceAndExpires)
 {
     const Endpoints unreachable = endpoints(test::UnusedPort());
-    const auto sent = CSmsVerification::Clock::now();
-    CSmsVerification verification;
-    EXPECT_EQ(verification.Refusal("123456", "13800000000", sent), "请先获取手机验证码!");
-    verification.Begin(unreachable, "13800000000", sent);
+    const auto sent = SmsVerification::Clock::now();
+    SmsVerification verification;
+    EXPECT_EQ(verification.refusal("123456", "13800000000", sent), "请先获取手机验证码!");
+    verification.begin(unreachable, "13800000000", sent);
     const std::string code = verification.code();
     struct Case {
         std::string typed;
@@ -426,14 +425,14 @@ TEST_F(AccountTest, ACodeIsBoundToItsNumberUsedOnceAndExpires)
         {code + "0", "13800000000", std::chrono::seconds(1), "手机验证码错误"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(verification.Refusal(c.typed, c.mobile, sent + c.after), c.refusal)
+        EXPECT_EQ(verification.refusal(c.typed, c.mobile, sent + c.after), c.refusal)
             << c.mobile << " " << c.after.count();
-    verification.Spend();
-    EXPECT_EQ(verification.Refusal(code, "13800000000", sent),
+    verification.spend();
+    EXPECT_EQ(verification.refusal(code, "13800000000", sent),
               "手机验证码已使用过，请重新获取验证码!");
     // A new code is good again, for its own number.
-    verification.Begin(unreachable, "13900000000", sent);
-    EXPECT_EQ(verification.Refusal(verification.code(), "13900000000", sent), std::nullopt);
+    verification.begin(unreachable, "13900000000", sent);
+    EXPECT_EQ(verification.refusal(verification.code(), "13900000000", sent), std::nullopt);
 }
 
 TEST(VerificationCode, SixDigitsInRangeAndUnpredictableFromAnotherProcess)

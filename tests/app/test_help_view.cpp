@@ -115,7 +115,7 @@ TEST_F(HelpViewTest, EachHelpWindowLoadsTheStartPageOnItsOwn)
     EXPECT_EQ(first->parentWidget()->windowTitle(), QStringLiteral("在线帮助"));
     ASSERT_TRUE(loaded(first, kStartTitle));
     ASSERT_TRUE(loaded(second, kStartTitle));
-    EXPECT_EQ(first->browser()->url(), CQorurlView::StartPage(session.g_pHttpClient->endpoints()));
+    EXPECT_EQ(first->browser()->url(), CQorurlView::startPage(session.g_pHttpClient->endpoints()));
     EXPECT_TRUE(first->localNote()->isHidden());
     EXPECT_NE(first->browser()->page(), second->browser()->page());
 
@@ -253,7 +253,7 @@ TEST_F(HelpViewTest, PrintsThroughTheEngine)
         finished = true;
         ok = success;
     });
-    view->PrintTo(printer);
+    view->printTo(printer);
     ASSERT_TRUE(PumpUntil([&] { return finished; }));
     EXPECT_TRUE(ok);
     EXPECT_GT(fs::file_size(dir / "help.pdf"), 1000u);

@@ -276,13 +276,13 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     QWidget window;
     window.show();
     auto startQuotes = [this](ReplyHandler handler) {
-        return session.g_pHttpClient->StartQuotes(std::move(handler));
+        return session.g_pHttpClient->startQuotes(std::move(handler));
     };
 
     // A quick answer: the busy cursor only while it travels, no dialog.
     std::optional<HttpReply> quick;
-    CUserRequest::Run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
-                      [&](HttpReply&& reply) { quick = std::move(reply); });
+    UserRequest::run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
+                     [&](HttpReply&& reply) { quick = std::move(reply); });
     EXPECT_NE(QApplication::overrideCursor(), nullptr);
     ASSERT_TRUE(PumpUntil([&] { return quick.has_value(); }));
     EXPECT_TRUE(quick->ok());
@@ -294,8 +294,8 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     slow.delay = 30s;
     server->injectFault(slow);
     std::optional<HttpReply> cancelled;
-    CUserRequest::Run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
-                      [&](HttpReply&& reply) { cancelled = std::move(reply); });
+    UserRequest::run(*session.g_pHttpClient, &window, QStringLiteral("正在连接..."), startQuotes,
+                     [&](HttpReply&& reply) { cancelled = std::move(reply); });
     auto* progress = window.findChild<QProgressDialog*>(QStringLiteral("userRequestProgress"));
     ASSERT_NE(progress, nullptr);
     EXPECT_FALSE(progress->isVisible());

@@ -295,7 +295,7 @@ TEST_F(MainWindowTest, ChartsOpenAndChangeCommodityCentredOnTheCurrentPrice)
 
     // A new quote moves the marker at the next refresh.
     session.catalogue[kNzd].lastPrice = "0.61200";
-    frame->RefreshViews();
+    frame->refreshViews();
     QCoreApplication::processEvents();
     EXPECT_EQ(std::get<TextOp>(view->lastDrawing().ops.back()).text, "现价 0.61200");
 }
@@ -364,7 +364,7 @@ TEST_F(MainWindowTest, WindowsOnTheSameSeriesShareTheCursor)
     frame->mdiArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow*>(first->parentWidget()));
     key(Qt::Key_Left);
     key(Qt::Key_Left);
-    frame->RefreshViews();
+    frame->refreshViews();
     EXPECT_EQ(session.barStore.Series(kEuro, kDay).cursor, 97);
     EXPECT_EQ(session.barStore.Series(kEuro, kHalfHour).cursor, 199);
     EXPECT_NE(TitleOf(sameSeries).find(session.barStore.Series(kEuro, kDay).bars[97].time),
@@ -416,7 +416,7 @@ TEST_F(MainWindowTest, ChartViewDrawsTheEngineResultAndReportsFailuresOnce)
     // The title keeps the old commodity until the refresh retitles it.
     EXPECT_EQ(TitleOf(view).rfind("LLGUSD-", 0), 0u);
     session.catalogue[11].lastPrice = "0.61230";
-    frame->RefreshViews();
+    frame->refreshViews();
     EXPECT_EQ(TitleOf(view),
               "NZDUSD-外汇纽元-日线  0.61230价值图 U:" +
                   std::string(3 - std::to_string(chart.layout.upCount).size(), '0') +
@@ -433,7 +433,7 @@ TEST_F(MainWindowTest, ChartViewDrawsTheEngineResultAndReportsFailuresOnce)
 TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
 {
     COrbaltView* chart = openChart(kGold, kDay);
-    std::unique_ptr<QMenu> menu(chart->MakeContextMenu(nullptr));
+    std::unique_ptr<QMenu> menu(chart->makeContextMenu(nullptr));
     QStringList names;
     for (QAction* action : menu->actions())
         if (!action->isSeparator())
@@ -449,29 +449,30 @@ TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
     const velmora::test::TempDir dir;
     std::string error;
     const QString png = QString::fromStdString((dir / "c.png").string());
-    ASSERT_TRUE(chart->ExportImage(png, ImageFormat::Png, &error)) << error;
+    ASSERT_TRUE(chart->exportImage(png, ImageFormat::Png, &error)) << error;
     EXPECT_EQ(QImage(png).size(), QSize(page.width, page.height));
     const QString svg = QString::fromStdString((dir / "c.svg").string());
-    ASSERT_TRUE(chart->ExportImage(svg, ImageFormat::Svg, &error)) << error;
+    ASSERT_TRUE(chart->exportImage(svg, ImageFormat::Svg, &error)) << error;
     EXPECT_GT(std::filesystem::file_size((dir / "c.svg")), 1000u);
-    EXPECT_FALSE(chart->ExportImage(QStringLiteral("/nonexistent/c.png"), ImageFormat::Png, &error));
+    EXPECT_FALSE(
+        chart->exportImage(QStringLiteral("/nonexistent/c.png"), ImageFormat::Png, &error));
 
     // The save dialog proposes the chart's code, period and the day of the bar at the cursor.
     const BarSeries& series = session.barStore.Series(kGold, kDay);
     const QString day = QString::fromStdString(
                             series.bars[static_cast<std::size_t>(series.cursor)].time.substr(0, 10))
                             .replace(QLatin1Char('.'), QLatin1Char('-'));
-    EXPECT_EQ(chart->ProposedImagePath(),
+    EXPECT_EQ(chart->proposedImagePath(),
               QDir::home().filePath(QStringLiteral("LLGUSD-日线-") + day + QStringLiteral(".png")));
 
     frame->OnCommand(ID_SHOW_QUOTES);
     COrbaltView* board = activeView();
     ASSERT_NE(board, chart);
-    std::unique_ptr<QMenu> boardMenu(board->MakeContextMenu(nullptr));
+    std::unique_ptr<QMenu> boardMenu(board->makeContextMenu(nullptr));
     EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("print")), nullptr);
     EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("profileLayer")), nullptr);
-    EXPECT_EQ(board->RenderImage().size(), board->viewport()->size());
-    EXPECT_EQ(QFileInfo(board->ProposedImagePath()).fileName(),
+    EXPECT_EQ(board->renderImage().size(), board->viewport()->size());
+    EXPECT_EQ(QFileInfo(board->proposedImagePath()).fileName(),
               QStringLiteral("行情-") + QDate::currentDate().toString(Qt::ISODate) +
                   QStringLiteral(".png"));
 }
@@ -513,7 +514,7 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
     }
 
     // On from the chart's menu: the button follows and both windows draw the layer.
-    std::unique_ptr<QMenu> menu(gold->MakeContextMenu(nullptr));
+    std::unique_ptr<QMenu> menu(gold->makeContextMenu(nullptr));
     QAction* item = menu->findChild<QAction*>(QStringLiteral("profileLayer"));
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->text(), QStringLiteral("价值区"));
@@ -531,11 +532,11 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
         for (std::size_t i = 0; i < expected.ops.size(); ++i)
             ASSERT_TRUE(view->lastDrawing().ops[i] == expected.ops[i]) << i;
     }
-    std::unique_ptr<QMenu> again(euro->MakeContextMenu(nullptr));
+    std::unique_ptr<QMenu> again(euro->makeContextMenu(nullptr));
     EXPECT_TRUE(again->findChild<QAction*>(QStringLiteral("profileLayer"))->isChecked());
 
     // An export carries it; the pointer names the point of control with its price.
-    const QImage image = gold->RenderImage();
+    const QImage image = gold->renderImage();
     const int poc = gold->drawnProfile()->poc;
     EXPECT_EQ(image.pixel(80, 22 + 20 * poc), qRgb(255, 236, 160));
     front(gold);
@@ -618,7 +619,7 @@ TEST_F(MainWindowTest, RefreshRepaintsBoardsAndRetitlesCharts)
     COrbaltView* chart = openChart(kEuro, kDay);
     const std::string before = TitleOf(chart);
     session.catalogue[kEuro].lastPrice = "1.08510";
-    frame->RefreshViews();
+    frame->refreshViews();
     EXPECT_NE(TitleOf(chart), before);
     EXPECT_NE(TitleOf(chart).find(" 1.08510价值图"), std::string::npos);
 }
@@ -630,7 +631,7 @@ TEST_F(MainWindowTest, PrintingRunsTheChartPassOnThePrinter)
     QPrinter printer;
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(QString::fromStdString((dir / "chart.pdf").string()));
-    view->PrintTo(printer);
+    view->printTo(printer);
     EXPECT_GT(std::filesystem::file_size(dir / "chart.pdf"), 2000u);
     EXPECT_TRUE(prompts.messages.empty());
 
@@ -646,7 +647,7 @@ TEST_F(MainWindowTest, PrintingRunsTheChartPassOnThePrinter)
     EXPECT_EQ(plan.sheetHeight % 20, 0);
     EXPECT_GE(plan.sheets * plan.sheetHeight, drawing.page->height);
     printer.setOutputFileName(QString::fromStdString((dir / "tall.pdf").string()));
-    view->PrintTo(printer);
+    view->printTo(printer);
     const std::string pdf = velmora::test::ReadWholeFile(dir / "tall.pdf");
     std::size_t pages = 0;
     for (std::size_t at = pdf.find("/Type /Page\n"); at != std::string::npos;

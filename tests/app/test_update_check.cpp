@@ -111,7 +111,7 @@ TEST_F(UpdateCheckTest, AnUnreadableSettingsFileIsReportedAndStartsNoUpdate)
 {
     std::ofstream(dir / "built", std::ios::binary) << "new";
     publish("3.0.2", dir / "built");
-    const fs::path settings = SettingsStore::DefaultPath();
+    const fs::path settings = SettingsStore::defaultPath();
     std::ofstream(settings, std::ios::binary | std::ios::trunc) << "VELMORA_VERSION=3.0.1\n";
     ASSERT_TRUE(checked());
     ASSERT_TRUE(checked());

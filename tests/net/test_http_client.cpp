@@ -344,7 +344,7 @@ TEST_F(HttpClientTest, StartedTransfersShareCookiesAndAbortedOnesAreAnswered)
         std::string status;
         client.SendSms(serverUrl("/_cookie/set?session=s3cr3t"), status);
         for (int i = 0; i < 6; ++i)
-            client.StartSms(serverUrl("/_cookie/echo"), collect);
+            client.startSms(serverUrl("/_cookie/echo"), collect);
         ASSERT_TRUE(waitFor(6));
         for (const HttpReply& reply : replies) {
             EXPECT_TRUE(reply.ok()) << reply.code;
@@ -352,9 +352,9 @@ TEST_F(HttpClientTest, StartedTransfersShareCookiesAndAbortedOnesAreAnswered)
         }
 
         server().injectFault(Fault{.delay = 30s, .times = 0});
-        const TransferId slow = client.StartQuotes(collect);
-        client.StartBars("&code=EURUSD&linetype=day", collect);
-        client.Abort(slow);
+        const TransferId slow = client.startQuotes(collect);
+        client.startBars("&code=EURUSD&linetype=day", collect);
+        client.abort(slow);
         ASSERT_TRUE(waitFor(7));
         EXPECT_EQ(replies[6].code, CURLE_ABORTED_BY_CALLBACK);
     } // the client ends with the bars request still waiting

@@ -261,7 +261,7 @@ TEST_F(UpdateDownloadTest, ToolCheckPrintsTheDecision)
 TEST_F(UpdateDownloadTest, TheWebsiteServesTheHelpPages)
 {
     std::promise<HttpReply> promise;
-    client->StartWebsiteFile("/helponline/mainindex.html", [&promise](HttpReply&& reply) {
+    client->startWebsiteFile("/helponline/mainindex.html", [&promise](HttpReply&& reply) {
         promise.set_value(std::move(reply));
     });
     const HttpReply reply = promise.get_future().get();

@@ -162,7 +162,7 @@ TEST_F(RegistryKeyTest, OpenFailsWhenStoreCannotBeUsed)
     for (const std::string corrupt : {"garbage\n", "name=before any section\n", "[A]\nv=\\q\n"}) {
         WriteText(m_file, corrupt);
         EXPECT_FALSE(Write("A", "v", "x")) << corrupt;
-        EXPECT_FALSE(SettingsStore(m_file).Write("A", "v", "x")) << corrupt;
+        EXPECT_FALSE(SettingsStore(m_file).write("A", "v", "x")) << corrupt;
         std::ifstream in(m_file);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), corrupt);
     }
@@ -179,9 +179,9 @@ TEST_F(RegistryKeyTest, FifoAsTheStoreFailsAtOnce)
     bool written = true;
     std::string text = "unchanged";
     EXPECT_TRUE(test::ReturnsDespiteFifo(m_file, [&] {
-        prepared = store.Prepare();
-        read = store.Read("A", "v", text);
-        written = store.Write("A", "v", "x");
+        prepared = store.prepare();
+        read = store.read("A", "v", text);
+        written = store.write("A", "v", "x");
     }));
     EXPECT_FALSE(prepared);
     EXPECT_FALSE(read);
@@ -254,16 +254,16 @@ TEST_F(RegistryKeyTest, AHeldLockIsWaitedForOnlySoLong)
 {
     const SettingsStore store(m_file);
     std::string error;
-    ASSERT_TRUE(store.CheckWritable(&error)) << error;
+    ASSERT_TRUE(store.checkWritable(&error)) << error;
     const int lock = ::open((m_file.string() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
-    EXPECT_FALSE(store.CheckWritable(&error, std::chrono::milliseconds(100)));
+    EXPECT_FALSE(store.checkWritable(&error, std::chrono::milliseconds(100)));
     EXPECT_NE(error.find("lock"), std::string::npos) << error;
     ::close(lock);
-    EXPECT_TRUE(store.CheckWritable(&error, std::chrono::milliseconds(100))) << error;
+    EXPECT_TRUE(store.checkWritable(&error, std::chrono::milliseconds(100))) << error;
     WriteText(m_file, "not a settings file\n");
-    EXPECT_FALSE(store.CheckWritable(&error, std::chrono::milliseconds(100)));
+    EXPECT_FALSE(store.checkWritable(&error, std::chrono::milliseconds(100)));
 }
 
 TEST_F(RegistryKeyTest, WritesAreOwnerOnlyAndLeaveNoTemporaries)
@@ -326,13 +326,13 @@ TEST(SettingsStoreDefaultPath, FollowsXdgConfigHomeThenHome)
     ScopedEnv registry("VELMORA_REGISTRY", "");
     {
         ScopedEnv xdg("XDG_CONFIG_HOME", (dir / "xdg").string());
-        EXPECT_EQ(SettingsStore::DefaultPath(), dir / "xdg" / "velmora" / "registry.ini");
+        EXPECT_EQ(SettingsStore::defaultPath(), dir / "xdg" / "velmora" / "registry.ini");
         ASSERT_TRUE(Write(kRegistry.subKey, kRegistry.version, "1.0"));
         EXPECT_TRUE(fs::exists(dir / "xdg" / "velmora" / "registry.ini"));
     }
     for (const char* ignored : {"", "relative/xdg"}) {
         ScopedEnv xdg("XDG_CONFIG_HOME", ignored);
-        EXPECT_EQ(SettingsStore::DefaultPath(),
+        EXPECT_EQ(SettingsStore::defaultPath(),
                   dir / "home" / ".config" / "velmora" / "registry.ini");
     }
 }
