@@ -241,7 +241,7 @@ void DataManagementDialog::onClear()
 {
     if (!m_prompts.askYesNo(kClearQuestion, true))
         return;
-    m_session.barStore.reset();
+    m_session.barStore.ResetBarStore();
     m_session.barStore.notifyChanged(-1, -1, SeriesChange::Cleared);
     if (m_series != nullptr)
         fillList(m_commodity, m_period);

@@ -50,7 +50,7 @@ bool COrbaltApp::InitInstance()
 {
     InitResources();
     InitCatalogue(m_session.catalogue);
-    m_session.barStore.reset();
+    m_session.barStore.ResetBarStore();
     // Before any window: charts can be drawn from the stored bars at once.
     if (m_hooks.loadHistory)
         m_hooks.loadHistory();

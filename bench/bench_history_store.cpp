@@ -101,7 +101,7 @@ void BM_StartupFill(benchmark::State& state)
     const PeriodValues all{kMaxBars, kMaxBars, kMaxBars, kMaxBars};
     for (auto _ : state) {
         state.PauseTiming();
-        barStore.reset();
+        barStore.ResetBarStore();
         LocalHistory history(barStore, {});
         const bool opened = history.open(file);
         state.ResumeTiming();

@@ -18,7 +18,7 @@ const BarSeries& BarStore::Series(int commodity, Period period) const
     return (*m_bars)[commodity].series[period];
 }
 
-void BarStore::reset()
+void BarStore::ResetBarStore()
 {
     for (auto& commodity : *m_bars) {
         for (auto& series : commodity.series) {

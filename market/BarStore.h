@@ -65,7 +65,7 @@ public:
     const BarSeries& Series(int commodity, Period period) const;
 
     // Empties all 52 series: count 0 and cursor 0. Slot contents stay as they are.
-    void reset();
+    void ResetBarStore();
 
     // One observer, called on the thread that changed the series; an empty one stops the
     // calls.

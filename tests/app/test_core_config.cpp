@@ -122,5 +122,5 @@ TEST_F(CoreConfigTest, AnEmptiedUnitMakesTheChartReportIt)
     const ValueChartPass pass = RunValueChartPass(request, "t", *state, memo);
     EXPECT_EQ(pass.outcome, ChartOutcome::Message);
     EXPECT_EQ(pass.message, kYUnitInvalidMessage);
-    session.barStore.reset();
+    session.barStore.ResetBarStore();
 }

@@ -70,7 +70,7 @@ protected:
         previousDir = std::filesystem::current_path();
         std::filesystem::current_path(dir.path()); // the client's cookie file goes here
         InitCatalogue(session.catalogue);
-        session.barStore.reset();
+        session.barStore.ResetBarStore();
     }
 
     void TearDown() override
@@ -383,7 +383,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
         session.g_pHttpClient.reset();
         live.reset();
         app.reset();
-        session.barStore.reset();
+        session.barStore.ResetBarStore();
         Endpoints endpoints;
         endpoints.dataServer.port = port;
         session.g_pHttpClient =

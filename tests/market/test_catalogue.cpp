@@ -33,7 +33,7 @@ TEST(Catalogue, InitKeepsYUnitTextsVerbatimAndResetEmptiesTheStore)
     barStore.Series(5, kDay).cursor = 9;
     catalogue[4].lastPrice = "7.12300";
     InitCatalogue(catalogue);
-    barStore.reset();
+    barStore.ResetBarStore();
     EXPECT_EQ(catalogue[4].yunit[kHalfHour], "0.001");
     EXPECT_EQ(catalogue[5].yunit[kDay], "0.0010");
     EXPECT_EQ(catalogue[0].yunit[kWeek], "10.00");

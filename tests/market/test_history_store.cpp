@@ -151,7 +151,7 @@ TEST(LocalHistoryTest, WriteThroughThenFillWithoutAServer)
     }
     EXPECT_TRUE(reports.empty());
 
-    barStore.reset();
+    barStore.ResetBarStore();
     LocalHistory again(barStore, [&](const std::string& text) { reports.push_back(text); });
     ASSERT_TRUE(again.open(dir / "history.db"));
     EXPECT_EQ(again.fill({300, 200, 200, 200}), 2);
@@ -171,7 +171,7 @@ TEST(LocalHistoryTest, WriteThroughThenFillWithoutAServer)
     again.observeBarStore();
     barStore.notifyChanged(-1, -1, SeriesChange::Cleared);
     again.flush();
-    barStore.reset();
+    barStore.ResetBarStore();
     EXPECT_EQ(again.fill({300, 200, 200, 200}), 0);
 }
 

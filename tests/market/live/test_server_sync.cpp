@@ -71,7 +71,7 @@ protected:
     void SetUp() override
     {
         InitCatalogue(catalogue);
-        barStore.reset();
+        barStore.ResetBarStore();
     }
     FakeTransport transport;
     RecordingMessageSink messages;
@@ -234,7 +234,7 @@ TEST(ServerSyncTest, ConcurrentRunStoresWhatSerialRequestsWould)
     {
         CHttpClient client(endpoints, velmora::test::CookieFolder());
         InitCatalogue(catalogue);
-        barStore.reset();
+        barStore.ResetBarStore();
         RecordingMessageSink messages;
         const AnalysisParams analysisParams;
         EXPECT_TRUE(
