@@ -77,8 +77,7 @@ std::filesystem::path ImageSaveFolder(const std::filesystem::path& fallback)
 {
     const std::filesystem::path store = SettingsStore::defaultPath();
     std::string folder;
-    if (store.empty() || !SettingsStore(store).read(kRegistry.subKey, kRegistry.imageDir, folder) ||
-        folder.empty())
+    if (store.empty() || !ReadProgramSetting(store, kRegistry.imageDir, folder) || folder.empty())
         return fallback;
     std::error_code error;
     const std::filesystem::path path(folder);

@@ -18,8 +18,7 @@ bool ReadProfileLayerShown()
 {
     const std::filesystem::path store = SettingsStore::defaultPath();
     std::string value;
-    return !store.empty() &&
-           SettingsStore(store).read(kRegistry.subKey, kProfileLayerName, value) && value == "1";
+    return !store.empty() && ReadProgramSetting(store, kProfileLayerName, value) && value == "1";
 }
 
 void WriteProfileLayerShown(bool shown)

@@ -79,4 +79,12 @@ void CRegistryKey::Close()
     m_store.clear();
 }
 
+bool ReadProgramSetting(const std::filesystem::path& store, std::string_view name,
+                        std::string& value)
+{
+    const SettingsStore settings(store);
+    return settings.read(kRegistry.subKey, name, value) ||
+           settings.read(kFormerSubKey, name, value);
+}
+
 } // namespace velmora

@@ -25,6 +25,12 @@ inline constexpr RegistryNames kRegistry{
 // they are, so a program or updater of either version understands the file.
 inline constexpr std::string_view kFormerSubKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
+// Reads one value of the program's section straight from the settings file at `store`, of
+// any length; where a file of an earlier version could not be rewritten yet, from the former
+// section.
+bool ReadProgramSetting(const std::filesystem::path& store, std::string_view name,
+                        std::string& value);
+
 enum class RegistryRoot { LocalMachine };
 
 // Registry-style access to the settings store, keeping the behaviour callers were written

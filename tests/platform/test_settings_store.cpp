@@ -244,6 +244,10 @@ TEST_F(RegistryKeyTest, FormerSectionIsMovedOnceAndNothingIsLost)
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
     EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.1");
     EXPECT_EQ(test::ReadWholeFile(m_file), cases[0].before);
+    // The settings read straight from the file find it there too.
+    std::string folder;
+    EXPECT_TRUE(ReadProgramSetting(m_file, kRegistry.mt4Dir, folder));
+    EXPECT_EQ(folder, "D:\\MT4");
     ::close(lock);
     EXPECT_EQ(Read(kRegistry.subKey, kRegistry.version), "3.0.1");
     EXPECT_EQ(test::ReadWholeFile(m_file), cases[0].after);
