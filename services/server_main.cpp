@@ -115,7 +115,8 @@ std::optional<AccountsOptions> ParseAccountsArguments(int argc, char** argv)
         else
             words.emplace_back(word);
     }
-    const std::string_view command = words.empty() ? "" : words[0];
+    // Not `? "" : words[0]`: that makes a temporary std::string the view would outlive.
+    const std::string_view command = words.empty() ? std::string_view() : words[0];
     if (command == "list" && words.size() == 1) {
         options.command = Command::List;
     } else if (command == "activate" && words.size() == 2) {
