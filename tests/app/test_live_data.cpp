@@ -75,9 +75,7 @@ protected:
 
     void TearDown() override
     {
-        session.g_pHttpClient.reset();
-        live.reset();
-        app.reset();
+        stopApp();
         if (server)
             server->stop();
         std::filesystem::current_path(previousDir);
@@ -98,16 +96,36 @@ protected:
         }
     }
 
-    void startApp(int dataPort,
-                  std::chrono::milliseconds interruptAfter = QuoteFeedState::kInterruptAfter)
+    void useDataServerAt(int port)
     {
         Endpoints endpoints;
-        endpoints.dataServer.port = dataPort;
+        endpoints.dataServer.port = port;
         session.g_pHttpClient =
             std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
+    }
+
+    // Starts the program on empty bars; with `historyFile`, bars are also stored there.
+    void startApp(int dataPort,
+                  std::chrono::milliseconds interruptAfter = QuoteFeedState::kInterruptAfter,
+                  const std::filesystem::path& historyFile = {})
+    {
+        stopApp();
+        session.barStore.ResetBarStore();
+        useDataServerAt(dataPort);
         app = std::make_unique<COrbaltApp>(session, prompts);
         live = std::make_unique<LiveData>(*app, prompts, interruptAfter);
+        if (!historyFile.empty())
+            history = std::make_unique<StoredHistory>(*app, prompts, historyFile);
         ASSERT_TRUE(app->InitInstance());
+    }
+
+    // What main does after the event loop: the client goes first, aborting everything.
+    void stopApp()
+    {
+        history.reset(); // writes what is queued
+        session.g_pHttpClient.reset();
+        live.reset();
+        app.reset();
     }
 
     COrbaltView* board() const
@@ -143,6 +161,14 @@ protected:
     {
         return PumpUntil([this] { return !live->syncRunning(); });
     }
+    bool pollEnded()
+    {
+        return PumpUntil([this] { return !live->pollOutstanding(); });
+    }
+    QProgressDialog* syncProgress() const
+    {
+        return app->mainFrame()->findChild<QProgressDialog*>(QStringLiteral("syncProgress"));
+    }
 
     velmora::test::TempDir dir;
     std::filesystem::path previousDir;
@@ -151,6 +177,7 @@ protected:
     std::unique_ptr<services::DataServer> server;
     std::unique_ptr<COrbaltApp> app;
     std::unique_ptr<LiveData> live;
+    std::unique_ptr<StoredHistory> history;
 };
 
 } // namespace
@@ -170,7 +197,7 @@ TEST_F(LiveDataTest, StartupFillsEverySeriesAndTheQuoteBoard)
         EXPECT_EQ(session.barStore.Series(s, kDay).cursor, 99) << s;
     }
     // The poll at window creation brought the quote names and prices.
-    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    ASSERT_TRUE(pollEnded());
     EXPECT_EQ(session.catalogue[5].name, "欧罗美元");
     EXPECT_FALSE(session.catalogue[12].lastPrice.empty());
     const auto* timer = app->mainFrame()->findChild<QTimer*>(QStringLiteral("quoteTimer"));
@@ -181,7 +208,7 @@ TEST_F(LiveDataTest, StartupFillsEverySeriesAndTheQuoteBoard)
     session.catalogue[5].lastPrice.clear();
     app->mainFrame()->OnTimer();
     EXPECT_TRUE(live->pollOutstanding());
-    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    ASSERT_TRUE(pollEnded());
     EXPECT_FALSE(session.catalogue[5].lastPrice.empty());
 }
 
@@ -197,9 +224,8 @@ TEST_F(LiveDataTest, KeysAreAnsweredWhileASlowPollAndTheSynchronisationRun)
     const auto boards = app->mainFrame()->mdiArea()->subWindowList().size();
     app->mainFrame()->OnCommand(ID_SHOW_QUOTES);
     EXPECT_EQ(app->mainFrame()->mdiArea()->subWindowList().size(), boards + 1);
-    auto* progress = app->mainFrame()->findChild<QProgressDialog*>(QStringLiteral("syncProgress"));
-    ASSERT_NE(progress, nullptr);
-    ClickCancel(progress);
+    ASSERT_NE(syncProgress(), nullptr);
+    ClickCancel(syncProgress());
     ASSERT_TRUE(syncEnded());
     EXPECT_TRUE(live->pollOutstanding()); // the quote page is still on its way
     ASSERT_FALSE(prompts.messages.empty());
@@ -208,7 +234,7 @@ TEST_F(LiveDataTest, KeysAreAnsweredWhileASlowPollAndTheSynchronisationRun)
     // Ticks that find the poll outstanding start nothing.
     app->mainFrame()->OnTimer();
     app->mainFrame()->OnTimer();
-    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    ASSERT_TRUE(pollEnded());
     EXPECT_FALSE(session.catalogue[5].lastPrice.empty());
 }
 
@@ -216,10 +242,9 @@ TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
 {
     startServer(200ms);
     startApp(server->port());
-    auto* progress = app->mainFrame()->findChild<QProgressDialog*>(QStringLiteral("syncProgress"));
-    ASSERT_NE(progress, nullptr);
+    ASSERT_NE(syncProgress(), nullptr);
     ASSERT_TRUE(PumpUntil([this] { return session.barStore.Series(0, kHalfHour).count > 0; }));
-    ClickCancel(progress);
+    ClickCancel(syncProgress());
     ASSERT_TRUE(syncEnded());
     ASSERT_EQ(prompts.messages.size(), 1u);
     const std::string& closing = prompts.messages.back();
@@ -237,29 +262,13 @@ TEST_F(LiveDataTest, CancelledSynchronisationStopsEveryChainAndSaysSo)
     EXPECT_EQ(session.barStore.Series(12, kMonth).count, 100);
 }
 
-TEST_F(LiveDataTest, StartupWithTheServerDownCompletesAndNamesEveryFailure)
-{
-    startApp(ClosedPort());
-    ASSERT_TRUE(syncEnded());
-    ASSERT_EQ(prompts.messages.size(), 1u);
-    const std::string& closing = prompts.messages[0];
-    EXPECT_EQ(closing.rfind("完成数据同步\n", 0), 0u);
-    for (const CommodityEntry& entry : session.catalogue)
-        EXPECT_NE(closing.find(entry.code + " "), std::string::npos) << entry.code;
-    EXPECT_TRUE(session.catalogue[5].lastPrice.empty());
-    EXPECT_TRUE(app->mainFrame()->isVisible());
-}
-
 TEST_F(LiveDataTest, QuittingWhileTransfersWaitEndsAtOnceAndChangesNothing)
 {
     startServer(10000ms);
     startApp(server->port());
     ASSERT_TRUE(live->syncRunning());
     app->mainFrame()->close();
-    // What main does after the event loop: the client goes first, aborting everything.
-    session.g_pHttpClient.reset();
-    live.reset();
-    app.reset();
+    stopApp();
     QCoreApplication::processEvents(); // aborted replies posted to the window's thread
     EXPECT_TRUE(prompts.messages.empty());
     for (int s = 0; s < kCommodityCount; ++s)
@@ -269,10 +278,8 @@ TEST_F(LiveDataTest, QuittingWhileTransfersWaitEndsAtOnceAndChangesNothing)
 
 TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
 {
-    startServer(0ms);
-    Endpoints endpoints;
-    endpoints.dataServer.port = server->port();
-    session.g_pHttpClient = std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
+    startServer();
+    useDataServerAt(server->port());
     QWidget window;
     window.show();
     auto startQuotes = [this](ReplyHandler handler) {
@@ -307,12 +314,19 @@ TEST_F(LiveDataTest, RequestTheUserWaitsForShowsItIsWorkingAndCanBeCancelled)
     EXPECT_EQ(window.findChild<QProgressDialog*>(QStringLiteral("userRequestProgress")), nullptr);
 }
 
-TEST_F(LiveDataTest, AFailedPollStillRefreshesTheViews)
+TEST_F(LiveDataTest, StartupWithTheServerDownNamesEveryFailureAndAFailedPollStillRefreshes)
 {
     // The interruption, which refreshes the views as well, stays far off.
     startApp(ClosedPort(), std::chrono::hours(1));
     ASSERT_TRUE(syncEnded());
-    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    const std::string& closing = prompts.messages[0];
+    EXPECT_EQ(closing.rfind("完成数据同步\n", 0), 0u);
+    for (const CommodityEntry& entry : session.catalogue)
+        EXPECT_NE(closing.find(entry.code + " "), std::string::npos) << entry.code;
+    EXPECT_TRUE(app->mainFrame()->isVisible());
+    ASSERT_TRUE(pollEnded());
+    EXPECT_TRUE(session.catalogue[5].lastPrice.empty());
     ASSERT_NE(board(), nullptr);
     ASSERT_TRUE(PumpUntil([this] { return !boardCells().empty(); }));
 
@@ -326,7 +340,7 @@ TEST_F(LiveDataTest, AFailedPollStillRefreshesTheViews)
     };
     ASSERT_FALSE(shows());
     app->mainFrame()->OnTimer();
-    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    ASSERT_TRUE(pollEnded());
     EXPECT_TRUE(PumpUntil(shows));
 }
 
@@ -337,7 +351,7 @@ TEST_F(LiveDataTest, TheStatusBarTurnsRedWhileTheDataServerFailsAndClearsWhenItA
     startServer();
     startApp(server->port(), 500ms);
     ASSERT_TRUE(syncEnded());
-    ASSERT_TRUE(PumpUntil([this] { return !live->pollOutstanding(); }));
+    ASSERT_TRUE(pollEnded());
     auto* timer = app->mainFrame()->findChild<QTimer*>(QStringLiteral("quoteTimer"));
     ASSERT_NE(timer, nullptr);
     timer->setInterval(50);
@@ -379,23 +393,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
 {
     const std::filesystem::path file = dir / "data" / "history.db";
     startServer();
-    auto run = [&](int port) {
-        session.g_pHttpClient.reset();
-        live.reset();
-        app.reset();
-        session.barStore.ResetBarStore();
-        Endpoints endpoints;
-        endpoints.dataServer.port = port;
-        session.g_pHttpClient =
-            std::make_unique<CHttpClient>(endpoints, velmora::test::CookieFolder());
-        app = std::make_unique<COrbaltApp>(session, prompts);
-        live = std::make_unique<LiveData>(*app, prompts);
-        auto history = std::make_unique<StoredHistory>(*app, prompts, file);
-        EXPECT_TRUE(app->InitInstance());
-        return history;
-    };
-
-    std::unique_ptr<StoredHistory> history = run(server->port());
+    startApp(server->port(), QuoteFeedState::kInterruptAfter, file);
     ASSERT_TRUE(syncEnded());
     const BarSeries served = session.barStore.Series(5, kDay);
     ASSERT_GT(served.count, 0);
@@ -404,7 +402,7 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
     server->stop();
 
     prompts.messages.clear();
-    history = run(ClosedPort());
+    startApp(ClosedPort(), QuoteFeedState::kInterruptAfter, file);
     // Filled before the synchronisation has answered.
     const BarSeries& stored = session.barStore.Series(5, kDay);
     ASSERT_EQ(stored.count, served.count);
@@ -417,5 +415,4 @@ TEST_F(LiveDataTest, StoredBarsComeBackWhenTheServerIsGone)
     EXPECT_GT(stored.storedAt, 0);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].rfind("完成数据同步\n", 0), 0u);
-    history.reset();
 }
