@@ -51,13 +51,18 @@ struct Shown {
     bool operator==(const Shown&) const = default;
 };
 
+const COrbaltDoc* DocumentOf(QMdiSubWindow* window)
+{
+    return qobject_cast<const COrbaltDoc*>(
+        qobject_cast<CChildFrame*>(window)->view()->GetDocument());
+}
+
 // The program's windows from bottom to top.
 std::vector<Shown> Windows(CMainFrame& frame)
 {
     std::vector<Shown> shown;
     for (QMdiSubWindow* window : frame.mdiArea()->subWindowList(QMdiArea::StackingOrder)) {
-        auto* child = qobject_cast<CChildFrame*>(window);
-        const auto* doc = qobject_cast<const COrbaltDoc*>(child->view()->GetDocument());
+        const COrbaltDoc* doc = DocumentOf(window);
         shown.push_back({doc->kind, doc->period, window->isMaximized()});
     }
     return shown;
@@ -165,15 +170,11 @@ TEST_F(WorkspaceTest, ChartsComeBackOnceLoggedInWithTheirPlaceAndCursor)
     m_syncing = false;
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_workspace->pendingCharts() == 0; }, 2000));
     EXPECT_EQ(Windows(*m_app->mainFrame()), before);
-    EXPECT_EQ(m_session.barStore.Series(kEuro, kDay)
-                  .bars[static_cast<std::size_t>(m_session.barStore.Series(kEuro, kDay).cursor)]
-                  .time,
-              cursorTime);
+    const BarSeries& euroBars = m_session.barStore.Series(kEuro, kDay);
+    EXPECT_EQ(euroBars.bars[static_cast<std::size_t>(euroBars.cursor)].time, cursorTime);
     EXPECT_EQ(m_session.barStore.Series(kGold, kHalfHour).cursor, 59); // was on the newest bar
     for (QMdiSubWindow* window : m_app->mainFrame()->mdiArea()->subWindowList()) {
-        auto* child = qobject_cast<CChildFrame*>(window);
-        const auto* doc = qobject_cast<const COrbaltDoc*>(child->view()->GetDocument());
-        if (doc->kind == kEuro) {
+        if (DocumentOf(window)->kind == kEuro) {
             EXPECT_EQ(window->geometry(), QRect(30, 40, 500, 350));
         }
     }
@@ -238,12 +239,6 @@ TEST_F(WorkspaceTest, AutomaticLoginOpensTheChartsOrSaysWhyInTheStatusBar)
                     .startsWith(QStringLiteral("自动登录失败：")));
     EXPECT_EQ(m_workspace->pendingCharts(), 1u);
 }
-
-} // namespace
-} // namespace velmora
-
-namespace velmora {
-namespace {
 
 TEST_F(WorkspaceTest, StatusBarSaysHowOldTheActiveChartsStoredBarsAre)
 {
