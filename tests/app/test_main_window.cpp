@@ -44,6 +44,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolTip>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -145,17 +146,11 @@ protected:
 
 std::string TitleOf(const COrbaltView* view) { return view->document()->GetTitle(); }
 
-// The drawing begins with exactly the ops of `prefix`.
-::testing::AssertionResult BeginsWith(const DrawList& drawing, const DrawList& prefix)
+// The engine's own drawing of the view's chart, before anything is laid over it.
+DrawList EngineDrawing(const COrbaltView* view)
 {
-    if (drawing.ops.size() < prefix.ops.size())
-        return ::testing::AssertionFailure()
-               << drawing.ops.size() << " ops, fewer than " << prefix.ops.size();
-    for (std::size_t i = 0; i < prefix.ops.size(); ++i) {
-        if (!(drawing.ops[i] == prefix.ops[i]))
-            return ::testing::AssertionFailure() << "op " << i << " differs";
-    }
-    return ::testing::AssertionSuccess();
+    const ValueChartState& chart = view->chartState();
+    return DrawValueChart(chart.layout, chart.grid, view->lastDrawing().page->width + 20);
 }
 
 } // namespace
@@ -303,10 +298,9 @@ TEST_F(MainWindowTest, ChartsOpenAndChangeCommodityCentredOnTheCurrentPrice)
 
     // The marker comes after the chart's own drawing, which stays as it is.
     const DrawList& drawing = view->lastDrawing();
-    const ValueChartState& chart = view->chartState();
-    const DrawList original = DrawValueChart(chart.layout, chart.grid, drawing.page->width + 20);
+    const DrawList original = EngineDrawing(view);
     ASSERT_GT(drawing.ops.size(), original.ops.size());
-    ASSERT_TRUE(BeginsWith(drawing, original));
+    ASSERT_TRUE(std::equal(original.ops.begin(), original.ops.end(), drawing.ops.begin()));
     const auto* label = std::get_if<TextOp>(&drawing.ops.back());
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->text, "现价 2410.500");
@@ -365,7 +359,7 @@ TEST_F(MainWindowTest, PointerShowsTheLevelsPriceAndTheMarksBar)
     EXPECT_TRUE(frame->statusBar()->currentMessage().isEmpty());
 }
 
-TEST_F(MainWindowTest, QuoteBoardIgnoresNavigation)
+TEST_F(MainWindowTest, QuoteBoardIgnoresNavigationAndOnlySavesItsPicture)
 {
     COrbaltView* chart = openChart(kEuro, kDay);
     frame->OnCommand(ID_SHOW_QUOTES);
@@ -381,6 +375,15 @@ TEST_F(MainWindowTest, QuoteBoardIgnoresNavigation)
     EXPECT_EQ(board->document()->period, 0);
     EXPECT_EQ(chart->document()->period, kDay);
     EXPECT_EQ(session.barStore.Series(kEuro, kDay).cursor, cursor);
+
+    // Nor does it print or carry the profile layer; it is saved as the picture on the screen.
+    std::unique_ptr<QMenu> boardMenu(board->makeContextMenu(nullptr));
+    EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("print")), nullptr);
+    EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("profileLayer")), nullptr);
+    EXPECT_EQ(board->renderImage().size(), board->viewport()->size());
+    EXPECT_EQ(QFileInfo(board->proposedImagePath()).fileName(),
+              QStringLiteral("行情-") + QDate::currentDate().toString(Qt::ISODate) +
+                  QStringLiteral(".png"));
 }
 
 // A refresh retitles the windows in the back too, with the shared cursor's time and the new quote.
@@ -459,7 +462,7 @@ TEST_F(MainWindowTest, ChartViewDrawsTheEngineResultAndReportsFailuresOnce)
     EXPECT_EQ(prompts.messages.back(), "商品参数异常");
 }
 
-// Copy, save and print reach the same drawing as the screen; the board has no printing.
+// Copy, save and print reach the same drawing as the screen.
 TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
 {
     COrbaltView* chart = openChart(kGold, kDay);
@@ -494,17 +497,6 @@ TEST_F(MainWindowTest, ViewMenuExportsWhatTheViewDraws)
                             .replace(QLatin1Char('.'), QLatin1Char('-'));
     EXPECT_EQ(chart->proposedImagePath(),
               QDir::home().filePath(QStringLiteral("LLGUSD-日线-") + day + QStringLiteral(".png")));
-
-    frame->OnCommand(ID_SHOW_QUOTES);
-    COrbaltView* board = activeView();
-    ASSERT_NE(board, chart);
-    std::unique_ptr<QMenu> boardMenu(board->makeContextMenu(nullptr));
-    EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("print")), nullptr);
-    EXPECT_EQ(boardMenu->findChild<QAction*>(QStringLiteral("profileLayer")), nullptr);
-    EXPECT_EQ(board->renderImage().size(), board->viewport()->size());
-    EXPECT_EQ(QFileInfo(board->proposedImagePath()).fileName(),
-              QStringLiteral("行情-") + QDate::currentDate().toString(Qt::ISODate) +
-                  QStringLiteral(".png"));
 }
 
 // The layer is off at first: every chart draws exactly its own drawing and the current price.
@@ -520,13 +512,11 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
     EXPECT_FALSE(button->isChecked());
 
     const auto withMarker = [this](const COrbaltView* view) {
-        const ValueChartState& chart = view->chartState();
-        DrawList drawing =
-            DrawValueChart(chart.layout, chart.grid, view->lastDrawing().page->width + 20);
+        DrawList drawing = EngineDrawing(view);
         if (const auto price =
                 CurrentPriceOf(session.catalogue[view->document()->kind],
                                session.barStore.Series(view->document()->kind, kDay)))
-            AddCurrentPriceMarker(drawing, chart.layout, *price);
+            AddCurrentPriceMarker(drawing, view->chartState().layout, *price);
         return drawing;
     };
     for (COrbaltView* view : {gold, euro}) {
@@ -534,7 +524,7 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
         EXPECT_FALSE(view->drawnProfile());
         const DrawList expected = withMarker(view);
         ASSERT_EQ(view->lastDrawing().ops.size(), expected.ops.size());
-        ASSERT_TRUE(BeginsWith(view->lastDrawing(), expected));
+        ASSERT_TRUE(view->lastDrawing().ops == expected.ops);
     }
 
     // On from the chart's menu: the button follows and both windows draw the layer.
@@ -549,11 +539,11 @@ TEST_F(MainWindowTest, ProfileLayerOnEveryChartOnceTurnedOn)
         bringToFront(view);
         const auto& profile = view->drawnProfile();
         ASSERT_TRUE(profile);
-        DrawList expected = DrawValueChart(view->chartState().layout, view->chartState().grid,
-                                           view->lastDrawing().page->width + 20);
+        DrawList expected = EngineDrawing(view);
         AddProfileLayer(expected, view->chartState().layout, *profile);
         ASSERT_GT(view->lastDrawing().ops.size(), expected.ops.size());
-        ASSERT_TRUE(BeginsWith(view->lastDrawing(), expected));
+        ASSERT_TRUE(
+            std::equal(expected.ops.begin(), expected.ops.end(), view->lastDrawing().ops.begin()));
     }
     std::unique_ptr<QMenu> again(euro->makeContextMenu(nullptr));
     EXPECT_TRUE(again->findChild<QAction*>(QStringLiteral("profileLayer"))->isChecked());
@@ -676,10 +666,8 @@ TEST_F(MainWindowTest, Screenshots)
     for (int i = 0; i < kCommodityCount; ++i) {
         CommodityEntry& entry = session.catalogue[i];
         const double price = i == kGold ? 2401.5 : 1.0 + i * 0.1;
-        auto format = [price](double value) {
-            char text[32];
-            std::snprintf(text, sizeof text, price >= 10 ? "%.03f" : "%.05f", value);
-            return std::string(text);
+        const auto format = [decimals = price >= 10 ? 3 : 5](double value) {
+            return QString::number(value, 'f', decimals).toStdString();
         };
         entry.lastPrice = format(price);
         entry.todayOpen = format(price * (i % 2 ? 1.002 : 0.998));
