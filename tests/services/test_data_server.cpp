@@ -247,6 +247,18 @@ TEST(DataServerHistoryTest, ServesTheBarsOfMt4Files)
     EXPECT_NE(error.find("none"), std::string::npos) << error;
 }
 
+// Starts velmora-server with `arguments`, its output and errors going where `actions` say.
+pid_t Spawn(std::vector<std::string> arguments, const posix_spawn_file_actions_t& actions)
+{
+    std::vector<char*> argv{const_cast<char*>(VELMORA_SERVER)};
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    EXPECT_EQ(posix_spawn(&pid, VELMORA_SERVER, &actions, nullptr, argv.data(), environ), 0);
+    return pid;
+}
+
 // The program itself: prints where each service listens, takes the accounts from its
 // configuration and stops cleanly on either signal.
 TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
@@ -255,8 +267,6 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
     const std::string config = (dir / "velmora.ini").string();
     std::ofstream(config) << "[data_server]\naccount=abcd\n"
                              "token=0123456789abcdef0123456789abcdef\n";
-    const std::string db = (dir / "accounts.db").string();
-    const std::string outbox = (dir / "outbox.txt").string();
 
     for (int signal : {SIGTERM, SIGINT}) {
         int out[2];
@@ -265,29 +275,14 @@ TEST(DataServerProgramTest, PrintsWhereItListensAndStopsOnSignals)
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {VELMORA_SERVER,
-                              "--port",
-                              "0",
-                              "--website-port",
-                              "0",
-                              "--sms-port",
-                              "0",
-                              "--db",
-                              db.c_str(),
-                              "--outbox",
-                              outbox.c_str(),
-                              "--history-days",
-                              "2",
-                              "--fast-hashing",
-                              "--config",
-                              config.c_str(),
-                              nullptr};
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, VELMORA_SERVER, &actions, nullptr,
-                              const_cast<char* const*>(argv), environ),
-                  0);
+        const pid_t pid =
+            Spawn({"--port", "0", "--website-port", "0", "--sms-port", "0", "--db",
+                   (dir / "accounts.db").string(), "--outbox", (dir / "outbox.txt").string(),
+                   "--history-days", "2", "--fast-hashing", "--config", config},
+                  actions);
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
+        ASSERT_GT(pid, 0);
 
         std::string lines;
         pollfd entry{out[0], POLLIN, 0};
@@ -344,10 +339,6 @@ struct Exit {
 // Runs velmora-server with `arguments`, for at most 20 seconds.
 Exit RunServer(std::vector<std::string> arguments)
 {
-    std::vector<char*> argv{const_cast<char*>(VELMORA_SERVER)};
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
     int err[2];
     EXPECT_EQ(::pipe(err), 0);
     posix_spawn_file_actions_t actions;
@@ -358,8 +349,7 @@ Exit RunServer(std::vector<std::string> arguments)
     const std::string outFile = (outDir / "out.txt").string();
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    EXPECT_EQ(posix_spawn(&pid, VELMORA_SERVER, &actions, nullptr, argv.data(), environ), 0);
+    const pid_t pid = Spawn(std::move(arguments), actions);
     posix_spawn_file_actions_destroy(&actions);
     ::close(err[1]);
 
