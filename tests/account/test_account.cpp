@@ -10,6 +10,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace velmora {
@@ -32,6 +33,29 @@ std::string Saved(std::string_view name)
 
 AccountForm Filled() { return {"zhang", "pw", "z@example.cn", "13812345678", "小张", ""}; }
 
+// Every field, compared at once so that a case also pins down what it leaves alone.
+auto Fields(const UserInfo& u)
+{
+    return std::make_tuple(u.loggedIn, u.userName, u.alias, u.password, u.mail, u.telphone, u.type,
+                           u.valid);
+}
+auto Fields(const AccountOutcome& o)
+{
+    return std::make_tuple(o.message, o.status, o.clearCode, o.detailsReadOnly, o.showDetails,
+                           o.notifyStaff);
+}
+auto Fields(const AccountForm& f)
+{
+    return std::make_tuple(f.userName, f.password, f.mail, f.telphone, f.alias, f.code);
+}
+
+template <typename Start> HttpReply Await(Start start)
+{
+    std::promise<HttpReply> done;
+    start([&done](HttpReply&& r) { done.set_value(std::move(r)); });
+    return done.get_future().get();
+}
+
 // Each test talks to a canned server on loopback from a fresh directory (the client's cookie
 // file lands there) and a registry of its own.
 class AccountTest : public ::testing::Test {
@@ -51,9 +75,7 @@ protected:
     HttpReply post(int port, AccountRequestKind kind, const std::string& form)
     {
         CHttpClient client(endpoints(port), velmora::test::CookieFolder());
-        std::promise<HttpReply> done;
-        client.startAccount(kind, form, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
-        return done.get_future().get();
+        return Await([&](ReplyHandler done) { client.startAccount(kind, form, std::move(done)); });
     }
     HttpReply answer(std::string_view body, AccountRequestKind kind = AccountRequestKind::Login,
                      const std::string& form = "username=zhang&channel=ORBALT")
@@ -64,9 +86,7 @@ protected:
     HttpReply sms(const std::string& url)
     {
         CHttpClient client(endpoints(m_server.port()), velmora::test::CookieFolder());
-        std::promise<HttpReply> done;
-        client.startSms(url, [&done](HttpReply&& r) { done.set_value(std::move(r)); });
-        return done.get_future().get();
+        return Await([&](ReplyHandler done) { client.startSms(url, std::move(done)); });
     }
 
     test::TempDir m_dir;
@@ -104,24 +124,26 @@ TEST_F(AccountTest, FormValuesAreEncodedGbkSoTypedSyntaxStaysInsideItsField)
 
 TEST(ExtractField, SkipsOneSeparatorAndKeepsTheOldValueWithoutATerminator)
 {
-    std::string target = "old";
-    EXPECT_TRUE(ExtractField("x|mail=a@b|", "mail", target));
-    EXPECT_EQ(target, "a@b");
-    EXPECT_TRUE(ExtractField("mailXY|", "mail", target)); // the separator is any character
-    EXPECT_EQ(target, "Y");
-    EXPECT_TRUE(ExtractField("alias：小张|", "alias", target)); // a separator of several bytes
-    EXPECT_EQ(target, "小张");
-    EXPECT_TRUE(ExtractField("type:|", "type", target));
-    EXPECT_EQ(target, "");
-
-    target = "old";
-    EXPECT_FALSE(ExtractField("mail=a@b", "mail", target));
-    EXPECT_FALSE(ExtractField("alias=x|", "mail", target));
-    EXPECT_FALSE(ExtractField("mail", "mail", target));
-    EXPECT_EQ(target, "old");
-    // The first occurrence counts, even inside another word.
-    EXPECT_TRUE(ExtractField("email=1|mail=2|", "mail", target));
-    EXPECT_EQ(target, "1");
+    const struct {
+        std::string_view reply;
+        std::string_view key;
+        bool found;
+        std::string_view value;
+    } cases[] = {
+        {"x|mail=a@b|", "mail", true, "a@b"},
+        {"mailXY|", "mail", true, "Y"},          // the separator is any character
+        {"alias：小张|", "alias", true, "小张"}, // a separator of several bytes
+        {"type:|", "type", true, ""},
+        {"email=1|mail=2|", "mail", true, "1"}, // the first occurrence, even inside a word
+        {"mail=a@b", "mail", false, "old"},
+        {"alias=x|", "mail", false, "old"},
+        {"mail", "mail", false, "old"},
+    };
+    for (const auto& c : cases) {
+        std::string target = "old";
+        EXPECT_EQ(ExtractField(c.reply, c.key, target), c.found) << c.reply;
+        EXPECT_EQ(target, c.value) << c.reply;
+    }
 }
 
 TEST(AccountChecks, RefuseInTheirOrderBeforeAnythingIsSent)
@@ -169,22 +191,15 @@ TEST_F(AccountTest, LoginSuccessFillsTheUserLocksTheBoxesAndSavesTheLogin)
     user.mail = "earlier@mail";
     const std::string reply =
         Utf8ToGbk("login success|alias=小张|telphone=138|type=1|valid=2025|mail=x");
-    const AccountOutcome outcome =
-        LoginReply(answer(reply), {"zhang", "p&w", "", "", "", "9"}, user);
-
-    EXPECT_TRUE(user.loggedIn);
-    EXPECT_EQ(user.userName, "zhang");
-    EXPECT_EQ(user.password, "p&w");
-    EXPECT_EQ(user.alias, "小张");
-    EXPECT_EQ(user.telphone, "138");
-    EXPECT_EQ(user.type, "1");
-    EXPECT_EQ(user.valid, "2025");
-    EXPECT_EQ(user.mail, "earlier@mail"); // no "|" after its value
-    EXPECT_EQ(outcome.message, "登陆成功");
-    EXPECT_EQ(outcome.status, GbkToUtf8(reply));
-    EXPECT_TRUE(outcome.clearCode);
-    EXPECT_TRUE(outcome.showDetails);
-    EXPECT_EQ(outcome.detailsReadOnly, true);
+    EXPECT_EQ(Fields(LoginReply(answer(reply), {"zhang", "p&w", "", "", "", "9"}, user)),
+              Fields(AccountOutcome{.message = "登陆成功",
+                                    .status = GbkToUtf8(reply),
+                                    .clearCode = true,
+                                    .detailsReadOnly = true,
+                                    .showDetails = true}));
+    // The mail has no "|" after its value, so the earlier one stays.
+    EXPECT_EQ(Fields(user),
+              Fields(UserInfo{true, "zhang", "小张", "p&w", "earlier@mail", "138", "1", "2025"}));
     EXPECT_EQ(Saved(kRegistry.loginUser), "zhang");
     EXPECT_EQ(Saved(kRegistry.loginPassword), "p&w");
 }
@@ -192,13 +207,12 @@ TEST_F(AccountTest, LoginSuccessFillsTheUserLocksTheBoxesAndSavesTheLogin)
 TEST_F(AccountTest, LoginRefusedFailsSilently)
 {
     UserInfo user;
-    AccountOutcome outcome = LoginReply(answer("retcode:[wrong password]"), Filled(), user);
-    EXPECT_FALSE(user.loggedIn);
-    EXPECT_EQ(user.userName, "");
-    EXPECT_EQ(outcome.message, "");
-    EXPECT_EQ(outcome.status, "retcode:[wrong password]");
-    EXPECT_TRUE(outcome.clearCode);
-    EXPECT_EQ(outcome.detailsReadOnly, std::nullopt);
+    EXPECT_EQ(Fields(LoginReply(answer("retcode:[wrong password]"), Filled(), user)),
+              Fields(AccountOutcome{.message = "",
+                                    .status = "retcode:[wrong password]",
+                                    .clearCode = true,
+                                    .detailsReadOnly = std::nullopt}));
+    EXPECT_EQ(Fields(user), Fields(UserInfo{}));
 }
 
 // Every request whose transfer fails says so, naming the action and the reason, in a message
@@ -230,8 +244,7 @@ TEST_F(AccountTest, RequestsThatNeverReachTheServerSaySoAndChangeNothing)
         EXPECT_EQ(outcome.status, std::string(c.action) + "失败: " + refused) << c.action;
         EXPECT_FALSE(outcome.notifyStaff) << c.action;
         EXPECT_EQ(outcome.detailsReadOnly, std::nullopt) << c.action;
-        EXPECT_FALSE(user.loggedIn) << c.action;
-        EXPECT_EQ(user.userName, "") << c.action;
+        EXPECT_EQ(Fields(user), Fields(UserInfo{})) << c.action;
     }
     EXPECT_EQ(Saved(kRegistry.loginUser), "<none>");
 
@@ -249,22 +262,17 @@ TEST_F(AccountTest, LogoutNeedsTheServersEmptyReply)
 {
     UserInfo user;
     user.loggedIn = true;
-    AccountOutcome outcome = LogoutReply(answer("some text", AccountRequestKind::Logout), user);
+    AccountOutcome expected{
+        .message = "", .status = "retcode:[User logout success!]", .detailsReadOnly = false};
+    EXPECT_EQ(Fields(LogoutReply(answer("some text", AccountRequestKind::Logout), user)),
+              Fields(expected));
     EXPECT_TRUE(user.loggedIn);
-    EXPECT_EQ(outcome.message, "");
-    EXPECT_EQ(outcome.status, "retcode:[User logout success!]");
-    EXPECT_EQ(outcome.detailsReadOnly, false);
 
-    outcome = LogoutReply(answer("", AccountRequestKind::Logout), user);
+    expected.message = "注销成功";
+    EXPECT_EQ(Fields(LogoutReply(answer("", AccountRequestKind::Logout), user)), Fields(expected));
     EXPECT_FALSE(user.loggedIn);
-    EXPECT_EQ(outcome.message, "注销成功");
-    EXPECT_EQ(outcome.status, "retcode:[User logout success!]");
-    EXPECT_EQ(outcome.detailsReadOnly, false);
-}
 
-TEST_F(AccountTest, LogoutThatNeverReachedTheServerKeepsTheUserLoggedIn)
-{
-    UserInfo user;
+    // Without a reply the user stays logged in.
     user.loggedIn = true;
     const AccountOutcome outcome =
         LogoutReply(post(test::UnusedPort(), AccountRequestKind::Logout, "x"), user);
@@ -279,45 +287,45 @@ TEST_F(AccountTest, RegisterReplies)
 {
     const AccountForm form = Filled();
     UserInfo user;
-    AccountOutcome outcome = RegisterReply(
-        answer("<p>retcode:[User registration success!]</p>", AccountRequestKind::Register), form,
-        user);
-    EXPECT_TRUE(outcome.notifyStaff);
-    EXPECT_EQ(outcome.message, "");
-    EXPECT_EQ(outcome.status, "retcode:[User registration success!]</p>");
-    EXPECT_FALSE(user.loggedIn);
-    EXPECT_EQ(user.userName, "zhang");
-    EXPECT_EQ(user.password, "pw");
-    EXPECT_EQ(user.mail, "z@example.cn");
-    EXPECT_EQ(user.alias, "小张");
-    EXPECT_EQ(user.telphone, "13812345678");
+    EXPECT_EQ(Fields(RegisterReply(answer("<p>retcode:[User registration success!]</p>",
+                                          AccountRequestKind::Register),
+                                   form, user)),
+              Fields(AccountOutcome{.message = "",
+                                    .status = "retcode:[User registration success!]</p>",
+                                    .detailsReadOnly = std::nullopt,
+                                    .notifyStaff = true}));
+    EXPECT_EQ(Fields(user), Fields(UserInfo{false, "zhang", "小张", "pw", "z@example.cn",
+                                            "13812345678", "", ""}));
     EXPECT_NE(RegisteredMessage(true), RegisteredMessage(false));
     EXPECT_NE(RegisteredMessage(true).find("12小时"), std::string::npos);
 
-    UserInfo other;
-    outcome =
-        RegisterReply(answer("x retcode:[name taken]", AccountRequestKind::Register), form, other);
-    EXPECT_FALSE(outcome.notifyStaff);
-    EXPECT_EQ(outcome.message, "由于系统原因，注册失败！");
-    EXPECT_EQ(outcome.status, "retcode:[name taken]");
-    EXPECT_EQ(other.userName, "");
-
-    // The success text alone, without "retcode", is no answer at all.
-    outcome = RegisterReply(answer("[User registration success!]", AccountRequestKind::Register),
-                            form, other);
-    EXPECT_FALSE(outcome.notifyStaff);
-    EXPECT_EQ(outcome.message, "");
-    EXPECT_EQ(outcome.status, std::nullopt);
-    EXPECT_EQ(other.userName, "");
+    // A refusal, and the success text alone without "retcode", which is no answer at all.
+    const struct {
+        std::string_view reply;
+        AccountOutcome outcome;
+    } refusals[] = {
+        {"x retcode:[name taken]",
+         {.message = "由于系统原因，注册失败！",
+          .status = "retcode:[name taken]",
+          .detailsReadOnly = std::nullopt}},
+        {"[User registration success!]", {}},
+    };
+    for (const auto& c : refusals) {
+        UserInfo other;
+        EXPECT_EQ(Fields(RegisterReply(answer(c.reply, AccountRequestKind::Register), form, other)),
+                  Fields(c.outcome))
+            << c.reply;
+        EXPECT_EQ(Fields(other), Fields(UserInfo{})) << c.reply;
+    }
 }
 
 TEST_F(AccountTest, ModifyShowsTheReplyFromRetcodeOnly)
 {
-    EXPECT_EQ(ModifyReply(answer("ok retcode:[done]", AccountRequestKind::Modify)).status,
-              "retcode:[done]");
-    const AccountOutcome none = ModifyReply(answer("error page", AccountRequestKind::Modify));
-    EXPECT_EQ(none.status, std::nullopt);
-    EXPECT_EQ(none.message, "");
+    EXPECT_EQ(Fields(ModifyReply(answer("ok retcode:[done]", AccountRequestKind::Modify))),
+              Fields(AccountOutcome{
+                  .message = "", .status = "retcode:[done]", .detailsReadOnly = std::nullopt}));
+    EXPECT_EQ(Fields(ModifyReply(answer("error page", AccountRequestKind::Modify))),
+              Fields(AccountOutcome{}));
 }
 
 TEST_F(AccountTest, OpeningShowsTheLoggedInUserOrTheSavedLogin)
@@ -325,26 +333,18 @@ TEST_F(AccountTest, OpeningShowsTheLoggedInUserOrTheSavedLogin)
     UserInfo user;
     user.userName = "kept";
     user.password = "kept-pw";
-    AccountForm form = OpeningForm(user); // nothing saved: the fields stay
-    EXPECT_EQ(form.userName, "kept");
-    EXPECT_EQ(form.password, "kept-pw");
+    // Nothing saved: the fields stay.
+    EXPECT_EQ(Fields(OpeningForm(user)), Fields(AccountForm{"kept", "kept-pw", "", "", "", ""}));
 
     SaveLogin(nullptr, "李四", "secret");
-    user.mail = "m@x";
-    form = OpeningForm(user);
+    user.mail = "m@x"; // a user not logged in sees only the saved login
+    EXPECT_EQ(Fields(OpeningForm(user)), Fields(AccountForm{"李四", "secret", "", "", "", ""}));
     EXPECT_EQ(user.userName, "李四");
-    EXPECT_EQ(form.userName, "李四");
-    EXPECT_EQ(form.password, "secret");
-    EXPECT_EQ(form.mail, ""); // a user not logged in sees only the saved login
 
     user = {true, "me", "alias", "pw", "m@x", "139", "", ""};
-    form = OpeningForm(user);
+    EXPECT_EQ(Fields(OpeningForm(user)),
+              Fields(AccountForm{"me", "pw", "m@x", "139", "alias", ""}));
     EXPECT_EQ(user.userName, "me");
-    EXPECT_EQ(form.userName, "me");
-    EXPECT_EQ(form.password, "pw");
-    EXPECT_EQ(form.mail, "m@x");
-    EXPECT_EQ(form.alias, "alias");
-    EXPECT_EQ(form.telphone, "139");
 }
 
 TEST_F(AccountTest, GatewayUrlEncodesEveryValueAsUtf8)

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -38,6 +39,26 @@ velmora::services::DataServerOptions TestRoutes()
     velmora::services::DataServerOptions options;
     options.testRoutes = true;
     return options;
+}
+
+// The output's lines, without their line breaks.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// Each of `keys` appears in `json` as a key, in this order.
+void ExpectKeysInOrder(const std::string& json, std::initializer_list<const char*> keys)
+{
+    std::size_t at = 0;
+    for (const char* key : keys) {
+        at = json.find(std::string("\"") + key + "\":", at);
+        ASSERT_NE(at, std::string::npos) << key;
+    }
 }
 
 class VelmoraToolTest : public ::testing::Test {
@@ -70,6 +91,15 @@ protected:
         return document.object();
     }
 
+    // A reference data server on an ephemeral port, running until the test ends.
+    velmora::services::DataServer& startServer(const velmora::services::DataServerOptions& options)
+    {
+        m_server = std::make_unique<velmora::services::DataServer>(options);
+        std::string error;
+        EXPECT_TRUE(m_server->start(&error)) << error;
+        return *m_server;
+    }
+
     // The environment that points the tool at `server`.
     std::string configFor(const velmora::services::DataServer& server)
     {
@@ -80,6 +110,7 @@ protected:
 
     TempDir dir;
     std::string lastOutput;
+    std::unique_ptr<velmora::services::DataServer> m_server;
 };
 
 } // namespace
@@ -104,15 +135,9 @@ TEST_F(VelmoraToolTest, BadArgumentsExitWithUsage)
 TEST_F(VelmoraToolTest, DrawnChartAsJson)
 {
     const QJsonObject json = chart("--tpo 20 --long 30 --short 5", 0);
-    // Every key, in this order.
-    std::size_t at = 0;
-    for (const char* key :
-         {"outcome", "message", "title", "passes", "yunit", "ymax", "ymin", "retMax", "retMin",
-          "rows", "widest", "u", "d", "longZ", "shortZ", "labels", "cells", "profile"}) {
-        const std::size_t found = lastOutput.find(std::string("\"") + key + "\":", at);
-        ASSERT_NE(found, std::string::npos) << key;
-        at = found;
-    }
+    ExpectKeysInOrder(lastOutput, {"outcome", "message", "title", "passes", "yunit", "ymax", "ymin",
+                                   "retMax", "retMin", "rows", "widest", "u", "d", "longZ",
+                                   "shortZ", "labels", "cells", "profile"});
     EXPECT_EQ(json.size(), 18);
     EXPECT_EQ(At(json, "outcome").toString(), QStringLiteral("drawn"));
     EXPECT_EQ(At(json, "passes").toInt(), 1);
@@ -144,13 +169,8 @@ TEST_F(VelmoraToolTest, DrawnChartAsJson)
     // The profile: a count per row that adds up to the marks, the point of control on a row
     // with the most of them, inside the value area, prices on the rows' levels.
     const QJsonObject profile = At(json, "profile").toObject();
-    std::size_t key = 0;
-    for (const char* name :
-         {"counts", "poc", "pocPrice", "vaTop", "vaBottom", "vah", "val", "singlePrints"}) {
-        const std::size_t found = lastOutput.find(std::string("\"") + name + "\":", key);
-        ASSERT_NE(found, std::string::npos) << name;
-        key = found;
-    }
+    ExpectKeysInOrder(lastOutput, {"profile", "counts", "poc", "pocPrice", "vaTop", "vaBottom",
+                                   "vah", "val", "singlePrints"});
     std::vector<int> counts;
     for (const QJsonValue& count : At(profile, "counts").toArray())
         counts.push_back(count.toInt());
@@ -213,21 +233,13 @@ TEST_F(VelmoraToolTest, BarsAsCsvAndImportMessagesOnStderr)
     const Result result =
         run("bars --hst '" + dir.str() + "' --code LLGUSD --period day --history 50");
     ASSERT_EQ(result.status, 0);
-    std::istringstream lines(result.out);
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_EQ(line, "count,50");
-    std::getline(lines, line);
-    EXPECT_EQ(line, "cursor,49");
-    std::getline(lines, line);
-    EXPECT_EQ(line, "slot,time,open,close,high,low,volume");
-    std::getline(lines, line);
+    const std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 3u + 50u);
     // Bar 70 of the file: open 2007, down bar closing 2.5 lower.
-    EXPECT_EQ(line, "0,2024.01.23 22:13:20,2007,2004.5,2011,2001.5,70");
-    int rows = 1;
-    while (std::getline(lines, line))
-        ++rows;
-    EXPECT_EQ(rows, 50);
+    EXPECT_EQ(
+        std::vector(lines.begin(), lines.begin() + 4),
+        (std::vector<std::string>{"count,50", "cursor,49", "slot,time,open,close,high,low,volume",
+                                  "0,2024.01.23 22:13:20,2007,2004.5,2011,2001.5,70"}));
     // LLGUSD has no week file; every other commodity has nothing at all.
     EXPECT_NE(result.err.find("LLGUSD10080.hst"), std::string::npos);
     EXPECT_NE(result.err.find("完成数据同步\n"), std::string::npos);
@@ -236,31 +248,22 @@ TEST_F(VelmoraToolTest, BarsAsCsvAndImportMessagesOnStderr)
 // Against the reference data server, through the configured endpoints.
 TEST_F(VelmoraToolTest, QuotesAndBarsFromTheDataServer)
 {
-    velmora::services::DataServerOptions options;
-    velmora::services::DataServer server(options);
-    std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
-    const std::string config = configFor(server);
+    const std::string config = configFor(startServer({}));
 
     Result result = run("quotes", config);
     ASSERT_EQ(result.status, 0) << result.err;
-    std::istringstream lines(result.out);
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_EQ(line, "code,name,time,last,open,prevClose,high,low,bid,ask");
-    int rows = 0;
-    while (std::getline(lines, line)) {
-        ++rows;
+    const std::vector<std::string> lines = Lines(result.out);
+    ASSERT_EQ(lines.size(), 1u + 13u);
+    EXPECT_EQ(lines[0], "code,name,time,last,open,prevClose,high,low,bid,ask");
+    for (const std::string& line : lines)
         EXPECT_EQ(std::count(line.begin(), line.end(), ','), 9) << line;
-    }
-    EXPECT_EQ(rows, 13);
     EXPECT_NE(result.out.find("EURUSD,欧罗美元,"), std::string::npos);
 
     result = run("bars --server --code EURUSD --period week", config);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out.rfind("count,100\ncursor,99\n", 0), 0u);
     EXPECT_EQ(result.err, "完成数据同步\n");
-    server.stop();
+    m_server->stop();
 
     // With the server gone every commodity fails and the closing message says so.
     result = run("chart --server --code EURUSD --period 1", config);
@@ -297,12 +300,10 @@ TEST_F(VelmoraToolTest, RelativeConfigAndCaFileAreFromTheStartingDirectory)
     velmora::services::DataServerOptions options;
     options.certFile = std::filesystem::path(VELMORA_TLS_DIR) / "server-cert.pem";
     options.keyFile = std::filesystem::path(VELMORA_TLS_DIR) / "server-key.pem";
-    velmora::services::DataServer server(options);
-    std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
+    startServer(options);
     velmora::test::CopyFile(options.certFile, dir / "start" / "certs" / "ca.pem");
     std::ofstream(dir / "start" / "velmora.ini")
-        << "[data_server]\nscheme=https\nhost=127.0.0.1\nport=" << server.port()
+        << "[data_server]\nscheme=https\nhost=127.0.0.1\nport=" << m_server->port()
         << "\n[tls]\nca_file=certs/ca.pem\n";
 
     const Result result =
@@ -314,19 +315,16 @@ TEST_F(VelmoraToolTest, RelativeConfigAndCaFileAreFromTheStartingDirectory)
 // A CSV with a series silently missing would read as a market without bars.
 TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
 {
-    velmora::services::DataServer server(TestRoutes());
-    std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
-    const std::string config = configFor(server);
+    const std::string config = configFor(startServer(TestRoutes()));
 
     // Only another commodity's first request fails, so EURUSD is all there.
-    server.injectFault({.status = 503, .times = 1, .code = "SGY15KG"});
+    m_server->injectFault({.status = 503, .times = 1, .code = "SGY15KG"});
     Result result = run("bars --server --code EURUSD --period week", config);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.err.find("以下数据同步失败"), std::string::npos);
 
     // Every commodity stops at its half-hour series, so the week series is never asked for.
-    server.injectFault({.status = 503, .times = 0});
+    m_server->injectFault({.status = 503, .times = 0});
     result = run("bars --server --code EURUSD --period week", config);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(result.out.empty()) << result.out;
@@ -338,25 +336,22 @@ TEST_F(VelmoraToolTest, BarsFailWhenTheRequestedSeriesWasNotFetched)
 // The server's text goes into the CSV; a line break in it must not start a record of its own.
 TEST_F(VelmoraToolTest, ServerTextCannotForgeCsvRecords)
 {
-    velmora::services::DataServer server(TestRoutes());
-    std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
-    const std::string config = configFor(server);
+    const std::string config = configFor(startServer(TestRoutes()));
     const std::string preamble(velmora::services::kPreamble);
     using namespace std::string_literals; // the quote page below holds a NUL
 
-    server.injectFault({.body = preamble + "2024-01-02\n9,1,1,1,1,1,1;<br/>"
-                                           "2024-01-01\r\x01\\n\x7f,1,2,3,4,5;<br/>",
-                        .times = 0});
+    m_server->injectFault({.body = preamble + "2024-01-02\n9,1,1,1,1,1,1;<br/>"
+                                              "2024-01-01\r\x01\\n\x7f,1,2,3,4,5;<br/>",
+                           .times = 0});
     Result result = run("bars --server --code EURUSD --period week", config);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "count,2\ncursor,1\nslot,time,open,close,high,low,volume\n"
                           "0,2024-01-01\\r\\x01\\\\n\\x7F,1,2,3,4,5\n"
                           "1,2024-01-02\\n9,1,1,1,1,1\n");
 
-    server.injectFault({.body = preamble + "SGY15KG,x,t,1,1,1,1,1,1,1;<br/>"
-                                           "EURUSD,x,10:15\r\n\x00USDJPY,1,1,1,1,1,1,1;<br/>"s,
-                        .times = 0});
+    m_server->injectFault({.body = preamble + "SGY15KG,x,t,1,1,1,1,1,1,1;<br/>"
+                                              "EURUSD,x,10:15\r\n\x00USDJPY,1,1,1,1,1,1,1;<br/>"s,
+                           .times = 0});
     result = run("quotes", config);
     ASSERT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("\nEURUSD,欧罗美元,10:15\\r\\n\\x00USDJPY,"), std::string::npos)
@@ -407,10 +402,7 @@ TEST_F(VelmoraToolTest, SyncThenLocalEqualsTheSource)
     // From the data server, its clock held still so that both answers are alike.
     velmora::services::DataServerOptions options;
     options.clock = [] { return std::int64_t{1796212800}; }; // 2026-12-01 12:00 UTC
-    velmora::services::DataServer server(options);
-    std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
-    const std::string both = store + configFor(server);
+    const std::string both = store + configFor(startServer(options));
     result = run("sync", both);
     ASSERT_EQ(result.status, 0) << result.err;
     for (const std::string query :
@@ -422,7 +414,7 @@ TEST_F(VelmoraToolTest, SyncThenLocalEqualsTheSource)
         EXPECT_EQ(local.status, 0) << local.err;
         EXPECT_EQ(local.out, source.out) << query;
     }
-    server.stop();
+    m_server->stop();
     // The store outlives the server.
     EXPECT_EQ(run("bars --local --code EURUSD --period week", both).status, 0);
 }
