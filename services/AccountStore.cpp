@@ -59,6 +59,19 @@ Account ReadAccount(sqlite3_stmt* statement)
     return account;
 }
 
+LoginFailures ReadFailures(sqlite3_stmt* statement)
+{
+    LoginFailures failures;
+    failures.kind = Column(statement, 0);
+    failures.name = Column(statement, 1);
+    failures.address = Column(statement, 2);
+    failures.failures = sqlite3_column_int(statement, 3);
+    failures.until = sqlite3_column_int64(statement, 4);
+    failures.last = sqlite3_column_int64(statement, 5);
+    failures.attempts = sqlite3_column_int(statement, 6);
+    return failures;
+}
+
 } // namespace
 
 std::string HashPassword(const std::string& password, HashCost cost)
@@ -222,27 +235,6 @@ std::vector<Account> AccountStore::all()
         accounts.push_back(ReadAccount(statement.handle));
     return accounts;
 }
-
-} // namespace velmora::services
-
-namespace velmora::services {
-
-namespace {
-
-LoginFailures ReadFailures(sqlite3_stmt* statement)
-{
-    LoginFailures failures;
-    failures.kind = Column(statement, 0);
-    failures.name = Column(statement, 1);
-    failures.address = Column(statement, 2);
-    failures.failures = sqlite3_column_int(statement, 3);
-    failures.until = sqlite3_column_int64(statement, 4);
-    failures.last = sqlite3_column_int64(statement, 5);
-    failures.attempts = sqlite3_column_int(statement, 6);
-    return failures;
-}
-
-} // namespace
 
 std::optional<LoginFailures> AccountStore::loginFailures(const std::string& kind,
                                                          const std::string& name,
